@@ -1,0 +1,161 @@
+#include "build.h"
+
+#include "pe_image.h"
+#include "platform.h"
+#include "resources.h"
+#include "string_table.h"
+#include "text.h"
+
+#include <filesystem>
+#include <set>
+
+namespace {
+
+const uint16_t ARCHIVE_ID = 16000;
+const uint16_t SPLASH_ID = 8000;
+const uint16_t MANIFEST_ID = 1;
+const uint16_t VERSION_ID = 1;
+
+// Runs step; a failure inside it is reported at the config line that asked for it.
+template <typename Step> void AtLine(const BuildPlan& plan, int line, Step step)
+{
+    try {
+        step();
+    } catch (const BuildError& error) {
+        throw BuildError(plan.ConfigPath, line, error.what());
+    }
+}
+
+void ApplySettings(const BuildPlan& plan, ResourceTree& tree)
+{
+    for (const auto& item : plan.Settings) {
+        StringBlock block;
+        block[item.first % 16] = item.second.Text;
+        SetResource(tree, RES_STRING, ResId::FromId(StringBlockId(item.first)), EncodeStringBlock(block));
+    }
+}
+
+EmbeddedFile LoadEmbeddedFile(const BuildPlan& plan, const std::string& path, int line)
+{
+    std::u16string wide;
+    std::string name, bad;
+    std::string plain = std::filesystem::u8path(path).filename().u8string();
+    if (!Utf8ToUtf16(plain, wide) || !EncodeCodePage(wide, plan.CodePage, name, &bad))
+        throw BuildError(plan.ConfigPath, line, "the file name " + plain +
+                                                    " cannot be represented in code page " +
+                                                    std::to_string(plan.CodePage));
+    EmbeddedFile file{name, 0, {}};
+    AtLine(plan, line, [&] {
+        file.Data = ReadWholeFile(path);
+        file.FileTime = FileWriteTime(path);
+    });
+    if (file.Data.size() > 0xFFFFFFFFu)
+        throw BuildError(plan.ConfigPath, line, path + ": larger than 4 GB");
+    return file;
+}
+
+void ApplyFiles(const BuildPlan& plan, ResourceTree& tree)
+{
+    std::vector<EmbeddedFile> files;
+    std::set<std::string> names;
+    for (const PlannedPath& pattern : plan.Files)
+        for (const std::string& path : ExpandPattern(ResolvePath(plan, pattern.Path), plan.ConfigPath,
+                                                     pattern.Line)) {
+            files.push_back(LoadEmbeddedFile(plan, path, pattern.Line));
+            if (!names.insert(files.back().Name).second)
+                throw BuildError(plan.ConfigPath, pattern.Line,
+                                 "two embedded files are named " + files.back().Name);
+        }
+    SetResource(tree, RES_RCDATA, ResId::FromId(ARCHIVE_ID), MakeArchive(files));
+}
+
+void ApplySplash(const BuildPlan& plan, ResourceTree& tree)
+{
+    AtLine(plan, plan.Splash.Line, [&] {
+        std::string path = ResolvePath(plan, plan.Splash.Path);
+        SetResource(tree, RES_BITMAP, ResId::FromId(SPLASH_ID),
+                    MakeBitmapResource(ReadWholeFile(path), path));
+    });
+}
+
+} // namespace
+
+namespace {
+
+// The application icon is the first icon group; its images are replaced, not added to.
+void ApplyIcon(const BuildPlan& plan, ResourceTree& tree)
+{
+    std::vector<IconImage> images;
+    AtLine(plan, plan.Icon.Line, [&] {
+        std::string path = ResolvePath(plan, plan.Icon.Path);
+        images = ReadIconFile(ReadWholeFile(path), path);
+    });
+    ResNames& groups = tree[ResId::FromId(RES_GROUP_ICON)];
+    ResNames& icons = tree[ResId::FromId(RES_ICON)];
+    ResId group = groups.empty() ? ResId::FromId(1) : groups.begin()->first;
+    uint16_t lang = ExistingLanguage(tree, ResId::FromId(RES_GROUP_ICON), group, LANG_EN_US);
+    for (const auto& old : groups[group])
+        for (uint16_t id : IconGroupIds(old.second.Data))
+            icons.erase(ResId::FromId(id));
+    std::vector<uint16_t> ids;
+    for (uint16_t id = 1; ids.size() < images.size(); id++)
+        if (!icons.count(ResId::FromId(id)))
+            ids.push_back(id);
+    for (size_t i = 0; i < images.size(); i++)
+        icons[ResId::FromId(ids[i])][lang].Data = images[i].Data;
+    groups[group] = ResLanguages{{lang, ResData{MakeIconGroup(images, ids), 0}}};
+}
+
+void ApplyVersion(const BuildPlan& plan, ResourceTree& tree)
+{
+    const PlannedVersion& v = plan.Version;
+    SetResource(tree, RES_VERSION, ResId::FromId(VERSION_ID),
+                MakeVersionInfo(v.FileVersion, v.ProductVersion, v.Strings));
+}
+
+void ApplyManifest(const BuildPlan& plan, ResourceTree& tree)
+{
+    const PlannedManifest& m = plan.Manifest;
+    bool present = tree.count(ResId::FromId(RES_MANIFEST)) > 0;
+    if (m.Line == 0 && present)
+        return; // the launcher's own manifest stays unless the config asks otherwise
+    Bytes manifest = MakeManifest(m.Execution, m.DpiAwareness);
+    if (!m.File.Path.empty())
+        AtLine(plan, m.File.Line, [&] { manifest = ReadWholeFile(ResolvePath(plan, m.File.Path)); });
+    ResNames& manifests = tree[ResId::FromId(RES_MANIFEST)];
+    ResId name = manifests.empty() ? ResId::FromId(MANIFEST_ID) : manifests.begin()->first;
+    SetResource(tree, RES_MANIFEST, name, manifest);
+}
+
+} // namespace
+
+void ApplyPlan(const BuildPlan& plan, ResourceTree& tree)
+{
+    ApplySettings(plan, tree);
+    if (plan.HasFiles)
+        ApplyFiles(plan, tree);
+    if (plan.Splash.Line)
+        ApplySplash(plan, tree);
+    if (plan.Icon.Line)
+        ApplyIcon(plan, tree);
+    if (plan.Version.Line)
+        ApplyVersion(plan, tree);
+    ApplyManifest(plan, tree);
+}
+
+Bytes BuildLauncherImage(const BuildPlan& plan, const Bytes& launcher, const std::string& launcherPath)
+{
+    PeImage image = ParsePeImage(launcher, launcherPath);
+    ResourceTree tree = ReadResourceTree(image);
+    ApplyPlan(plan, tree);
+    Bytes section = WriteResourceTree(tree, GetDataDirectory(image, DIR_RESOURCE).Rva);
+    return ReplaceResourceSection(image, section);
+}
+
+void BuildLauncher(const std::string& configPath, const std::string& launcherPath,
+                   const std::string& outputPath)
+{
+    BuildPlan plan = ReadBuildPlan(configPath);
+    Bytes output = BuildLauncherImage(plan, ReadWholeFile(launcherPath), launcherPath);
+    WriteFileAtomically(outputPath, output);
+}

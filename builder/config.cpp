@@ -1,0 +1,372 @@
+#include "config.h"
+
+#include "bytes.h"
+#include "scramble.h"
+#include "settings_table.h"
+#include "string_table.h"
+#include "text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+namespace {
+
+const char* const VersionKeys[] = {"ProductName", "ProductVersion", "FileVersion", "CompanyName",
+                                   "FileDescription", "LegalCopyright", "OriginalFilename",
+                                   "InternalName", "Comments"};
+
+struct Context {
+    const IniFile& Ini;
+    BuildPlan& Plan;
+
+    [[noreturn]] void Fail(int line, const std::string& message) const
+    {
+        throw BuildError(Ini.Path, line, message);
+    }
+};
+
+std::vector<std::string> LauncherKeys()
+{
+    std::vector<std::string> keys{"CodePage"};
+    for (int i = 0; i < SettingCount; i++)
+        if (SettingTable[i].Kind != SETTING_MESSAGE)
+            keys.push_back(SettingTable[i].Field);
+    return keys;
+}
+
+std::vector<std::string> MessageKeys()
+{
+    std::vector<std::string> keys;
+    for (int i = 0; i < SettingCount; i++)
+        if (SettingTable[i].Kind == SETTING_MESSAGE) {
+            keys.push_back(SettingTable[i].Field);
+            keys.push_back(std::to_string(SettingTable[i].Id));
+        }
+    return keys;
+}
+
+std::vector<std::string> KeysOf(const std::string& section)
+{
+    if (section == "launcher")
+        return LauncherKeys();
+    if (section == "messages")
+        return MessageKeys();
+    if (section == "files")
+        return {"File"};
+    if (section == "splash")
+        return {"Bitmap"};
+    if (section == "icon")
+        return {"File"};
+    if (section == "version")
+        return std::vector<std::string>(std::begin(VersionKeys), std::end(VersionKeys));
+    if (section == "manifest")
+        return {"File", "Execution", "DpiAwareness"};
+    return {};
+}
+
+std::string Suggest(const std::string& word, const std::vector<std::string>& candidates)
+{
+    std::string nearest = NearestWord(word, candidates);
+    return nearest.empty() ? "" : "; did you mean '" + nearest + "'?";
+}
+
+// Checks that every key is known and, except for File in [files], given once.
+void CheckKeys(const Context& c, const IniSection& section)
+{
+    std::vector<std::string> keys = KeysOf(section.Name);
+    std::map<std::string, int> seen;
+    for (const IniEntry& e : section.Entries) {
+        if (std::find(keys.begin(), keys.end(), e.Key) == keys.end())
+            c.Fail(e.Line, "unknown key '" + e.Key + "' in [" + section.Name + "]" +
+                               Suggest(e.Key, keys));
+        if (section.Name != "files" && seen.count(e.Key))
+            c.Fail(e.Line, "key '" + e.Key + "' given twice (first at line " +
+                               std::to_string(seen[e.Key]) + ")");
+        seen[e.Key] = e.Line;
+    }
+}
+
+bool IsInteger(const std::string& text)
+{
+    size_t digits = text.size() > 0 && text[0] == '-' ? 1 : 0;
+    if (digits == text.size() || text.size() - digits > 9)
+        return false;
+    return std::all_of(text.begin() + digits, text.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+}
+
+std::u16string ToUtf16(const Context& c, const IniEntry& e)
+{
+    std::u16string text;
+    if (!Utf8ToUtf16(e.Value, text))
+        c.Fail(e.Line, "the value of " + e.Key + " is not valid UTF-8");
+    return text;
+}
+
+// The text in the config's code page; fails when the code page lacks one of its characters.
+std::string InCodePage(const Context& c, const IniEntry& e, const std::u16string& text)
+{
+    std::string bytes, bad;
+    if (!EncodeCodePage(text, c.Plan.CodePage, bytes, &bad))
+        c.Fail(e.Line, "'" + bad + "' in " + e.Key + " cannot be represented in code page " +
+                           std::to_string(c.Plan.CodePage) + " (set CodePage in [launcher])");
+    return bytes;
+}
+
+} // namespace
+
+namespace {
+
+std::string Lower(std::string text)
+{
+    for (char& ch : text)
+        ch = (char)std::tolower((unsigned char)ch);
+    return text;
+}
+
+std::string FlagValue(const Context& c, const IniEntry& e)
+{
+    std::string v = Lower(e.Value);
+    if (v == "1" || v == "true" || v == "yes" || v == "on")
+        return "1";
+    if (v == "0" || v == "false" || v == "no" || v == "off")
+        return "0";
+    c.Fail(e.Line, e.Key + " is a switch: give 1 or 0 (or true/false, yes/no, on/off), not '" +
+                       e.Value + "'");
+}
+
+std::string HexValue(const Context& c, const IniEntry& e)
+{
+    std::string digits = e.Value.compare(0, 2, "0x") == 0 || e.Value.compare(0, 2, "0X") == 0
+                             ? e.Value.substr(2)
+                             : e.Value;
+    if (digits.empty() || digits.size() > 8 ||
+        !std::all_of(digits.begin(), digits.end(), [](char ch) { return std::isxdigit((unsigned char)ch); }))
+        c.Fail(e.Line, e.Key + " must be a hexadecimal word such as 0x00010008, not '" + e.Value + "'");
+    return e.Value;
+}
+
+// Messages are printf formats given at most the text arguments of the shipped message.
+void CheckMessageFormat(const Context& c, const IniEntry& e, const SettingInfo& info)
+{
+    auto count = [](const std::string& text) {
+        size_t n = 0;
+        for (size_t at = text.find("%s"); at != std::string::npos; at = text.find("%s", at + 2))
+            n++;
+        return n;
+    };
+    for (size_t at = e.Value.find('%'); at != std::string::npos; at = e.Value.find('%', at + 2))
+        if (at + 1 >= e.Value.size() || (e.Value[at + 1] != 's' && e.Value[at + 1] != '%'))
+            c.Fail(e.Line, "message " + e.Key + ": only %s and %% may follow a '%'");
+    std::string plain = e.Value;
+    for (size_t at = plain.find("%%"); at != std::string::npos; at = plain.find("%%", at))
+        plain.erase(at, 2);
+    if (count(plain) > count(info.Shipped))
+        c.Fail(e.Line, "message " + e.Key + " has more %s than the launcher passes (" +
+                           std::to_string(count(info.Shipped)) + ")");
+}
+
+std::u16string ScrambledMainClass(const Context& c, const IniEntry& e, const std::u16string& text)
+{
+    if (text.empty())
+        c.Fail(e.Line, "MainClass is empty: name the class whose main(String[]) runs");
+    std::string bytes = InCodePage(c, e, text);
+    char scrambled[2 * SCRAMBLE_MAX_PLAIN + 1];
+    if (!ScrambleText(bytes.c_str(), scrambled, sizeof(scrambled)))
+        c.Fail(e.Line, "MainClass is longer than " + std::to_string(SCRAMBLE_MAX_PLAIN) + " bytes");
+    std::u16string out;
+    Utf8ToUtf16(scrambled, out);
+    return out;
+}
+
+std::u16string SettingText(const Context& c, const IniEntry& e, const SettingInfo& info)
+{
+    std::u16string text = ToUtf16(c, e);
+    if (text.size() > STRING_MAX_UNITS)
+        c.Fail(e.Line, e.Key + " is " + std::to_string(text.size()) +
+                           " UTF-16 units long; a string-table entry holds at most 65535");
+    std::string ascii;
+    switch (info.Kind) {
+    case SETTING_SCRAMBLED:
+        return ScrambledMainClass(c, e, text);
+    case SETTING_INT:
+        if (!IsInteger(e.Value))
+            c.Fail(e.Line, e.Key + " must be a whole number, not '" + e.Value + "'");
+        return text;
+    case SETTING_FLAG:
+        ascii = FlagValue(c, e);
+        return std::u16string(ascii.begin(), ascii.end());
+    case SETTING_HEX:
+        ascii = HexValue(c, e);
+        return text;
+    case SETTING_MESSAGE:
+        CheckMessageFormat(c, e, info);
+        break;
+    case SETTING_TEXT:
+        break;
+    }
+    InCodePage(c, e, text);
+    return text;
+}
+
+const SettingInfo& SettingForKey(const std::string& key)
+{
+    const SettingInfo* info = FindSettingByField(key.c_str());
+    if (info == nullptr)
+        info = FindSettingById(std::stoi(key)); // only message ids get past CheckKeys
+    return *info;
+}
+
+void ReadCodePage(const Context& c, const IniSection& launcher)
+{
+    for (const IniEntry& e : launcher.Entries) {
+        if (e.Key != "CodePage")
+            continue;
+        if (!IsInteger(e.Value) || !IsKnownCodePage((unsigned)std::stoi(e.Value)))
+            c.Fail(e.Line, "CodePage " + e.Value + " is not supported (use 1252, 28591, 20127 or 65001)");
+        c.Plan.CodePage = (unsigned)std::stoi(e.Value);
+    }
+}
+
+void ReadSettings(const Context& c, const IniSection& section)
+{
+    for (const IniEntry& e : section.Entries) {
+        if (e.Key == "CodePage")
+            continue;
+        const SettingInfo& info = SettingForKey(e.Key);
+        if (c.Plan.Settings.count(info.Id))
+            c.Fail(e.Line, std::string(info.Field) + " (" + std::to_string(info.Id) +
+                               ") given twice (first at line " +
+                               std::to_string(c.Plan.Settings[info.Id].Line) + ")");
+        c.Plan.Settings[info.Id] = {SettingText(c, e, info), e.Line};
+    }
+}
+
+} // namespace
+
+namespace {
+
+void ParseVersionNumber(const Context& c, const IniEntry& e, uint16_t out[4])
+{
+    size_t at = 0;
+    for (int part = 0; part < 4 && at <= e.Value.size(); part++) {
+        size_t dot = e.Value.find('.', at);
+        std::string number = e.Value.substr(at, dot == std::string::npos ? std::string::npos : dot - at);
+        if (!IsInteger(number) || number[0] == '-' || std::stoi(number) > 65535)
+            c.Fail(e.Line, e.Key + " must be one to four numbers 0..65535 separated by dots, not '" +
+                               e.Value + "'");
+        out[part] = (uint16_t)std::stoi(number);
+        if (dot == std::string::npos)
+            return;
+        at = dot + 1;
+    }
+    c.Fail(e.Line, e.Key + " has more than four parts: '" + e.Value + "'");
+}
+
+void ReadVersion(const Context& c, const IniSection& section)
+{
+    PlannedVersion& v = c.Plan.Version;
+    v.Line = section.Line;
+    bool fileVersionGiven = false;
+    for (const char* key : VersionKeys)
+        for (const IniEntry& e : section.Entries) {
+            if (e.Key != key)
+                continue;
+            if (e.Key == "ProductVersion")
+                ParseVersionNumber(c, e, v.ProductVersion);
+            if (e.Key == "FileVersion")
+                ParseVersionNumber(c, e, v.FileVersion), fileVersionGiven = true;
+            v.Strings.push_back({e.Key, ToUtf16(c, e)});
+        }
+    if (!fileVersionGiven) {
+        std::copy(v.ProductVersion, v.ProductVersion + 4, v.FileVersion);
+        for (const auto& item : std::vector<std::pair<std::string, std::u16string>>(v.Strings))
+            if (item.first == "ProductVersion")
+                v.Strings.push_back({"FileVersion", item.second});
+    }
+}
+
+void ReadManifest(const Context& c, const IniSection& section)
+{
+    PlannedManifest& m = c.Plan.Manifest;
+    m.Line = section.Line;
+    for (const IniEntry& e : section.Entries) {
+        if (e.Key == "File")
+            m.File = {e.Value, e.Line};
+        if (e.Key == "Execution") {
+            if (e.Value != "asInvoker" && e.Value != "highestAvailable" &&
+                e.Value != "requireAdministrator")
+                c.Fail(e.Line, "Execution must be asInvoker, highestAvailable or requireAdministrator");
+            m.Execution = e.Value;
+        }
+        if (e.Key == "DpiAwareness") {
+            std::string v = Lower(e.Value);
+            if (v != "none" && v != "system" && v != "permonitor" && v != "permonitorv2")
+                c.Fail(e.Line, "DpiAwareness must be none, system, permonitor or permonitorv2");
+            m.DpiAwareness = v;
+        }
+    }
+}
+
+void ReadPathSection(const Context& c, const IniSection& section, PlannedPath& out)
+{
+    for (const IniEntry& e : section.Entries) {
+        if (e.Value.empty())
+            c.Fail(e.Line, e.Key + " in [" + section.Name + "] names no file");
+        out = {e.Value, e.Line};
+    }
+}
+
+void ReadSection(const Context& c, const IniSection& section)
+{
+    if (section.Name == "launcher" || section.Name == "messages")
+        ReadSettings(c, section);
+    else if (section.Name == "files") {
+        c.Plan.HasFiles = true;
+        for (const IniEntry& e : section.Entries)
+            c.Plan.Files.push_back({e.Value, e.Line});
+    } else if (section.Name == "splash")
+        ReadPathSection(c, section, c.Plan.Splash);
+    else if (section.Name == "icon")
+        ReadPathSection(c, section, c.Plan.Icon);
+    else if (section.Name == "version")
+        ReadVersion(c, section);
+    else if (section.Name == "manifest")
+        ReadManifest(c, section);
+}
+
+} // namespace
+
+BuildPlan InterpretConfig(const IniFile& ini)
+{
+    static const std::vector<std::string> sections{"launcher", "messages", "files", "splash",
+                                                   "icon", "version", "manifest"};
+    BuildPlan plan;
+    plan.ConfigPath = ini.Path;
+    plan.BaseDir = std::filesystem::u8path(ini.Path).parent_path().u8string();
+    Context c{ini, plan};
+    for (const IniSection& section : ini.Sections) {
+        if (std::find(sections.begin(), sections.end(), section.Name) == sections.end())
+            c.Fail(section.Line, "unknown section [" + section.Name + "]" +
+                                     Suggest(section.Name, sections));
+        CheckKeys(c, section);
+        if (section.Name == "launcher")
+            ReadCodePage(c, section);
+    }
+    for (const IniSection& section : ini.Sections)
+        ReadSection(c, section);
+    return plan;
+}
+
+BuildPlan ReadBuildPlan(const std::string& path)
+{
+    return InterpretConfig(ReadIniFile(path));
+}
+
+std::string ResolvePath(const BuildPlan& plan, const std::string& path)
+{
+    std::filesystem::path p = std::filesystem::u8path(path);
+    if (p.is_absolute() || plan.BaseDir.empty())
+        return p.u8string();
+    return (std::filesystem::u8path(plan.BaseDir) / p).u8string();
+}

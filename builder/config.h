@@ -1,0 +1,57 @@
+// A launcher config: what the INI file asks for, checked and converted, ready to be written into
+// a launcher's resources.
+#pragma once
+
+#include "ini.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+// A string-table setting as it will be stored (the main class already scrambled).
+struct PlannedSetting {
+    std::u16string Text;
+    int Line;
+};
+
+// A path or pattern from the config, with the line that named it.
+struct PlannedPath {
+    std::string Path; // as written; relative paths are relative to the config's folder
+    int Line;
+};
+
+struct PlannedVersion {
+    int Line = 0;                                           // 0: no [version] section
+    uint16_t FileVersion[4] = {0, 0, 0, 0};
+    uint16_t ProductVersion[4] = {0, 0, 0, 0};
+    std::vector<std::pair<std::string, std::u16string>> Strings; // in a fixed order
+};
+
+struct PlannedManifest {
+    int Line = 0;                          // 0: no [manifest] section
+    PlannedPath File{"", 0};               // replaces the generated manifest when set
+    std::string Execution = "asInvoker";   // requestedExecutionLevel
+    std::string DpiAwareness = "system";   // none, system, permonitor or permonitorv2
+};
+
+struct BuildPlan {
+    std::string ConfigPath;
+    std::string BaseDir;                   // folder of the config, for relative paths
+    unsigned CodePage = 1252;
+    std::map<int, PlannedSetting> Settings; // by string-table id
+    bool HasFiles = false;                 // a [files] section exists (it may be empty)
+    std::vector<PlannedPath> Files;
+    PlannedPath Splash{"", 0};
+    PlannedPath Icon{"", 0};
+    PlannedVersion Version;
+    PlannedManifest Manifest;
+};
+
+// Checks an INI file and turns it into a plan. Throws BuildError "config:line: ..." for unknown
+// sections and keys (with the nearest valid one), empty main class, values the kind does not
+// accept, text the code page cannot represent and values too long for the string table.
+BuildPlan InterpretConfig(const IniFile& ini);
+// Reads and interprets the config file at path.
+BuildPlan ReadBuildPlan(const std::string& path);
+// Resolves a config path against the config's folder.
+std::string ResolvePath(const BuildPlan& plan, const std::string& path);

@@ -1,0 +1,15 @@
+// `kestrun show`: every setting and resource of a launcher, as a report in config form.
+#pragma once
+
+#include "res_tree.h"
+
+#include <ostream>
+#include <string>
+
+// Writes the report for a resource tree ([launcher], [messages], [files], then the presence of
+// splash, icon, version information and manifest). The main class is shown descrambled.
+void ShowResources(const ResourceTree& tree, std::ostream& out);
+// Reads the launcher at path and writes its report; throws BuildError.
+void ShowLauncher(const std::string& path, std::ostream& out);
+// A FILETIME as "YYYY-MM-DD hh:mm:ss.fffffff UTC".
+std::string FormatFileTime(uint64_t fileTime);

@@ -1,0 +1,43 @@
+// The embedded-file archive (RCDATA 16000): a packed little-endian sequence of a 32-bit entry count,
+// then per entry a NUL-terminated name, a FILETIME (low word, high word), a 32-bit size and the
+// bytes. Written by the builder, read by the launcher. Portable: no Windows headers, no exceptions.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// Longest entry name the launcher accepts, in bytes without the NUL (its name buffer holds 272).
+#define ARCHIVE_MAX_NAME 255
+
+// One entry as found in the archive; Name and Data point into the archive's bytes.
+struct ArchiveEntry {
+    const char* Name;          // NUL-terminated, inside the archive
+    uint32_t TimeLow;          // FILETIME, low 32 bits
+    uint32_t TimeHigh;         // FILETIME, high 32 bits
+    uint32_t Size;             // data size in bytes
+    const unsigned char* Data; // Size bytes, inside the archive
+};
+
+// Walks an archive entry by entry; every length is checked against the archive's end.
+struct ArchiveReader {
+    const unsigned char* Pos; // next entry
+    const unsigned char* End; // one past the archive's last byte
+    uint32_t Remaining;       // entries not yet read
+};
+
+// Starts reading; *count gets the entry count. False for an archive of at most one byte (no files)
+// or one too short to hold its count; the reader then yields nothing.
+bool OpenArchive(ArchiveReader* reader, const void* data, size_t size, uint32_t* count);
+// Reads the next entry. False at the end, or when the entry runs past the archive's end or its
+// name is empty, longer than ARCHIVE_MAX_NAME or has a folder part (the reader then stops).
+bool NextArchiveEntry(ArchiveReader* reader, ArchiveEntry* entry);
+// Bytes one entry takes: name, NUL, FILETIME, size, data.
+size_t ArchiveEntrySize(size_t nameLength, uint32_t dataSize);
+// Writes the 4-byte count at out (outSize bytes). Bytes written, or 0 when it does not fit.
+size_t WriteArchiveCount(unsigned char* out, size_t outSize, uint32_t count);
+// Writes one entry at out (outSize bytes). Bytes written, or 0 when it does not fit or the name is
+// not a valid entry name (see NextArchiveEntry).
+size_t WriteArchiveEntry(unsigned char* out, size_t outSize, const char* name, uint32_t timeLow,
+                         uint32_t timeHigh, const void* data, uint32_t size);
+// True when name can be an entry name: 1 to ARCHIVE_MAX_NAME bytes, no '/', '\\' or ':'.
+bool IsArchiveEntryName(const char* name, size_t length);
