@@ -1,0 +1,153 @@
+#include "entry.h"
+
+#include "arguments.h"
+#include "embedded.h"
+#include "format.h"
+#include "jvm.h"
+#include "report.h"
+#include "service.h"
+#include "settings.h"
+#include "splash.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+char StartDirectory[261];
+HANDLE SingleInstanceMutex = NULL;
+
+// Reports a file-access failure before the settings are loaded: the message comes straight from the
+// string table, and the last error is kept for the reason across that read.
+static void ReportEarlyFileAccess(DWORD error, const char* argument)
+{
+    char* format = LoadMessageText(SETTING_ID_FILE_ACCESS);
+    SetLastError(error);
+    ShowErrorWithReason(format, argument);
+    FreeSettingText(format);
+}
+
+bool SaveStartDirectory()
+{
+    DWORD length = GetCurrentDirectoryA(sizeof(StartDirectory), StartDirectory);
+    if (length == 0 || length >= sizeof(StartDirectory)) {
+        // A directory longer than the buffer is reported as too long, never used cut.
+        ReportEarlyFileAccess(length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE, "CURRENT_DIR");
+        StartDirectory[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+bool EnterExecutableDirectory()
+{
+    char folder[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, folder, sizeof(folder));
+    // The name is cut when it fills the buffer: such a name is not used.
+    if (length == 0 || length >= sizeof(folder)) {
+        ReportEarlyFileAccess(length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER, "CURRENT_EXE");
+        return false;
+    }
+    char* slash = strrchr(folder, '\\');
+    if (slash != NULL) {
+        // A drive root keeps its backslash: "C:" alone would mean the drive's current directory.
+        if (slash == folder + 2 && folder[1] == ':')
+            slash[1] = 0;
+        else
+            *slash = 0;
+    }
+    if (!SetCurrentDirectoryA(folder)) {
+        ReportEarlyFileAccess(GetLastError(), folder);
+        return false;
+    }
+    return true;
+}
+
+// Installs the service unless it is installed already (or that cannot be told).
+static void InstallServiceSwitch()
+{
+    switch (QueryServiceInstalled(LauncherSettings.ServiceName)) {
+    case 1:
+        ShowError(LauncherSettings.MsgServiceAlreadyInstalled, LauncherSettings.ServiceName);
+        break;
+    case 0:
+        if (InstallService(LauncherSettings.ServiceName, LauncherSettings.ServiceDescription) == 0)
+            ShowNotice(LauncherSettings.MsgServiceInstalled, LauncherSettings.ServiceName);
+        break;
+    default:
+        break;
+    }
+}
+
+bool DispatchServiceSwitch(int argc, char** argv)
+{
+    if (argc != 2)
+        return false;
+    const char* token = argv[1];
+    if (strcmp(token, LauncherSettings.InstallSwitch) == 0) {
+        InstallServiceSwitch();
+    } else if (strcmp(token, LauncherSettings.UninstallSwitch) == 0) {
+        if (UninstallService(LauncherSettings.ServiceName) == 0)
+            ShowNotice(LauncherSettings.MsgServiceUninstalled, LauncherSettings.ServiceName);
+    } else if (strcmp(token, LauncherSettings.ServiceSwitch) == 0) {
+        RunServiceDispatcher();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool TakeSingleInstanceGuard()
+{
+    HANDLE existing = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, LauncherSettings.MainClass);
+    if (existing != NULL) {
+        CloseHandle(existing);
+        ShowError(LauncherSettings.MsgAlreadyRunning);
+        return false;
+    }
+    SingleInstanceMutex = CreateMutexA(NULL, TRUE, LauncherSettings.MainClass);
+    return true;
+}
+
+// The interactive run: guard, splash, JVM, main class. The process exit code.
+static int RunInteractive(int argc, char** argv)
+{
+    if (!LauncherSettings.AllowMultipleInstances && !TakeSingleInstanceGuard())
+        return 0;
+    if (LauncherSettings.SplashUntilWindow || LauncherSettings.SplashSeconds != 0)
+        StartSplashScreen();
+    if (!StartJvm(false))
+        return -1;
+    bool ok = RunMainClass(argc - 1, argv + 1, false);
+    ReleaseJvm();
+    if (SingleInstanceMutex != NULL) {
+        CloseHandle(SingleInstanceMutex);
+        SingleInstanceMutex = NULL;
+    }
+    return ok ? 0 : -1;
+}
+
+int RunLauncher(HINSTANCE instance, const char* commandLine)
+{
+    InstanceHandle = instance;
+    SetThreadLocale(GetSystemDefaultLCID());
+    RunMode = RUN_MODE_GUI;
+    int argc;
+    char** argv;
+    SplitArguments(commandLine, &argc, &argv, true);
+    if (argc == 0) {
+        // Memory ran out while splitting: run without arguments rather than not at all.
+        static char* noArguments[1] = {NULL};
+        argc = 1;
+        argv = noArguments;
+    }
+    if (argc == 3 && strcmp(argv[1], CLEANUP_SWITCH) == 0) {
+        RunCleanupChild((unsigned long)atoi(argv[2]));
+        return 0;
+    }
+    if (!SaveStartDirectory())
+        return 0;
+    EnterExecutableDirectory();
+    LoadLauncherSettings();
+    if (LauncherSettings.ServiceName[0] != 0 && DispatchServiceSwitch(argc, argv))
+        return 0;
+    return RunInteractive(argc, argv);
+}

@@ -1,0 +1,26 @@
+// The run flow's own steps: directories, the service switches, the single-instance guard.
+#pragma once
+
+#include <windows.h>
+
+// The hidden switch with which a cleanup child is started, followed by the parent's process id.
+#define CLEANUP_SWITCH "-krremovetemporaryjarfiles"
+
+/* entry.cpp */
+
+// The current directory as the process found it, saved before the launcher changes directory.
+extern char StartDirectory[261];
+// The single-instance mutex held by an interactive run; null when none is held.
+extern HANDLE SingleInstanceMutex;
+
+// The launcher's whole run: the process exit code for the command-line tail.
+int RunLauncher(HINSTANCE instance, const char* commandLine);
+// Saves the current directory in StartDirectory; false after reporting "CURRENT_DIR".
+bool SaveStartDirectory();
+// Makes the executable's folder current; false after reporting the failure.
+bool EnterExecutableDirectory();
+// Performs a service switch given as the only token (argc counts slot 0); false when not one.
+bool DispatchServiceSwitch(int argc, char** argv);
+// Takes the single-instance mutex named by the main class; false, after reporting, when another
+// instance holds it.
+bool TakeSingleInstanceGuard();

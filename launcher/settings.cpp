@@ -1,0 +1,245 @@
+#include "settings.h"
+
+#include "embedded.h"
+#include "format.h"
+#include "message_format.h"
+#include "report.h"
+#include "scramble.h"
+#include "settings_table.h"
+
+#include <stddef.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <type_traits>
+
+LauncherSettingsData LauncherSettings;
+
+// Stands in for a text when the heap cannot supply one, so that a text is never null.
+static char NoMemoryText[1] = "";
+
+// Where each entry of the table of settings goes in the record: the first offset receives the text
+// (or the flag or number); for a hex word the second receives the word, for the scrambled main class
+// it receives the descrambled text.
+struct SettingSlot {
+    int Id;
+    SettingKind Kind;
+    size_t Offset;
+    size_t SecondOffset;
+    const char* Shipped;
+};
+
+#define SLOT_TEXT(f) offsetof(LauncherSettingsData, f), 0
+#define SLOT_MESSAGE(f) offsetof(LauncherSettingsData, f), 0
+#define SLOT_FLAG(f) offsetof(LauncherSettingsData, f), 0
+#define SLOT_INT(f) offsetof(LauncherSettingsData, f), 0
+#define SLOT_HEX(f) offsetof(LauncherSettingsData, f), offsetof(LauncherSettingsData, f##Word)
+#define SLOT_SCRAMBLED(f) offsetof(LauncherSettingsData, Scrambled##f), offsetof(LauncherSettingsData, f)
+
+static const SettingSlot SettingSlots[] = {
+#define SETTING(id, field, kind, value) {id, SETTING_##kind, SLOT_##kind(field), value},
+#include "settings.def"
+#undef SETTING
+};
+
+// A field of the wrong type for its kind is a compile error.
+#define SAME_TYPE(a, b) static_assert(std::is_same<decltype(LauncherSettingsData::a), b>::value, #a)
+#define CHECK_TEXT(f) SAME_TYPE(f, char*);
+#define CHECK_MESSAGE(f) SAME_TYPE(f, char*);
+#define CHECK_FLAG(f) SAME_TYPE(f, bool);
+#define CHECK_INT(f) SAME_TYPE(f, int);
+#define CHECK_HEX(f) SAME_TYPE(f, char*); SAME_TYPE(f##Word, unsigned);
+#define CHECK_SCRAMBLED(f) SAME_TYPE(f, char*); SAME_TYPE(Scrambled##f, char*);
+#define SETTING(id, field, kind, value) CHECK_##kind(field)
+#include "settings.def"
+#undef SETTING
+
+// The priority classes, indexed by ProcessPriority.
+static const DWORD PriorityClasses[6] = {REALTIME_PRIORITY_CLASS, HIGH_PRIORITY_CLASS,
+                                         ABOVE_NORMAL_PRIORITY_CLASS, NORMAL_PRIORITY_CLASS,
+                                         BELOW_NORMAL_PRIORITY_CLASS, IDLE_PRIORITY_CLASS};
+
+static char* CopyOrEmpty(const char* text)
+{
+    size_t length = strlen(text);
+    char* copy = (char*)malloc(length + 1);
+    if (copy == NULL)
+        return NoMemoryText;
+    memcpy(copy, text, length + 1);
+    return copy;
+}
+
+void FreeSettingText(char* text)
+{
+    if (text != NoMemoryText)
+        free(text);
+}
+
+char* LoadSettingText(HMODULE module, int id)
+{
+    if (module == NULL)
+        module = GetModuleHandleA(NULL);
+    int capacity = 1024;
+    char* buffer = (char*)malloc((size_t)capacity);
+    if (buffer == NULL)
+        return NoMemoryText;
+    for (;;) {
+        int length = LoadStringA(module, (UINT)id, buffer, capacity);
+        if (length < capacity - 1) {
+            if (length <= 0)
+                buffer[0] = 0;
+            break;
+        }
+        // The entry may have been cut: read it again with 1024 more characters of room.
+        char* larger = (char*)realloc(buffer, (size_t)capacity + 1024);
+        if (larger == NULL)
+            break;
+        buffer = larger;
+        capacity += 1024;
+    }
+    char* text = CopyOrEmpty(buffer);
+    free(buffer);
+    return text;
+}
+
+bool ParseSettingFlag(const char* text)
+{
+    return text[0] != '0';
+}
+
+unsigned ParseSettingHexWord(const char* text)
+{
+    unsigned word = 0;
+    if (sscanf(text, "%x", &word) != 1)
+        word = 0;
+    return word;
+}
+
+bool ApplyProcessPriority(int index)
+{
+    if ((unsigned)index > 5)
+        return false;
+    SetPriorityClass(GetCurrentProcess(), PriorityClasses[index]);
+    return true;
+}
+
+// A message text that could read more arguments than the launcher passes with it (as many "%s" as
+// the shipped text has) or holds other conversions is made to show itself literally instead.
+static char* SafeMessageText(char* text, const char* shipped)
+{
+    if (IsSafeMessageFormat(text, CountMessageArguments(shipped)))
+        return text;
+    size_t size = 2 * strlen(text) + 1;
+    char* escaped = (char*)malloc(size);
+    if (escaped == NULL || !EscapeMessageFormat(text, escaped, size)) {
+        free(escaped);
+        escaped = CopyOrEmpty(shipped);
+    }
+    FreeSettingText(text);
+    return escaped;
+}
+
+char* LoadMessageText(int id)
+{
+    const SettingInfo* info = FindSettingById(id);
+    return SafeMessageText(LoadSettingText(NULL, id), info != NULL ? info->Shipped : "");
+}
+
+// Stores one entry of the string table into the record according to its kind.
+static void LoadSetting(const SettingSlot& slot)
+{
+    char* base = (char*)&LauncherSettings;
+    char* text = LoadSettingText(NULL, slot.Id);
+    switch (slot.Kind) {
+    case SETTING_FLAG:
+        *(bool*)(base + slot.Offset) = ParseSettingFlag(text);
+        FreeSettingText(text);
+        break;
+    case SETTING_INT:
+        *(int*)(base + slot.Offset) = atoi(text);
+        FreeSettingText(text);
+        break;
+    case SETTING_HEX:
+        *(char**)(base + slot.Offset) = text;
+        *(unsigned*)(base + slot.SecondOffset) = ParseSettingHexWord(text);
+        break;
+    case SETTING_SCRAMBLED:
+        *(char**)(base + slot.Offset) = text;
+        *(char**)(base + slot.SecondOffset) = CopyOrEmpty(DescrambleText(text));
+        break;
+    case SETTING_MESSAGE:
+        *(char**)(base + slot.Offset) = SafeMessageText(text, slot.Shipped);
+        break;
+    case SETTING_TEXT:
+        *(char**)(base + slot.Offset) = text;
+        break;
+    }
+}
+
+// A value of the INI file's "Application Configuration" section, read whole however long;
+// null when the key is absent or its value empty.
+static char* ReadIniValue(const char* path, const char* key)
+{
+    DWORD capacity = 1024;
+    char* buffer = (char*)malloc(capacity);
+    if (buffer == NULL)
+        return NULL;
+    for (;;) {
+        DWORD length = GetPrivateProfileStringA("Application Configuration", key, "", buffer, capacity, path);
+        if (length == 0) {
+            free(buffer);
+            return NULL;
+        }
+        if (length < capacity - 1)
+            return buffer;
+        // Cut to fit: read again with more room rather than lose the end of the value.
+        char* larger = (char*)realloc(buffer, (size_t)capacity * 2);
+        if (larger == NULL)
+            return buffer;
+        buffer = larger;
+        capacity *= 2;
+    }
+}
+
+// Replaces JvmOptions and AppOptions by the INI file's values where it has non-empty ones.
+// False when the INI file cannot be opened.
+static bool ApplyIniFile()
+{
+    FILE* file = fopen(LauncherSettings.IniFileName, "r");
+    if (file == NULL)
+        return false;
+    fclose(file);
+    char directory[261];
+    char path[MAX_PATH + 1];
+    DWORD length = GetCurrentDirectoryA(sizeof(directory), directory);
+    // A path that does not fit is not used: the compiled values stay.
+    if (length == 0 || length >= sizeof(directory) ||
+        !FormatText(path, sizeof(path), "%s\\%s", directory, LauncherSettings.IniFileName))
+        return true;
+    char* value = ReadIniValue(path, "JvmOptions");
+    if (value != NULL) {
+        FreeSettingText(LauncherSettings.JvmOptions);
+        LauncherSettings.JvmOptions = value;
+    }
+    value = ReadIniValue(path, "AppOptions");
+    if (value != NULL) {
+        FreeSettingText(LauncherSettings.AppOptions);
+        LauncherSettings.AppOptions = value;
+    }
+    return true;
+}
+
+void LoadLauncherSettings()
+{
+    for (const SettingSlot& slot : SettingSlots)
+        LoadSetting(slot);
+    ApplyProcessPriority(LauncherSettings.ProcessPriority);
+    // The main class is held in the form class lookups and the instance mutex use: a/b/Main.
+    for (char* p = LauncherSettings.MainClass; *p; p++)
+        if (*p == '.')
+            *p = '/';
+    // A configured INI file that cannot be opened ends loading here, before any extraction.
+    if (LauncherSettings.IniFileName[0] != 0 && !ApplyIniFile())
+        return;
+    ExtractEmbeddedFiles();
+}

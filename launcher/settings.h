@@ -1,0 +1,89 @@
+// The launcher settings: every string-table entry of the table of settings, read once at start into
+// one process-wide record, plus the optional INI file that can replace two of them.
+#pragma once
+
+#include <windows.h>
+
+// The record of all settings. Texts are heap strings, possibly empty, never null after loading.
+struct LauncherSettingsData {
+    char* JavaVersion;             // minimum Java version, as stored ("0x00010004")
+    unsigned JavaVersionWord;      // the same read with "%x"; 0 when it does not convert
+    char* JvmPath;                 // ';'-separated jvm.dll paths; later the jvm.dll found
+    char* JvmOptions;              // JVM option text; INI key "JvmOptions" replaces it
+    char* ClassPath;               // ';'-separated class path; extended by the extracted files
+    bool RemoveExtractedFiles;     // start the cleanup child when the JVM exits or aborts
+    char* JreSearchOrder;          // runtime search methods, one character each
+    char* InstallSwitch;           // switch that installs the service
+    char* UninstallSwitch;         // switch that removes the service
+    char* ServiceSwitch;           // switch with which the service control manager starts us
+    char* WorkingDirectory;        // directory made current before the program runs; empty: none
+    char* ScrambledMainClass;      // the main class as stored (scrambled hex)
+    char* MainClass;               // the main class descrambled, with '/' between the parts
+    char* AppOptions;              // default program arguments; INI key "AppOptions" replaces it
+    char* IniFileName;             // optional INI file beside the executable; empty: none
+    bool UseStartDirectory;        // run in the directory the launcher was started in
+    bool EarlyWorkingDirectory;    // change directory before the runtime search
+    char* ServiceName;             // service name; empty disables the service switches
+    char* ServiceDescription;      // description of the installed service
+    char* ServiceStartArgs;        // program arguments in service mode
+    char* ServiceStopArgs;         // arguments of the main call that asks the program to stop
+    bool ServiceStopByExit;        // stop the service through System.exit instead
+    bool ServiceDemandStart;       // install for manual instead of automatic start
+    bool ServiceInteractive;       // install the service as interactive
+    bool AllowMultipleInstances;   // skip the single-instance guard
+    int StdoutMode;                // System.out: 0 unchanged, 1 to StdoutFile, 2 captured
+    int StderrMode;                // System.err: 0 unchanged, 1 to StderrFile, 2 captured
+    char* StdoutFile;              // file for System.out in mode 1
+    char* StderrFile;              // file for System.err in mode 1
+    char* SplashText;              // window text of the splash
+    bool SplashUntilWindow;        // show the splash until the program shows a window
+    int SplashSeconds;             // show the splash this long; 0: no fixed time
+    int ProcessPriority;           // index into the priority classes
+    char* ServiceDependencies;     // ';'-separated services the service depends on
+    char* MsgAlreadyRunning;       // the message texts, printf formats taking at most one %s
+    char* MsgFileAccess;
+    char* MsgFileWrite;
+    char* MsgNoJre;
+    char* MsgLoadJvm;
+    char* MsgJniInterfaces;
+    char* MsgCreateJvm;
+    char* MsgAttachThread;
+    char* MsgLocateClass;
+    char* MsgLocateMethod;
+    char* MsgInstantiate;
+    char* MsgAssignArgument;
+    char* MsgInvokeMethod;
+    char* MsgServiceInstalled;
+    char* MsgServiceUninstalled;
+    char* MsgServiceAlreadyInstalled;
+    char* MsgServiceStarted;
+    char* MsgServiceStopped;
+    char* MsgServiceStartFailed;
+    char* MsgServiceStopTimeout;
+};
+
+// String-table identifier of the file-access message, read directly before the settings are loaded.
+#define SETTING_ID_FILE_ACCESS 1552
+
+/* settings.cpp */
+
+// All settings; empty until LoadLauncherSettings, then read-only except ClassPath, JvmOptions, JvmPath.
+extern LauncherSettingsData LauncherSettings;
+
+// Fills LauncherSettings from the executable's string table, applies the process priority and the
+// INI file, and extracts the embedded files. Reports nothing for missing entries.
+void LoadLauncherSettings();
+// A new heap copy of a string-table entry of module (null: the executable), read whole however long;
+// a missing entry gives an empty text. Never null.
+char* LoadSettingText(HMODULE module, int id);
+// A message text of the string table read directly (before LoadLauncherSettings), made safe to use
+// as a format as the loader makes it. Never null.
+char* LoadMessageText(int id);
+// True unless the text begins with '0' (an empty text is true).
+bool ParseSettingFlag(const char* text);
+// The text read with "%x" (a leading "0x" is accepted); 0 when it does not convert.
+unsigned ParseSettingHexWord(const char* text);
+// Applies a ProcessPriority index (0 realtime ... 5 idle); false, changing nothing, when out of range.
+bool ApplyProcessPriority(int index);
+// Frees a text of the record (the shared empty text that stands in when memory ran out is kept).
+void FreeSettingText(char* text);

@@ -1,0 +1,31 @@
+#include "service.h"
+
+#include "report.h"
+
+int QueryServiceInstalled(const char* name)
+{
+    (void)name;
+    ShowError("Installing the service is not available in this build of the launcher.");
+    return -1;
+}
+
+int InstallService(const char* name, const char* description)
+{
+    (void)name;
+    (void)description;
+    ShowError("Installing the service is not available in this build of the launcher.");
+    return -1;
+}
+
+int UninstallService(const char* name)
+{
+    (void)name;
+    ShowError("Removing the service is not available in this build of the launcher.");
+    return -1;
+}
+
+void RunServiceDispatcher()
+{
+    RunMode = RUN_MODE_SERVICE;
+    ShowError("Running as a service is not available in this build of the launcher.");
+}

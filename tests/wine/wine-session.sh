@@ -1,0 +1,68 @@
+#!/bin/sh
+# Starts or stops the tests' private Wine session: a prefix of its own and an Xvfb display of its own,
+# so that tests see a real desktop and never touch a user's Wine setup.
+#   wine-session.sh start DIR   creates DIR/prefix, starts Xvfb and a persistent wineserver, writes DIR/env.sh
+#   wine-session.sh stop DIR    ends the wineserver and Xvfb
+# A missing Wine or Xvfb is an error: the tests that need the session then fail, they never skip.
+set -eu
+command=${1:?start or stop}
+dir=${2:?session folder}
+WINE=${WINE:-/usr/lib/wine/wine64}
+WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
+
+fail() { echo "wine-session: $*" >&2; exit 1; }
+
+# Waits for a condition (a shell command) for up to $1 tenths of a second.
+wait_for() {
+    tries=$1; shift
+    while ! "$@"; do
+        tries=$((tries - 1))
+        [ "$tries" -gt 0 ] || return 1
+        sleep 0.1
+    done
+}
+
+start() {
+    [ -x "$WINE" ] || fail "$WINE not found (install the Debian packages wine64 and wine)"
+    command -v Xvfb >/dev/null || fail "Xvfb not found (install the Debian package xvfb)"
+    stop 2>/dev/null || true
+    mkdir -p "$dir"
+    display=90
+    while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
+        display=$((display + 1))
+    done
+    setsid Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >"$dir/xvfb.log" 2>&1 &
+    echo $! >"$dir/xvfb.pid"
+    wait_for 100 test -e "/tmp/.X11-unix/X$display" || fail "Xvfb :$display did not start ($(cat "$dir/xvfb.log"))"
+    cat >"$dir/env.sh" <<ENV
+export WINEPREFIX='$dir/prefix'
+export DISPLAY=':$display'
+export WINEDLLOVERRIDES='mscoree,mshtml='
+export WINEDEBUG="\${KESTRUN_WINEDEBUG:--all}"
+ENV
+    . "$dir/env.sh"
+    # The display must exist before the session starts; the server stays up between test programs.
+    setsid "$WINESERVER" -p </dev/null >/dev/null 2>&1 &
+    # The first program of a session hands its stderr to the system processes (the service manager,
+    # the event log): that is session.err, where service-mode event-log lines appear.
+    setsid "$WINE" cmd /c echo </dev/null >/dev/null 2>"$dir/session.err" || fail "wine64 cannot start ($(tail -3 "$dir/session.err"))"
+    echo "wine session ready: prefix $WINEPREFIX, display :$display"
+}
+
+stop() {
+    if [ -f "$dir/env.sh" ]; then
+        . "$dir/env.sh"
+        "$WINESERVER" -k 2>/dev/null || true
+        "$WINESERVER" -w 2>/dev/null || true
+    fi
+    if [ -f "$dir/xvfb.pid" ]; then
+        kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
+        rm -f "$dir/xvfb.pid"
+    fi
+}
+
+case $command in
+start) start ;;
+stop) stop ;;
+*) fail "unknown command $command" ;;
+esac
