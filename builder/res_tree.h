@@ -26,6 +26,11 @@ struct ResId {
 struct ResData {
     Bytes Data;
     uint32_t CodePage = 0; // the data entry's code page field, kept as read
+
+    bool operator==(const ResData& other) const
+    {
+        return Data == other.Data && CodePage == other.CodePage;
+    }
 };
 
 using ResLanguages = std::map<uint16_t, ResData>;

@@ -3,6 +3,8 @@
 #include "archive.h"
 #include "text.h"
 
+#include <algorithm>
+
 namespace {
 
 [[noreturn]] void Reject(const std::string& path, const std::string& why)
@@ -12,7 +14,8 @@ namespace {
 
 bool StartsWith(const Bytes& data, const char* magic, size_t length)
 {
-    return data.size() >= length && std::equal(magic, magic + length, data.begin());
+    return data.size() >= length && std::equal(data.begin(), data.begin() + length, magic,
+                                               [](uint8_t a, char b) { return a == (uint8_t)b; });
 }
 
 } // namespace

@@ -41,9 +41,10 @@ bool OpenArchive(ArchiveReader* reader, const void* data, size_t size, uint32_t*
 
 bool NextArchiveEntry(ArchiveReader* reader, ArchiveEntry* entry)
 {
-    if (reader->Remaining == 0)
+    uint32_t remaining = reader->Remaining;
+    if (remaining == 0)
         return false;
-    reader->Remaining = 0; // stays 0 unless this entry is whole
+    reader->Remaining = 0; // a damaged entry ends the reading
     size_t left = (size_t)(reader->End - reader->Pos);
     const unsigned char* nul = (const unsigned char*)memchr(reader->Pos, 0, left);
     if (nul == nullptr)
@@ -61,6 +62,7 @@ bool NextArchiveEntry(ArchiveReader* reader, ArchiveEntry* entry)
     entry->Size = size;
     entry->Data = fields + 12;
     reader->Pos = fields + 12 + size;
+    reader->Remaining = remaining - 1;
     return true;
 }
 
