@@ -271,3 +271,26 @@ TEST(BuildCommand, FindsThePrebuiltLauncherOfTheChosenArchitectureBesideItself)
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_NE(r.Err.find(folder + "/kestrun-x64.exe: cannot open the file"), std::string::npos) << r.Err;
 }
+
+// The real prebuilt launchers, once built: a build round-trips through show and is repeatable.
+TEST(PrebuiltLaunchers, BuildThenShowGivesTheConfigForBothArchitectures)
+{
+    for (const char* arch : {"x86", "x64"}) {
+        std::string launcher = PrebuiltLauncher(arch);
+        if (!Exists(launcher))
+            GTEST_SKIP() << launcher << " is not built yet";
+        std::string folder = ScratchFolder();
+        std::string config = WriteDemoProject(folder);
+        Bytes built = Build(config, launcher);
+        EXPECT_EQ(built, Build(config, launcher)) << arch;
+        EXPECT_EQ(ParsePeImage(built, "built").Is64, std::string(arch) == "x64");
+        std::string text = ShowText(built);
+        for (const char* line : {"MainClass = org.acme.Demo", "StdoutMode = 2", "ServiceName = GUI",
+                                 "MsgAlreadyRunning = Demo is already open.", "; app.jar  13 bytes  ",
+                                 "; bitmap 8000: 40 x 10, 24 bits per pixel",
+                                 "; icon group 1: 2 images (16x16, 32x32)", "ProductName = Demo"})
+            EXPECT_NE(text.find(std::string("\n") + line), std::string::npos) << arch << ": " << line;
+        PeImage image = ParsePeImage(built, "built");
+        EXPECT_EQ(ReadU32(image.Data, ChecksumOffset(image)), ComputePeChecksum(image.Data, ChecksumOffset(image)));
+    }
+}

@@ -16,6 +16,12 @@ std::string TestProgram(const std::string& name)
     return std::string(KR_TEST_BINARY_DIR) + "/" + name + ".exe";
 }
 
+std::string PrebuiltLauncher(const std::string& arch)
+{
+    const char* folder = getenv("KESTRUN_LAUNCHER_DIR");
+    return std::string(folder ? folder : KR_TEST_DIST_DIR) + "/kestrun-" + arch + ".exe";
+}
+
 std::string ScratchFolder()
 {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();

@@ -10,6 +10,9 @@
 // A Windows test program built beside the tests (fixture-x64, fixture-x86, fixture-nores-x64,
 // kr-check).
 std::string TestProgram(const std::string& name);
+// The prebuilt launcher of an architecture ("x86", "x64"): in $KESTRUN_LAUNCHER_DIR when that is
+// set, else in the project's dist/ folder. The path is returned whether or not the file exists.
+std::string PrebuiltLauncher(const std::string& arch);
 // A fresh, empty folder for the running test.
 std::string ScratchFolder();
 // Writes text to path.

@@ -128,7 +128,7 @@ TEST_F(WineLoader, CheckerSeesTheResourcesAsImageAndAsDataFile)
 // The real prebuilt launcher, once the build has left it in dist/.
 TEST_F(WineLoader, PrebuiltLauncherStartsAfterABuild)
 {
-    std::string launcher = std::string(KR_TEST_DIST_DIR) + "/kestrun-x64.exe";
+    std::string launcher = PrebuiltLauncher("x64");
     if (!Exists(launcher))
         GTEST_SKIP() << launcher << " is not built yet";
     std::string folder = ScratchFolder(), out = folder + "/demo.exe";
