@@ -46,6 +46,10 @@ ENV
     # The first program of a session hands its stderr to the system processes (the service manager,
     # the event log): that is session.err, where service-mode event-log lines appear.
     setsid "$WINE" cmd /c echo </dev/null >/dev/null 2>"$dir/session.err" || fail "wine64 cannot start ($(tail -3 "$dir/session.err"))"
+    # Without a window manager, Wine waits 2 s for every managed window it hides; unmanaged windows
+    # close at once.
+    "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 ||
+        fail "cannot write the Wine registry"
     echo "wine session ready: prefix $WINEPREFIX, display :$display"
 }
 

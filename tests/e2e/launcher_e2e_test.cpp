@@ -1,0 +1,296 @@
+// The launcher run as a user runs it: real executables under wine64, every dialog and message box
+// read off the screen, exit codes checked.
+#include "variant.h"
+#include "watcher.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+// What the launcher says while Java hosting is not part of it: the run reached the JVM start.
+const char* const JvmUnavailable = "Starting the Java runtime is not available in this build of the launcher.";
+const char* const AlreadyRunning = "An instance of this program is already running.";
+const DWORD ExitFailure = (DWORD)-1;
+
+std::string CurrentTestName()
+{
+    return ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+// A launcher process started by a test, with its reports watched but left open (so the run waits).
+struct OpenLauncher {
+    PROCESS_INFORMATION Process = {};
+    ReportWatcher* Watcher = nullptr;
+
+    bool Start(const std::string& exe, const std::string& arguments)
+    {
+        std::string commandLine = "\"" + exe + "\" " + arguments;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        if (!CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &Process))
+            return false;
+        Watcher = new ReportWatcher(Process.dwProcessId, DismissBy::Nothing);
+        return true;
+    }
+    // Closes the report it shows (found by its text) and waits for the process to end.
+    DWORD CloseAndWait()
+    {
+        Watcher->Stop();
+        for (HWND window = NULL; (window = FindWindowExA(NULL, window, "#32770", NULL)) != NULL;) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == Process.dwProcessId)
+                PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        }
+        DWORD code = (DWORD)-2;
+        if (WaitForSingleObject(Process.hProcess, 10000) != WAIT_OBJECT_0)
+            TerminateProcess(Process.hProcess, 1);
+        GetExitCodeProcess(Process.hProcess, &code);
+        return code;
+    }
+    ~OpenLauncher()
+    {
+        if (Process.hProcess != NULL) {
+            TerminateProcess(Process.hProcess, 1);
+            CloseHandle(Process.hProcess);
+            CloseHandle(Process.hThread);
+        }
+        delete Watcher;
+    }
+};
+
+class LauncherTest : public ::testing::Test {
+protected:
+    void SetUp() override { folder_ = TestFolder(CurrentTestName()); }
+
+    // Tests run in parallel: unless a test names its own, each gets a main class (and so a
+    // single-instance mutex) of its own.
+    std::string Variant(SettingOverrides overrides, const std::string& name = "app.exe")
+    {
+        overrides.insert({1184, Scrambled(MainClass())});
+        std::string error;
+        std::string path = MakeLauncherVariant(folder_, name, overrides, &error);
+        EXPECT_FALSE(path.empty()) << error;
+        return path;
+    }
+    LauncherRun Run(const std::string& exe, const std::string& arguments = "")
+    {
+        LauncherRun run = RunAndWatch(exe, arguments, folder_);
+        EXPECT_TRUE(run.Started) << exe;
+        EXPECT_TRUE(run.Ended) << "the launcher did not end";
+        return run;
+    }
+
+    std::string MainClass() { return "e2e." + CurrentTestName(); }
+    std::string MutexName() { return "e2e/" + CurrentTestName(); }
+
+    std::string folder_;
+};
+
+// One report with exactly this caption and text.
+void ExpectOneReport(const LauncherRun& run, const std::string& caption, const std::string& text)
+{
+    ASSERT_EQ(run.Reports.size(), 1u) << DescribeReports(run.Reports);
+    EXPECT_EQ(run.Reports[0].Caption, caption);
+    EXPECT_EQ(run.Reports[0].Text, text);
+}
+
+bool MutexExists(const std::string& name)
+{
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+    if (mutex != NULL)
+        CloseHandle(mutex);
+    return mutex != NULL;
+}
+
+TEST_F(LauncherTest, ShippedLauncherReachesTheJvmStartAndFails)
+{
+    // The shipped launcher itself, unchanged (the only test that uses its main class app.Tamblor).
+    LauncherRun run = Run(WindowsPath(KESTRUN_LAUNCHER_PATH));
+    ExpectOneReport(run, "Error", JvmUnavailable);
+    EXPECT_EQ(run.ExitCode, ExitFailure);
+}
+
+TEST_F(LauncherTest, SecondInstanceIsRefusedWhileTheFirstRuns)
+{
+    std::string exe = Variant({});
+    OpenLauncher first;
+    ASSERT_TRUE(first.Start(exe, ""));
+    ASSERT_TRUE(first.Watcher->WaitForCount(1, 10000)) << "the first instance shows its JVM report";
+    EXPECT_TRUE(MutexExists(MutexName())) << "the mutex is named by the main class in slash form";
+
+    LauncherRun second = Run(exe);
+    ExpectOneReport(second, "Error", AlreadyRunning);
+    EXPECT_EQ(second.ExitCode, 0u);
+
+    EXPECT_EQ(first.CloseAndWait(), ExitFailure);
+    EXPECT_FALSE(MutexExists(MutexName())) << "closed at the end of the run";
+    LauncherRun third = Run(exe);
+    ExpectOneReport(third, "Error", JvmUnavailable);
+}
+
+TEST_F(LauncherTest, AlreadyRunningMessageComesFromTheSettings)
+{
+    std::string exe = Variant({{1184, Scrambled("org.acme.Demo")}, {1536, "Demo is already open (100% sure)."}});
+    OpenLauncher first;
+    ASSERT_TRUE(first.Start(exe, ""));
+    ASSERT_TRUE(first.Watcher->WaitForCount(1, 10000));
+    EXPECT_TRUE(MutexExists("org/acme/Demo"));
+    LauncherRun second = Run(exe);
+    ExpectOneReport(second, "Error", "Demo is already open (100% sure).");
+    first.CloseAndWait();
+}
+
+TEST_F(LauncherTest, AllowMultipleInstancesTakesNoMutex)
+{
+    std::string exe = Variant({{1376, "1"}});
+    OpenLauncher first;
+    ASSERT_TRUE(first.Start(exe, ""));
+    ASSERT_TRUE(first.Watcher->WaitForCount(1, 10000));
+    EXPECT_FALSE(MutexExists(MutexName()));
+    LauncherRun second = Run(exe);
+    ExpectOneReport(second, "Error", JvmUnavailable);
+    EXPECT_EQ(second.ExitCode, ExitFailure);
+    EXPECT_EQ(first.CloseAndWait(), ExitFailure);
+}
+
+TEST_F(LauncherTest, ProcessPriorityIsAppliedAndOutOfRangeIgnored)
+{
+    const std::pair<std::string, DWORD> cases[] = {
+        {"4", BELOW_NORMAL_PRIORITY_CLASS}, {"2", ABOVE_NORMAL_PRIORITY_CLASS}, {"6", NORMAL_PRIORITY_CLASS},
+        {"-1", NORMAL_PRIORITY_CLASS},      {"x", REALTIME_PRIORITY_CLASS}};
+    for (const auto& [setting, expected] : cases) {
+        std::string exe = Variant({{1504, setting}, {1376, "1"}}, "priority" + setting + ".exe");
+        OpenLauncher launcher;
+        ASSERT_TRUE(launcher.Start(exe, ""));
+        ASSERT_TRUE(launcher.Watcher->WaitForCount(1, 10000));
+        DWORD priority = GetPriorityClass(launcher.Process.hProcess);
+        // Wine grants the realtime class to ordinary processes; Windows would give high without the privilege.
+        EXPECT_EQ(priority, expected) << "ProcessPriority \"" << setting << "\"";
+        launcher.CloseAndWait();
+    }
+}
+
+TEST_F(LauncherTest, ServiceSwitchesNeedAServiceNameAndStandAlone)
+{
+    const char* const InstallUnavailable = "Installing the service is not available in this build of the launcher.";
+    std::string withService = Variant({}, "service.exe");
+    LauncherRun install = Run(withService, "-install");
+    ExpectOneReport(install, "Error", InstallUnavailable);
+    EXPECT_EQ(install.ExitCode, 0u) << "a handled service switch always ends with 0";
+
+    LauncherRun uninstall = Run(withService, "-uninstall");
+    ExpectOneReport(uninstall, "Error", "Removing the service is not available in this build of the launcher.");
+    EXPECT_EQ(uninstall.ExitCode, 0u);
+
+    LauncherRun extra = Run(withService, "-install now");
+    ExpectOneReport(extra, "Error", JvmUnavailable);
+    EXPECT_EQ(extra.ExitCode, ExitFailure) << "a switch with more tokens is an ordinary run";
+
+    std::string noService = Variant({{1264, ""}}, "plain.exe");
+    LauncherRun ordinary = Run(noService, "-install");
+    ExpectOneReport(ordinary, "Error", JvmUnavailable);
+    EXPECT_EQ(ordinary.ExitCode, ExitFailure) << "without ServiceName the switch goes to the program";
+}
+
+TEST_F(LauncherTest, ConfiguredSwitchesAreComparedExactly)
+{
+    std::string exe = Variant({{1120, "/setup"}}, "switches.exe");
+    LauncherRun custom = Run(exe, "/setup");
+    ExpectOneReport(custom, "Error", "Installing the service is not available in this build of the launcher.");
+    LauncherRun shipped = Run(exe, "-install");
+    ExpectOneReport(shipped, "Error", JvmUnavailable);
+    LauncherRun otherCase = Run(exe, "/SETUP");
+    ExpectOneReport(otherCase, "Error", JvmUnavailable);
+}
+
+TEST_F(LauncherTest, ServiceStartFromACommandPromptShowsNothing)
+{
+    LauncherRun run = Run(Variant({}), "-startlauncherinservicemode");
+    EXPECT_TRUE(run.Reports.empty()) << DescribeReports(run.Reports);
+    EXPECT_EQ(run.ExitCode, 0u);
+}
+
+TEST_F(LauncherTest, CleanupSwitchNeedsExactlyAProcessId)
+{
+    std::string exe = Variant({{1504, "4"}, {1376, "1"}});
+    LauncherRun child = Run(exe, "-krremovetemporaryjarfiles 12345");
+    ExpectOneReport(child, "Error", "Removing extracted files is not available in this build of the launcher.");
+    EXPECT_EQ(child.ExitCode, 0u);
+
+    LauncherRun threeTokens = Run(exe, "-krremovetemporaryjarfiles 12345 more");
+    ExpectOneReport(threeTokens, "Error", JvmUnavailable);
+    EXPECT_EQ(threeTokens.ExitCode, ExitFailure) << "three tokens make an ordinary run";
+
+    LauncherRun alone = Run(exe, "-krremovetemporaryjarfiles");
+    ExpectOneReport(alone, "Error", JvmUnavailable);
+}
+
+TEST_F(LauncherTest, OddCommandLinesNeverCrashTheLauncher)
+{
+    std::string exe = Variant({{1376, "1"}});
+    const std::string lines[] = {"\"unbalanced quote", "\"", "   ", "a\tb\t\"c d\"", "\"\" \"\" \"",
+                                 std::string(30000, 'x'), "\"" + std::string(20000, ' ') + "\"",
+                                 std::string(5000, ' ') + "a" + std::string(5000, ' ')};
+    for (const std::string& line : lines) {
+        LauncherRun run = Run(exe, line);
+        ExpectOneReport(run, "Error", JvmUnavailable);
+        EXPECT_EQ(run.ExitCode, ExitFailure) << "command line of " << line.size() << " characters";
+    }
+}
+
+TEST_F(LauncherTest, HugeAndHostileSettingsAreHandled)
+{
+    std::string longName(65535, 'S');
+    std::string exe = Variant({{1264, longName}, {1744, "%s %s %s %n %d"}, {1776, "Already: %s"},
+                               {1056, std::string(65535, 'o')}, {1536, "%s%s%s%s%n"}});
+    LauncherRun install = Run(exe, "-install");
+    ExpectOneReport(install, "Error", "Installing the service is not available in this build of the launcher.");
+    EXPECT_EQ(install.ExitCode, 0u);
+
+    OpenLauncher first;
+    ASSERT_TRUE(first.Start(exe, ""));
+    ASSERT_TRUE(first.Watcher->WaitForCount(1, 10000));
+    LauncherRun second = Run(exe);
+    // A message with conversions the launcher cannot fill shows itself as it stands.
+    ExpectOneReport(second, "Error", "%s%s%s%s%n");
+    first.CloseAndWait();
+}
+
+TEST_F(LauncherTest, BadlyScrambledMainClassesStillNameTheMutex)
+{
+    std::string lower = Scrambled("org.acme.Lower");
+    for (char& c : lower)
+        c = (char)tolower(c);
+    const std::pair<std::string, std::string> cases[] = {
+        {lower, "org/acme/Lower"},
+        {Scrambled("org.acme.Odd") + "F", "org/acme/Odd"},
+        {Scrambled(std::string(255, 'q')) + std::string(600, 'A'), std::string(255, 'q')},
+    };
+    int index = 0;
+    for (const auto& [stored, mutexName] : cases) {
+        std::string exe = Variant({{1184, stored}}, "main" + std::to_string(index++) + ".exe");
+        OpenLauncher launcher;
+        ASSERT_TRUE(launcher.Start(exe, ""));
+        ASSERT_TRUE(launcher.Watcher->WaitForCount(1, 10000));
+        EXPECT_TRUE(MutexExists(mutexName)) << mutexName;
+        launcher.CloseAndWait();
+    }
+}
+
+TEST_F(LauncherTest, RunsFromAFolderWithSpacesAndAnotherCurrentDirectory)
+{
+    std::string spaced = TestFolder("with spaces here");
+    std::string error;
+    std::string exe = MakeLauncherVariant(spaced, "my app.exe", {{1376, "1"}}, &error);
+    ASSERT_FALSE(exe.empty()) << error;
+    LauncherRun run = RunAndWatch(exe, "one \"two three\"", folder_);
+    ExpectOneReport(run, "Error", JvmUnavailable);
+    EXPECT_EQ(run.ExitCode, ExitFailure);
+}
+
+} // namespace

@@ -1,0 +1,23 @@
+// Launcher variants for end-to-end tests: a copy of the built launcher whose string-table entries are
+// replaced through the system's resource-update functions, as a configured launcher differs from the
+// shipped one only in its resources.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+// Setting identifier -> text (ANSI); an empty text leaves the entry empty.
+using SettingOverrides = std::map<int, std::string>;
+
+// A Windows path for a path the build gave in Unix form ("/x/y" -> "Z:\x\y").
+std::string WindowsPath(const std::string& path);
+// A fresh empty folder for one test under the temporary directory; name may hold spaces.
+std::string TestFolder(const std::string& name);
+// Copies the built launcher to folder\fileName and writes the overrides into its string table.
+// Returns the copy's path, or "" on failure (the reason is in *error).
+std::string MakeLauncherVariant(const std::string& folder, const std::string& fileName,
+                                const SettingOverrides& overrides, std::string* error);
+// The scrambled form of a main class, as the string table stores it.
+std::string Scrambled(const std::string& mainClass);
