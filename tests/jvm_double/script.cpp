@@ -165,10 +165,10 @@ static void RunThreadBlock(JavaThread& t, void* context) {
     delete work;
 }
 
+// Returns once a stop call has been made (before or during the wait), as an application's stop flag.
 static void WaitForStop(Script& s) {
     std::unique_lock<std::mutex> hold(s.lock);
-    int seen = s.stopCount;
-    s.stopSignal.wait(hold, [&] { return s.stopCount != seen; });
+    s.stopSignal.wait(hold, [&] { return s.stopCount > 0; });
 }
 
 // Runs one command; false when the caller must stop (an exception is pending).
