@@ -1,9 +1,9 @@
 // Creating the VM: options, hooks, properties, class path, and the failures HotSpot reports.
 #include "test_support.h"
 
-using CreateTest = DoubleTest;
+using DoubleCreate = DoubleTest;
 
-TEST_F(CreateTest, TracesOptionsInOrderWithPropertiesAndClassPath) {
+TEST_F(DoubleCreate, TracesOptionsInOrderWithPropertiesAndClassPath) {
     HostRun run = RunHost("option -Xmx64m\noption -Dkestrun.greeting=hello world\noption -XX:+UseSerialGC\n"
                           "option -Djava.class.path=classes;missing.jar\nhooks\ncreate\n");
     ASSERT_EQ(run.exitCode, 0) << run.log << run.stderrText;
@@ -27,20 +27,20 @@ TEST_F(CreateTest, TracesOptionsInOrderWithPropertiesAndClassPath) {
     EXPECT_EQ(run.log, "create 0\nhost end\n");
 }
 
-TEST_F(CreateTest, UnrecognizedOptionFailsWithDiagnosticThroughVfprintf) {
+TEST_F(DoubleCreate, UnrecognizedOptionFailsWithDiagnosticThroughVfprintf) {
     HostRun run = RunHost("option -Xmx32m\noption -bogus\nhooks\ncreate\n");
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.log, "create -1\n");
     EXPECT_EQ(run.vfprintf, "Unrecognized option: -bogus\nError: Could not create the Java Virtual Machine.\n");
 }
 
-TEST_F(CreateTest, EmptyOptionIsUnrecognized) {
+TEST_F(DoubleCreate, EmptyOptionIsUnrecognized) {
     HostRun run = RunHost("option \nhooks\ncreate\n");
     EXPECT_EQ(run.log, "create -1\n");
     EXPECT_EQ(run.vfprintf.find("Unrecognized option: \n"), 0u) << run.vfprintf;
 }
 
-TEST_F(CreateTest, IgnoreUnrecognizedSkipsOnlyXAndUnderscoreOptions) {
+TEST_F(DoubleCreate, IgnoreUnrecognizedSkipsOnlyXAndUnderscoreOptions) {
     HostRun run = RunHost("ignore\noption -Xfancy\noption _private\nhooks\ncreate\n");
     EXPECT_EQ(run.log, "create 0\nhost end\n") << run.vfprintf;
     EXPECT_GE(FindLine(Lines(run.trace), "ignoreUnrecognized=1"), 0);
@@ -48,7 +48,7 @@ TEST_F(CreateTest, IgnoreUnrecognizedSkipsOnlyXAndUnderscoreOptions) {
     EXPECT_EQ(run.log, "create -1\n");
 }
 
-TEST_F(CreateTest, BadSizesAndVersionsAreRefused) {
+TEST_F(DoubleCreate, BadSizesAndVersionsAreRefused) {
     HostRun run = RunHost("option -Xmxlots\nhooks\ncreate\n");
     EXPECT_EQ(run.log, "create -6\n");  // JNI_EINVAL
     EXPECT_EQ(run.vfprintf.find("Invalid maximum heap size: -Xmxlots\n"), 0u) << run.vfprintf;
@@ -57,7 +57,7 @@ TEST_F(CreateTest, BadSizesAndVersionsAreRefused) {
     EXPECT_EQ(run.vfprintf, "");
 }
 
-TEST_F(CreateTest, WithoutVfprintfHookDiagnosticsGoToStderr) {
+TEST_F(DoubleCreate, WithoutVfprintfHookDiagnosticsGoToStderr) {
     HostRun run = RunHost("option -bogus\ncreate\n");
     EXPECT_EQ(run.log, "create -1\n");
     EXPECT_NE(run.stderrText.find("Unrecognized option: -bogus"), std::string::npos) << run.stderrText;

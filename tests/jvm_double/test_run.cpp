@@ -2,14 +2,14 @@
 // and text conversions.
 #include "test_support.h"
 
-using RunTest = DoubleTest;
+using DoubleRun = DoubleTest;
 
 // The launcher's run: user.dir, both streams to files, then main.
 static const char Redirected[] =
     "option -Djava.class.path=%D\\classes\nhooks\ncreate\nproperty user.dir C:\\apps\\acme\n"
     "redirect setOut %D\\out.log\nredirect setErr %D\\err.log\n";
 
-TEST_F(RunTest, MainSeesArgumentsPropertiesAndWritesToRedirectedStreams) {
+TEST_F(DoubleRun, MainSeesArgumentsPropertiesAndWritesToRedirectedStreams) {
     Script("com/acme/App", "# prints what it got\nout args={args} argc={argc}\nout dir={prop:user.dir}\n"
                            "out missing={prop:no.such}\nerr to stderr\nout+ no newline");
     WriteFile("out.log", "text of an earlier run that must go\n");
@@ -26,7 +26,7 @@ TEST_F(RunTest, MainSeesArgumentsPropertiesAndWritesToRedirectedStreams) {
     EXPECT_GE(FindLine(t, "main-end com/acme/App returned"), 0);
 }
 
-TEST_F(RunTest, LauncherJniCallsAreTracedInOrder) {
+TEST_F(DoubleRun, LauncherJniCallsAreTracedInOrder) {
     Script("com/acme/App", "out hi\n");
     HostRun run = RunHost("option -Djava.class.path=%D\\classes\nhooks\ncreate\nmain com/acme/App x\n");
     std::vector<std::string> t = Lines(run.trace);
@@ -43,7 +43,7 @@ TEST_F(RunTest, LauncherJniCallsAreTracedInOrder) {
     EXPECT_EQ(FindLine(t, "jni-warning"), -1) << run.trace;
 }
 
-TEST_F(RunTest, ArchiveOnTheClassPathHoldsSectionsPerClass) {
+TEST_F(DoubleRun, ArchiveOnTheClassPathHoldsSectionsPerClass) {
     WriteFile("lib\\app.jar", "== com/acme/Other\nout wrong class\n== com/acme/App\nout from the archive\n");
     HostRun run = RunHost("option -Djava.class.path=%D\\classes;%D\\lib\\app.jar\nhooks\ncreate\n"
                           "redirect setOut %D\\out.log\nmain com/acme/App\n");
@@ -51,7 +51,7 @@ TEST_F(RunTest, ArchiveOnTheClassPathHoldsSectionsPerClass) {
     EXPECT_GE(FindLine(Lines(run.trace), "load com/acme/App from " + dir + "\\lib\\app.jar"), 0) << run.trace;
 }
 
-TEST_F(RunTest, MissingClassAndMethodLeaveTheErrorsHotSpotThrows) {
+TEST_F(DoubleRun, MissingClassAndMethodLeaveTheErrorsHotSpotThrows) {
     Script("com/acme/App", "out hi\n");
     HostRun run = RunHost(std::string(Redirected) + "findclass com/acme/Missing\nfindclass com.acme.App\n"
                                                     "method com/acme/App main ()V\nfindclass com/acme/App\n");
@@ -67,7 +67,7 @@ TEST_F(RunTest, MissingClassAndMethodLeaveTheErrorsHotSpotThrows) {
     EXPECT_EQ(run.vfprintf, "Exception in thread \"main\" Exception in thread \"main\" Exception in thread \"main\" ");
 }
 
-TEST_F(RunTest, ExceptionFromMainIsDescribedOnSystemErr) {
+TEST_F(DoubleRun, ExceptionFromMainIsDescribedOnSystemErr) {
     Script("com/acme/App", "out before\nthrow java.lang.IllegalStateException bad state {arg:0}\nout never\n");
     HostRun run = RunHost(std::string(Redirected) + "main com/acme/App X\n");
     EXPECT_EQ(run.exitCode, 0);
@@ -78,7 +78,7 @@ TEST_F(RunTest, ExceptionFromMainIsDescribedOnSystemErr) {
     EXPECT_GE(FindLine(Lines(run.trace), "main-end com/acme/App threw"), 0);
 }
 
-TEST_F(RunTest, LargeOutputArrivesWhole) {
+TEST_F(DoubleRun, LargeOutputArrivesWhole) {
     Script("com/acme/App", "repeat 20000 out line {i} of a long run\n");
     HostRun run = RunHost(std::string(Redirected) + "main com/acme/App\n");
     std::vector<std::string> out = Lines(ReadFile("out.log"));
@@ -87,14 +87,14 @@ TEST_F(RunTest, LargeOutputArrivesWhole) {
     EXPECT_EQ(out[19999], "line 19999 of a long run");
 }
 
-TEST_F(RunTest, RedirectToAMissingFolderThrowsFileNotFound) {
+TEST_F(DoubleRun, RedirectToAMissingFolderThrowsFileNotFound) {
     HostRun run = RunHost("hooks\ncreate\nredirect setErr %D\\err.log\nredirect setOut %D\\no\\such\\out.log\n");
     EXPECT_EQ(run.log, "create 0\nredirect ok\nredirect failed\nhost end\n");
     EXPECT_EQ(ReadFile("err.log").find("java.io.FileNotFoundException: " + dir + "\\no\\such\\out.log ("), 0u)
         << ReadFile("err.log");
 }
 
-TEST_F(RunTest, StringsFromUtf16AndModifiedUtf8PrintAsUtf8) {
+TEST_F(DoubleRun, StringsFromUtf16AndModifiedUtf8PrintAsUtf8) {
     Script("com/acme/App", "out [{arg:0}]\n");
     // H, e with acute, and U+1F600 as a surrogate pair.
     HostRun run = RunHost(std::string(Redirected) + "main16 com/acme/App 0048 00E9 D83D DE00\nutf8 C3 A9 C0 80\n");
@@ -102,7 +102,7 @@ TEST_F(RunTest, StringsFromUtf16AndModifiedUtf8PrintAsUtf8) {
     EXPECT_NE(run.log.find("utf8 accepted\n"), std::string::npos) << run.log;
 }
 
-TEST_F(RunTest, InvalidModifiedUtf8IsAFatalError) {
+TEST_F(DoubleRun, InvalidModifiedUtf8IsAFatalError) {
     HostRun run = RunHost("hooks\ncreate\nutf8 63 61 66 E9\n");  // "caf" and an ANSI e-acute
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.log, "create 0\nabort-hook\n");
@@ -111,7 +111,7 @@ TEST_F(RunTest, InvalidModifiedUtf8IsAFatalError) {
     EXPECT_EQ(run.exitCode, 1);
 }
 
-TEST_F(RunTest, UnmodelledFunctionAbortsNamingItself) {
+TEST_F(DoubleRun, UnmodelledFunctionAbortsNamingItself) {
     HostRun run = RunHost("hooks\ncreate\nunmodelled\n");
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_EQ(run.log, "create 0\n");

@@ -3,7 +3,7 @@
 
 #include "jvm_double.h"
 
-TEST(ModifiedUtf8, AcceptsAndDecodesJniForms) {
+TEST(DoubleModifiedUtf8, AcceptsAndDecodesJniForms) {
     struct Case {
         const char* bytes;
         std::u16string text;
@@ -20,7 +20,7 @@ TEST(ModifiedUtf8, AcceptsAndDecodesJniForms) {
     }
 }
 
-TEST(ModifiedUtf8, RejectsWhatJniForbids) {
+TEST(DoubleModifiedUtf8, RejectsWhatJniForbids) {
     const char* bad[] = {
         "\xF0\x9F\x98\x80",   // a standard UTF-8 four-byte form
         "caf\xE9",            // an ANSI (Windows-1252) byte
@@ -32,7 +32,7 @@ TEST(ModifiedUtf8, RejectsWhatJniForbids) {
     for (const char* b : bad) EXPECT_FALSE(IsModifiedUtf8(b)) << "accepted bytes starting " << int(static_cast<unsigned char>(b[0]));
 }
 
-TEST(Utf8Output, EncodesPairsAndReplacesLoneSurrogates) {
+TEST(DoubleUtf8Output, EncodesPairsAndReplacesLoneSurrogates) {
     EXPECT_EQ(EncodeUtf8(u"H\u00E9\U0001F600"), "H\xC3\xA9\xF0\x9F\x98\x80");
     EXPECT_EQ(EncodeUtf8(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a?b");
     EXPECT_EQ(EncodeUtf8(std::u16string(1, char16_t(0xDC00))), "?");

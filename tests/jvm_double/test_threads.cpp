@@ -2,12 +2,12 @@
 // hook, DestroyJavaVM waiting for non-daemon threads, attached threads, the service stop call, windows.
 #include "test_support.h"
 
-using EndTest = DoubleTest;
-using ThreadTest = DoubleTest;
+using DoubleEnd = DoubleTest;
+using DoubleThreads = DoubleTest;
 
 static const char Created[] = "option -Djava.class.path=%D\\classes\nhooks\ncreate\nredirect setOut %D\\out.log\n";
 
-TEST_F(EndTest, SystemExitInMainRunsTheExitHookOnAnotherThread) {
+TEST_F(DoubleEnd, SystemExitInMainRunsTheExitHookOnAnotherThread) {
     Script("com/acme/App", "out bye\nexit 7\nout never\n");
     HostRun run = RunHost(std::string(Created) + "main com/acme/App\n");
     EXPECT_EQ(run.exitCode, 7);
@@ -16,20 +16,20 @@ TEST_F(EndTest, SystemExitInMainRunsTheExitHookOnAnotherThread) {
     EXPECT_GE(FindLine(Lines(run.trace), "[VM Thread] exit-hook 7"), 0) << run.trace;
 }
 
-TEST_F(EndTest, HostCallOfSystemExitNeverReturns) {
+TEST_F(DoubleEnd, HostCallOfSystemExitNeverReturns) {
     HostRun run = RunHost(std::string(Created) + "exit 3\n");
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_EQ(run.log, "create 0\nredirect ok\nexit-hook status=3 other-thread\n");
 }
 
-TEST_F(EndTest, WithoutExitHookTheStatusEndsTheProcess) {
+TEST_F(DoubleEnd, WithoutExitHookTheStatusEndsTheProcess) {
     Script("com/acme/App", "exit 5\n");
     HostRun run = RunHost("option -Djava.class.path=%D\\classes\ncreate\nmain com/acme/App\n");
     EXPECT_EQ(run.exitCode, 5);
     EXPECT_EQ(run.log, "create 0\n");
 }
 
-TEST_F(EndTest, AbortCallsTheAbortHookThenEnds) {
+TEST_F(DoubleEnd, AbortCallsTheAbortHookThenEnds) {
     Script("com/acme/App", "abort out of memory in the test\n");
     HostRun run = RunHost(std::string(Created) + "main com/acme/App\n");
     EXPECT_EQ(run.exitCode, 1);
@@ -37,7 +37,7 @@ TEST_F(EndTest, AbortCallsTheAbortHookThenEnds) {
     EXPECT_EQ(run.vfprintf, "FATAL ERROR in native method: out of memory in the test\n");
 }
 
-TEST_F(ThreadTest, DestroyWaitsForNonDaemonThreadsOnly) {
+TEST_F(DoubleThreads, DestroyWaitsForNonDaemonThreadsOnly) {
     Script("com/acme/App", "daemon watcher\n  wait-stop\nend\nthread worker\n  sleep 300\n  out worker done\nend\n"
                            "out main done\n");
     HostRun run = RunHost(std::string(Created) + "main com/acme/App\ndetach\ndestroy\n");
@@ -51,14 +51,14 @@ TEST_F(ThreadTest, DestroyWaitsForNonDaemonThreadsOnly) {
     EXPECT_EQ(FindLine(t, "[watcher] thread-end"), -1);
 }
 
-TEST_F(ThreadTest, UncaughtExceptionInAThreadIsPrintedOnSystemErr) {
+TEST_F(DoubleThreads, UncaughtExceptionInAThreadIsPrintedOnSystemErr) {
     Script("com/acme/App", "thread poller\n  throw java.lang.RuntimeException poll failed\nend\n");
     HostRun run = RunHost(std::string(Created) + "redirect setErr %D\\err.log\nmain com/acme/App\ndetach\ndestroy\n");
     EXPECT_EQ(ReadFile("err.log"), "Exception in thread \"poller\" java.lang.RuntimeException: poll failed\r\n"
                                    "\tat com.acme.App.run(App.java)\r\n") << run.log;
 }
 
-TEST_F(ThreadTest, AttachedThreadsCarryTheirNames) {
+TEST_F(DoubleThreads, AttachedThreadsCarryTheirNames) {
     Script("com/acme/App", "out {thread}\n");
     HostRun run = RunHost(std::string(Created) +
                           "background attach Kestrun stopper thread ; main com/acme/App ; detach ; detach\njoin\n");
@@ -71,7 +71,7 @@ TEST_F(ThreadTest, AttachedThreadsCarryTheirNames) {
     EXPECT_GE(FindLine(t, "[-] jvm DetachCurrentThread (not attached)"), 0);
 }
 
-TEST_F(ThreadTest, StopCallWithMatchingArgumentsEndsTheRunningMain) {
+TEST_F(DoubleThreads, StopCallWithMatchingArgumentsEndsTheRunningMain) {
     Script("com/acme/Svc", "stop-on -stop now\nout started\nwait-stop\nout stopped\n");
     HostRun run = RunHost(std::string(Created) +
                           "background await [main] main com/acme/Svc ; attach Kestrun stopper thread ; "
@@ -84,7 +84,7 @@ TEST_F(ThreadTest, StopCallWithMatchingArgumentsEndsTheRunningMain) {
     EXPECT_GE(FindLine(t, "destroy"), 0);
 }
 
-TEST_F(ThreadTest, IgnoredStopCallHangs) {
+TEST_F(DoubleThreads, IgnoredStopCallHangs) {
     Script("com/acme/Svc", "stop-ignore -stop\nout started\n");
     HostRun run = RunHost(std::string(Created) +
                           "background attach stopper ; main com/acme/Svc -stop ; detach\n"
@@ -109,7 +109,7 @@ static BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
     return TRUE;
 }
 
-TEST_F(ThreadTest, WindowIsVisibleAndKeepsTheVmAliveUntilClosed) {
+TEST_F(DoubleThreads, WindowIsVisibleAndKeepsTheVmAliveUntilClosed) {
     Script("com/acme/Gui", "window 60000 Kestrun double frame\nout main returns\n");
     HANDLE host = StartHost(std::string(Created) + "main com/acme/Gui\ndetach\ndestroy\n");
     FoundWindow found = {"Kestrun double frame", nullptr};
