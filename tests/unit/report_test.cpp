@@ -120,6 +120,11 @@ TEST_F(ReportTest, ErrorDialogClosesWithEnter) { CheckErrorDialogClosedBy(Dismis
 TEST_F(ReportTest, ErrorDialogClosesWithEscape) { CheckErrorDialogClosedBy(DismissBy::EscapeKey); }
 TEST_F(ReportTest, ErrorDialogClosesWithTheCloseBox) { CheckErrorDialogClosedBy(DismissBy::CloseBox); }
 
+INT_PTR CALLBACK IgnoreAll(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
 TEST_F(ReportTest, ErrorDialogHasTheTemplatesSize)
 {
     ReportWatcher watcher(GetCurrentProcessId());
@@ -127,8 +132,7 @@ TEST_F(ReportTest, ErrorDialogHasTheTemplatesSize)
     auto reports = watcher.Reports();
     ASSERT_EQ(reports.size(), 1u);
     // 304 x 166 dialog units in 8 point MS Sans Serif; compare with the template as the system maps it.
-    HWND probe = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_ERROR), NULL,
-                                    [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+    HWND probe = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_ERROR), NULL, IgnoreAll, 0);
     ASSERT_NE(probe, nullptr);
     RECT units = {0, 0, 304, 166};
     MapDialogRect(probe, &units);

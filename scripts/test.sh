@@ -1,0 +1,12 @@
+#!/bin/sh
+# Builds everything and runs every test: the 64-bit Windows tests under wine64 (in a private Wine
+# session with its own Xvfb display), the checks of the 32-bit build, and the builder's Linux tests.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/build.sh"
+status=0
+for folder in build/x64 build/x86 build/host; do
+    echo "test: $folder"
+    (cd "$root/$folder" && ctest -j 2 --output-on-failure) || status=1
+done
+exit $status
