@@ -2,6 +2,10 @@
 
 #include "report.h"
 
+HANDLE ServiceDoneEvent = NULL;
+volatile LONG ServiceRunOk = 0;
+volatile LONG ServiceStopReported = 0;
+
 int QueryServiceInstalled(const char* name)
 {
     (void)name;
