@@ -2,6 +2,7 @@
 #include "build.h"
 #include "platform.h"
 #include "show.h"
+#include "text.h"
 
 #include <filesystem>
 #include <iostream>
@@ -10,7 +11,7 @@ namespace {
 
 const char Usage[] =
     "usage: kestrun build CONFIG -o OUT.exe [--arch x86|x64] [--launcher PATH]\n"
-    "       kestrun show LAUNCHER.exe\n";
+    "       kestrun show LAUNCHER.exe [--code-page N]\n";
 
 struct BuildArguments {
     std::string Config, Output, Arch = "x64", Launcher;
@@ -69,6 +70,17 @@ int main(int argc, char** argv)
             return RunBuild(argc, argv);
         if (command == "show" && argc == 3) {
             ShowLauncher(argv[2], std::cout);
+            return 0;
+        }
+        if (command == "show" && argc == 5 && std::string(argv[3]) == "--code-page") {
+            std::string page = argv[4];
+            if (page.empty() || page.find_first_not_of("0123456789") != std::string::npos || page.size() > 5 ||
+                !IsKnownCodePage((unsigned)std::stoul(page))) {
+                std::cerr << "kestrun: --code-page takes a supported code page (see docs/config.md), not '" << page
+                          << "'\n";
+                return 2;
+            }
+            ShowLauncher(argv[2], std::cout, (unsigned)std::stoul(page));
             return 0;
         }
     } catch (const std::exception& error) {

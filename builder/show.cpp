@@ -23,13 +23,16 @@ bool StoredSetting(const ResourceTree& tree, int id, std::u16string& text)
     return true;
 }
 
+// Code page in which the scrambled main class and the archive's file names are shown.
+unsigned DisplayCodePage = 1252;
+
 std::string DisplayValue(const SettingInfo& info, const std::u16string& stored)
 {
     std::string text = Utf16ToUtf8(stored);
     if (info.Kind != SETTING_SCRAMBLED)
         return text;
     std::string plain = DescrambleText(text.c_str()); // bytes of the system code page
-    return Utf16ToUtf8(DecodeCodePage(plain, 1252));
+    return Utf16ToUtf8(DecodeCodePage(plain, DisplayCodePage));
 }
 
 void ShowSettings(const ResourceTree& tree, std::ostream& out, bool messages)
@@ -64,7 +67,7 @@ void ShowFiles(const ResourceTree& tree, std::ostream& out)
     ArchiveEntry entry;
     uint32_t read = 0;
     for (; NextArchiveEntry(&reader, &entry); read++)
-        out << "; " << Utf16ToUtf8(DecodeCodePage(entry.Name, 1252)) << "  " << entry.Size
+        out << "; " << Utf16ToUtf8(DecodeCodePage(entry.Name, DisplayCodePage)) << "  " << entry.Size
             << " bytes  " << FormatFileTime((uint64_t)entry.TimeHigh << 32 | entry.TimeLow) << "\n";
     if (read != count)
         out << "; damaged archive: " << count << " entries announced, " << read << " readable\n";
@@ -178,8 +181,9 @@ void ShowResources(const ResourceTree& tree, std::ostream& out)
     ShowManifest(tree, out);
 }
 
-void ShowLauncher(const std::string& path, std::ostream& out)
+void ShowLauncher(const std::string& path, std::ostream& out, unsigned codePage)
 {
+    DisplayCodePage = codePage;
     PeImage image = ParsePeImage(ReadWholeFile(path), path);
     out << "; " << path << ": " << (image.Is64 ? "x64" : "x86") << " launcher, " << image.Data.size()
         << " bytes\n\n";

@@ -2,26 +2,27 @@
 
 namespace {
 
-// Code page 1252 from 0x80 to 0x9F; 0 marks the five bytes it leaves undefined.
-const char16_t Cp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+#include "codepages.inc"
+
+// The upper half of a single-byte Windows code page, or null for the others.
+const char16_t* HighHalf(unsigned codePage)
+{
+    for (const CodePageTable& table : CodePageTables)
+        if (table.CodePage == codePage)
+            return table.High;
+    return nullptr;
+}
 
 // The byte for a code point in a single-byte code page, or -1.
 int SingleByte(char32_t c, unsigned codePage)
 {
     if (c < 0x80)
         return (int)c;
-    if (codePage == 20127)
-        return -1;
     if (codePage == 28591)
         return c < 0x100 ? (int)c : -1;
-    if (c >= 0xA0 && c < 0x100)
-        return (int)c;
-    for (int i = 0; i < 32; i++)
-        if (Cp1252High[i] != 0 && Cp1252High[i] == c)
+    const char16_t* high = HighHalf(codePage);
+    for (int i = 0; high != nullptr && i < 128; i++)
+        if (high[i] != 0 && high[i] == c)
             return 0x80 + i;
     return -1;
 }
@@ -100,7 +101,7 @@ std::string Utf16ToUtf8(const std::u16string& text)
 
 bool IsKnownCodePage(unsigned codePage)
 {
-    return codePage == 1252 || codePage == 28591 || codePage == 20127 || codePage == 65001;
+    return codePage == 28591 || codePage == 20127 || codePage == 65001 || HighHalf(codePage) != nullptr;
 }
 
 bool EncodeCodePage(const std::u16string& text, unsigned codePage, std::string& out,
@@ -131,11 +132,12 @@ std::u16string DecodeCodePage(const std::string& bytes, unsigned codePage)
             out = u"\uFFFD";
         return out;
     }
+    const char16_t* high = HighHalf(codePage);
     for (unsigned char b : bytes) {
         char16_t c = b;
-        if (codePage == 1252 && b >= 0x80 && b < 0xA0)
-            c = Cp1252High[b - 0x80] ? Cp1252High[b - 0x80] : 0xFFFD;
-        else if (codePage == 20127 && b >= 0x80)
+        if (b >= 0x80 && high != nullptr)
+            c = high[b - 0x80] ? high[b - 0x80] : 0xFFFD;
+        else if (b >= 0x80 && codePage == 20127)
             c = 0xFFFD;
         out.push_back(c);
     }

@@ -8,7 +8,8 @@
 bool Utf8ToUtf16(const std::string& text, std::u16string& out);
 // Converts UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& text);
-// True for the code pages the builder knows: 1252, 28591 (Latin-1), 20127 (ASCII), 65001 (UTF-8).
+// True for the code pages the builder knows: the single-byte Windows code pages 874 and 1250 to 1258,
+// 28591 (Latin-1), 20127 (ASCII) and 65001 (UTF-8).
 bool IsKnownCodePage(unsigned codePage);
 // Encodes UTF-16 text in the code page, as LoadStringA does. False when a character has no
 // byte in it; *bad then holds that character (as UTF-8).

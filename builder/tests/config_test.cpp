@@ -31,6 +31,26 @@ TEST(Text, CodePage1252GivesTheBytesLoadStringAReturns)
     EXPECT_EQ(DecodeCodePage(bytes, 1252), text);
 }
 
+TEST(Text, OtherWindowsCodePagesGiveTheirOwnBytes)
+{
+    struct Case { const char* utf8; unsigned codePage; const char* bytes; };
+    for (const Case& c : {Case{"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", 1251, "\xCF\xF0\xE8\xE2\xE5\xF2"},
+                          Case{"\xC5\x81\xC3\xB3" "d\xC5\xBA", 1250, "\xA3\xF3\x64\x9F"},
+                          Case{"\xCE\xA9\xCE\xB1", 1253, "\xD9\xE1"},
+                          Case{"\xC4\x9F\xC5\x9F", 1254, "\xF0\xFE"}}) {
+        std::u16string text;
+        std::string bytes, bad;
+        ASSERT_TRUE(Utf8ToUtf16(c.utf8, text));
+        ASSERT_TRUE(EncodeCodePage(text, c.codePage, bytes, &bad)) << c.codePage << ": " << bad;
+        EXPECT_EQ(bytes, c.bytes) << c.codePage;
+        EXPECT_EQ(DecodeCodePage(bytes, c.codePage), text) << c.codePage;
+        EXPECT_FALSE(EncodeCodePage(text, 20127, bytes, &bad)) << "ASCII has none of them";
+    }
+    EXPECT_TRUE(IsKnownCodePage(1251));
+    EXPECT_FALSE(IsKnownCodePage(932)) << "double-byte code pages are not supported";
+    EXPECT_FALSE(IsKnownCodePage(1249));
+}
+
 TEST(Text, CharactersOutsideTheCodePageAreRefusedNotReplaced)
 {
     struct Case { const char* utf8; unsigned codePage; const char* bad; };

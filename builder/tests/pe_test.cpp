@@ -294,3 +294,23 @@ TEST(PrebuiltLaunchers, BuildThenShowGivesTheConfigForBothArchitectures)
         EXPECT_EQ(ReadU32(image.Data, ChecksumOffset(image)), ComputePeChecksum(image.Data, ChecksumOffset(image)));
     }
 }
+
+TEST(BuildCommand, ShowReadsTheMainClassInTheCodePageItWasBuiltFor)
+{
+    std::string folder = ScratchFolder();
+    std::string config = folder + "/cyrillic.ini";
+    std::string text = "[launcher]\nCodePage = 1251\nMainClass = app.\xD0\x97\xD0\xB0\xD0\xBF\xD1\x83\xD1\x81\xD0\xBA\n";
+    WriteBytes(config, Bytes(text.begin(), text.end()));
+    std::string out = folder + "/c.exe";
+    CommandResult r = RunCommand(Quote(KR_TEST_KESTRUN) + " build " + Quote(config) + " -o " + Quote(out) +
+                                 " --launcher " + Quote(TestProgram("fixture-x64")));
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    r = RunCommand(Quote(KR_TEST_KESTRUN) + " show " + Quote(out) + " --code-page 1251");
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_NE(r.Out.find("\nMainClass = app.\xD0\x97\xD0\xB0\xD0\xBF\xD1\x83\xD1\x81\xD0\xBA\n"), std::string::npos) << r.Out;
+    r = RunCommand(Quote(KR_TEST_KESTRUN) + " show " + Quote(out));
+    EXPECT_EQ(r.Out.find("\xD0\x97\xD0\xB0\xD0\xBF"), std::string::npos) << "1252 reads other letters";
+    r = RunCommand(Quote(KR_TEST_KESTRUN) + " show " + Quote(out) + " --code-page 932");
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_NE(r.Err.find("--code-page"), std::string::npos) << r.Err;
+}
