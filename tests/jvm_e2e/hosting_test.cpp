@@ -267,7 +267,7 @@ TEST_F(JvmTest, AbortShowsTheJvmTextFirst)
 {
     Script("out before\nabort broken state");
     LauncherRun run = Run(Build());
-    ASSERT_GE(run.Reports.size(), 1u);
+    ASSERT_EQ(run.Reports.size(), 1u) << DescribeReports(run.Reports);
     EXPECT_EQ(run.Reports[0].Caption, "Error");
     EXPECT_NE(run.Reports[0].Text.find("FATAL ERROR in native method: broken state"), std::string::npos)
         << run.Reports[0].Text;
