@@ -84,7 +84,7 @@ TEST(SplashWindow, PictureIsCentredNotTopmostAndTitledWithSplashText)
     GetWindowTextA(splash, title, sizeof(title));
     EXPECT_STREQ(title, SplashTitle);
     EXPECT_EQ(SplashWindow, splash);
-    EXPECT_EQ(GetWindowThreadProcessId(splash, NULL) == GetCurrentThreadId(), false) << "a thread of its own";
+    EXPECT_NE(GetWindowThreadProcessId(splash, NULL), GetCurrentThreadId()) << "a thread of its own";
 }
 
 TEST(SplashWindow, WholePictureTakesTheMouse)
