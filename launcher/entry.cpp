@@ -112,7 +112,7 @@ static int RunInteractive(int argc, char** argv)
 {
     if (!LauncherSettings.AllowMultipleInstances && !TakeSingleInstanceGuard())
         return 0;
-    if (LauncherSettings.SplashUntilWindow || LauncherSettings.SplashSeconds != 0)
+    if (SplashScreenWanted())
         StartSplashScreen();
     if (!StartJvm(false))
         return -1;
