@@ -1,11 +1,15 @@
 #include "variant.h"
 
+#include "message_format.h"
 #include "scramble.h"
+#include "settings_table.h"
 
+#include <fstream>
+#include <sstream>
 #include <vector>
 
-#ifndef KESTRUN_LAUNCHER_PATH
-#error "KESTRUN_LAUNCHER_PATH names the built launcher"
+#if !defined(KESTRUN_LAUNCHER_PATH) || !defined(KESTRUN_BUILDER_PATH)
+#error "KESTRUN_LAUNCHER_PATH and KESTRUN_BUILDER_PATH name the built launcher and builder"
 #endif
 
 std::string WindowsPath(const std::string& path)
@@ -61,20 +65,68 @@ static std::vector<WORD> StringBlock(const std::string& text)
     return block;
 }
 
-std::string MakeLauncherVariant(const std::string& folder, const std::string& fileName,
-                                const SettingOverrides& overrides, std::string* error)
+// True for a value that the builder checks and refuses (a main class that is not properly scrambled,
+// a message format with conversions the launcher cannot fill, a number that is not one): such values
+// go straight into the string table, since the launcher must cope with a damaged table too.
+static bool BuilderRefuses(int id, const std::string& text)
 {
-    std::string path = folder + "\\" + fileName;
-    if (!CopyFileA(WindowsPath(KESTRUN_LAUNCHER_PATH).c_str(), path.c_str(), FALSE)) {
-        *error = "cannot copy the launcher: error " + std::to_string(GetLastError());
-        return "";
+    const SettingInfo* info = FindSettingById(id);
+    if (info == nullptr)
+        return true;
+    switch (info->Kind) {
+    case SETTING_SCRAMBLED:
+        return Scrambled(DescrambleText(text.c_str())) != text;
+    case SETTING_MESSAGE:
+        return !IsSafeMessageFormat(text.c_str(), CountMessageArguments(info->Shipped));
+    case SETTING_INT:
+        return text.empty() || text.find_first_not_of("-0123456789") != std::string::npos;
+    default:
+        return false;
     }
+}
+
+// Runs the builder on a config; false with its output in *error.
+static bool RunBuilder(const std::string& config, const std::string& output, std::string* error)
+{
+    std::string log = output + ".builder.txt";
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
+    HANDLE logFile = CreateFileA(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
+    std::string builder = WindowsPath(KESTRUN_BUILDER_PATH);
+    std::string commandLine = "\"" + builder + "\" build \"" + config + "\" -o \"" + output + "\" --launcher \"" +
+                              WindowsPath(KESTRUN_LAUNCHER_PATH) + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = logFile;
+    startup.hStdError = logFile;
+    PROCESS_INFORMATION process = {};
+    DWORD code = 1;
+    if (CreateProcessA(builder.c_str(), &commandLine[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &startup,
+                       &process)) {
+        if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0)
+            TerminateProcess(process.hProcess, 1);
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    CloseHandle(logFile);
+    if (code != 0) {
+        std::stringstream text;
+        text << std::ifstream(log).rdbuf();
+        *error = "builder exit " + std::to_string(code) + ": " + text.str();
+    }
+    return code == 0;
+}
+
+// Writes string-table entries into an existing launcher through the system's resource update.
+static bool WriteEntries(const std::string& path, const SettingOverrides& entries, std::string* error)
+{
     HANDLE update = BeginUpdateResourceA(path.c_str(), FALSE);
     if (update == NULL) {
         *error = "BeginUpdateResourceA: error " + std::to_string(GetLastError());
-        return "";
+        return false;
     }
-    for (const auto& [id, text] : overrides) {
+    for (const auto& [id, text] : entries) {
         std::vector<WORD> block = StringBlock(text);
         // The launcher's resources are US English; the same language replaces the entry.
         if (!UpdateResourceA(update, (LPCSTR)RT_STRING, MAKEINTRESOURCEA(id / 16 + 1),
@@ -82,13 +134,41 @@ std::string MakeLauncherVariant(const std::string& folder, const std::string& fi
                              (DWORD)(block.size() * sizeof(WORD)))) {
             *error = "UpdateResourceA: error " + std::to_string(GetLastError());
             EndUpdateResourceA(update, TRUE);
-            return "";
+            return false;
         }
     }
     if (!EndUpdateResourceA(update, FALSE)) {
         *error = "EndUpdateResourceA: error " + std::to_string(GetLastError());
-        return "";
+        return false;
     }
+    return true;
+}
+
+std::string MakeLauncherVariant(const std::string& folder, const std::string& fileName,
+                                const SettingOverrides& overrides, std::string* error)
+{
+    std::string path = folder + "\\" + fileName;
+    std::string settings = "[launcher]\n";
+    std::string messages = "[messages]\n";
+    SettingOverrides refused;
+    for (const auto& [id, text] : overrides) {
+        const SettingInfo* info = FindSettingById(id);
+        if (BuilderRefuses(id, text))
+            refused[id] = text;
+        else if (info->Kind == SETTING_MESSAGE)
+            messages += std::to_string(id) + " = \"" + text + "\"\n";
+        else if (info->Kind == SETTING_SCRAMBLED)
+            settings += std::string(info->Field) + " = \"" + DescrambleText(text.c_str()) + "\"\n";
+        else
+            settings += std::string(info->Field) + " = \"" + text + "\"\n";
+    }
+    std::string config = settings + messages;
+    std::string configPath = path + ".ini";
+    std::ofstream(configPath, std::ios::binary) << config;
+    if (!RunBuilder(configPath, path, error))
+        return "";
+    if (!refused.empty() && !WriteEntries(path, refused, error))
+        return "";
     return path;
 }
 

@@ -1,6 +1,5 @@
-// Launcher variants for end-to-end tests: a copy of the built launcher whose string-table entries are
-// replaced through the system's resource-update functions, as a configured launcher differs from the
-// shipped one only in its resources.
+// Launcher variants for end-to-end tests, made with the builder from a config; values the builder
+// refuses (a damaged string table) are then written in through the system's resource update.
 #pragma once
 
 #include <windows.h>
@@ -15,8 +14,8 @@ using SettingOverrides = std::map<int, std::string>;
 std::string WindowsPath(const std::string& path);
 // A fresh empty folder for one test under the temporary directory; name may hold spaces.
 std::string TestFolder(const std::string& name);
-// Copies the built launcher to folder\fileName and writes the overrides into its string table.
-// Returns the copy's path, or "" on failure (the reason is in *error).
+// Builds folder\fileName from the built launcher with the overrides in its string table.
+// Returns its path, or "" on failure (the reason is in *error).
 std::string MakeLauncherVariant(const std::string& folder, const std::string& fileName,
                                 const SettingOverrides& overrides, std::string* error);
 // The scrambled form of a main class, as the string table stores it.
