@@ -15,6 +15,9 @@ const uint32_t SCN_INITIALIZED_DATA = 0x40;
 
 void ParseSections(PeImage& image, size_t table, uint16_t count)
 {
+    // The whole table must be in the file: a name is read as 8 bytes at once.
+    if (table + 40ull * count > image.Data.size())
+        Refuse(image, "the section table runs past the end of the file");
     for (uint16_t i = 0; i < count; i++) {
         size_t at = table + 40u * i;
         PeSection s;

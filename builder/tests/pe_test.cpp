@@ -226,6 +226,9 @@ TEST(BuildCommand, ErrorsAreOneLineWithFileAndLineAndWriteNothing)
     WriteText(folder + "/notpe.exe", "just some text, not a program");
     Bytes whole = ReadWholeFile(fixture);
     WriteBytes(folder + "/cut.exe", Bytes(whole.begin(), whole.begin() + 200));
+    // Headers whole, the section table cut in the middle of its last entry's name.
+    size_t lastSection = ParsePeImage(whole, fixture).Sections.back().HeaderOffset;
+    WriteBytes(folder + "/cuttable.exe", Bytes(whole.begin(), whole.begin() + lastSection + 3));
     WriteText(folder + "/bad.ini", "[launcher]\nMainClass = a.B\nStdoutMode = loud\n");
     WriteText(folder + "/typo.ini", "[launcher]\nClasspath = x.jar\n");
     WriteText(folder + "/empty.ini", "[launcher]\nMainClass = \n");
@@ -244,6 +247,7 @@ TEST(BuildCommand, ErrorsAreOneLineWithFileAndLineAndWriteNothing)
         {folder + "/missing.ini", fixture, folder + "/missing.ini: cannot open the file"},
         {config, folder + "/notpe.exe", folder + "/notpe.exe: not a Windows executable (no MZ header)"},
         {config, folder + "/cut.exe", folder + "/cut.exe: not a PE image"},
+        {config, folder + "/cuttable.exe", folder + "/cuttable.exe: the section table runs past the end of the file"},
         {config, TestProgram("fixture-nores-x64"), TestProgram("fixture-nores-x64") + ": the executable has no resources"},
         {config, folder + "/absent.exe", folder + "/absent.exe: cannot open the file"},
     };
@@ -254,7 +258,7 @@ TEST(BuildCommand, ErrorsAreOneLineWithFileAndLineAndWriteNothing)
         EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
         EXPECT_FALSE(Exists(out)) << c.message;
     }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 13); // nothing written
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 14); // nothing written
 }
 
 TEST(BuildCommand, FindsThePrebuiltLauncherOfTheChosenArchitectureBesideItself)
