@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds everything and runs every test: the 64-bit Windows tests under wine64 (in a private Wine
-# session with its own Xvfb display), the checks of the 32-bit build, and the builder's Linux tests.
+# session with its own Xvfb display), the checks of the 32-bit build, and the builder's Linux tests;
+# then a short fuzz run of every parser (a few seconds each) that replays the saved corpora.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh"
@@ -9,4 +10,6 @@ for folder in build/x64 build/x86 build/host; do
     echo "test: $folder"
     (cd "$root/$folder" && ctest -j 2 --output-on-failure) || status=1
 done
+echo "test: fuzz"
+"$root/fuzz/run.sh" "${KESTRUN_FUZZ_SECONDS:-3}" || status=1
 exit $status

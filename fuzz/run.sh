@@ -1,0 +1,36 @@
+#!/bin/sh
+# Builds the fuzz targets (native clang, AddressSanitizer + UndefinedBehaviorSanitizer) and runs each
+# for SECONDS seconds, starting from the committed seed corpus in fuzz/corpus/NAME (which also holds
+# every input that once found a fault, so each run replays them all first). New inputs found go to
+# build/fuzz/corpus/NAME; a crash leaves its input in build/fuzz/crashes/. Exit status 1 on any crash.
+# Usage: fuzz/run.sh SECONDS [TARGET...]
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
+shift
+build=$root/build/fuzz
+[ -f "$build/build.ninja" ] ||
+    cmake -G Ninja -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+          -DKESTRUN_FUZZ=ON >/dev/null
+ninja -C "$build" -j "${KESTRUN_JOBS:-2}" >"$build/build.log" 2>&1 || { tail -40 "$build/build.log"; exit 1; }
+
+targets=${*:-$(cd "$root/fuzz/corpus" && ls)}
+mkdir -p "$build/crashes"
+status=0
+for name in $targets; do
+    work=$build/corpus/$name
+    mkdir -p "$work"
+    log=$build/fuzz_$name.log
+    # -rss_limit_mb and -timeout turn runaway memory or time into failures as well.
+    if "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+           -print_final_stats=1 -artifact_prefix="$build/crashes/${name}-" \
+           "$work" "$root/fuzz/corpus/$name" >"$log" 2>&1; then
+        runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+        echo "fuzz: $name ok (${seconds}s, ${runs:-?} runs)"
+    else
+        echo "fuzz: $name FAILED (log: $log)"
+        grep -E "ERROR|SUMMARY|runtime error|Test unit written" "$log" | head -8
+        status=1
+    fi
+done
+exit $status
