@@ -4,6 +4,7 @@
 #include <string.h>
 
 // The growth step for an append of count characters: 4 x count when that is more than 1024, else 1024.
+// The first allocation is this step; a later growth adds this step or the capacity, whichever is more.
 static size_t GrowthStep(size_t count)
 {
     return 4 * count > 1024 ? 4 * count : 1024;
@@ -26,7 +27,10 @@ bool AppendTextPart(GrowableString* string, const char* text, size_t count)
         string->text = text;
         string->capacity = (unsigned)capacity;
     } else if (string->length + count > string->capacity - 1) {
-        size_t capacity = string->capacity + GrowthStep(count);
+        // At least doubled: with a fixed step, many small appends would copy the text over and over
+        // (quadratic in its length). Here capacity < 2^29, so the sum stays below 2^32.
+        size_t step = GrowthStep(count) > string->capacity ? GrowthStep(count) : string->capacity;
+        size_t capacity = string->capacity + step;
         char* grown = (char*)realloc(string->text, capacity);
         if (grown == NULL)
             return false;

@@ -12,7 +12,9 @@ struct GrowableString {
 
 /* growable.cpp */
 
-// Appends text (null or empty: nothing changes). False, leaving the string as it was, when memory
+// Appends text (null or empty: nothing changes). The first append allocates max(4 x length, 1024)
+// bytes; an append that does not fit grows the capacity by max(4 x length, 1024, capacity), so that
+// building a text from many small pieces takes time linear in its length. False, leaving the string as it was, when memory
 // runs out or the length would pass 2^29 characters.
 bool AppendText(GrowableString* string, const char* text);
 // Appends the first count characters of text (count 0: nothing changes); same failure rule.

@@ -94,7 +94,7 @@ TEST(ExpandVariables, LongValuesAreTakenWhole)
     free(result);
 }
 
-TEST(GrowableString, GrowsAsSpecifiedAndIgnoresEmptyAppends)
+TEST(GrowableString, GrowsByFourTimesTheAppendOrDoublesAndIgnoresEmptyAppends)
 {
     GrowableString string = {};
     EXPECT_TRUE(AppendText(&string, NULL));
@@ -111,7 +111,7 @@ TEST(GrowableString, GrowsAsSpecifiedAndIgnoresEmptyAppends)
     ASSERT_TRUE(AppendText(&string, std::string(9103 - 3043, 'w').c_str()));
     EXPECT_EQ(string.capacity, 9104u) << "filled to the last byte before the terminator";
     ASSERT_TRUE(AppendText(&string, "z"));
-    EXPECT_EQ(string.capacity, 10128u) << "a small append grows by 1024";
+    EXPECT_EQ(string.capacity, 18208u) << "a small append doubles the capacity";
     EXPECT_EQ(string.length, 9104u);
     EXPECT_EQ(std::string(string.text), "abc" + big + std::string(2020, 'y') + std::string(6060, 'w') + "z");
     FreeGrowableString(&string);
@@ -121,6 +121,25 @@ TEST(GrowableString, GrowsAsSpecifiedAndIgnoresEmptyAppends)
     ASSERT_TRUE(AppendText(&large, std::string(300, 'q').c_str()));
     EXPECT_EQ(large.capacity, 1200u) << "the first allocation is 4 x the length when that is more than 1024";
     FreeGrowableString(&large);
+}
+
+TEST(GrowableString, ManySmallAppendsReallocateOnlyLogarithmicallyOften)
+{
+    GrowableString string = {};
+    std::string expected;
+    int growths = 0;
+    for (int i = 0; i < 100000; i++) {
+        unsigned before = string.capacity;
+        std::string piece = "C:\\lib\\" + std::to_string(i) + ".jar;";
+        ASSERT_TRUE(AppendText(&string, piece.c_str()));
+        expected += piece;
+        growths += string.capacity != before;
+    }
+    EXPECT_EQ(string.length, expected.size());
+    EXPECT_EQ(std::string(string.text), expected);
+    // 1.6 MB from 1024 bytes by doubling: 11 growths and the first allocation (a fixed step: ~1600).
+    EXPECT_EQ(growths, 12);
+    FreeGrowableString(&string);
 }
 
 } // namespace
