@@ -1,0 +1,117 @@
+// The bad-input sweep: oversized INI lines with binary bytes, long command lines and class path
+// entries, registry values of the wrong type and length, a jvm.dll that is not a DLL. Each run must
+// end by itself with either the program's normal result or one clear report and a failure exit code.
+#include "fixture.h"
+
+#include <string>
+
+namespace {
+
+class BadInput : public JvmTest {};
+
+const char* const JreKey = "Software\\JavaSoft\\Java Runtime Environment";
+const char* const JdkKey = "Software\\JavaSoft\\Java Development Kit";
+
+void SetRegistryValue(const std::string& key, const char* name, DWORD type, const std::string& bytes)
+{
+    HKEY handle;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, NULL, 0, KEY_WRITE, NULL, &handle, NULL), 0) << key;
+    ASSERT_EQ(RegSetValueExA(handle, name, 0, type, (const BYTE*)bytes.data(), (DWORD)bytes.size()), 0) << name;
+    RegCloseKey(handle);
+}
+
+std::string Text(const std::string& text)
+{
+    return std::string(text.c_str(), text.size() + 1); // with its terminator, as REG_SZ stores it
+}
+
+} // namespace
+
+TEST_F(BadInput, IniFileWithHugeLinesAndBinaryBytesIsReadWhole)
+{
+    Script("out {argc}|{arg:0}|{prop:big}");
+    std::string big(100000, 'x'), argument(100000, 'a');
+    std::string binary;
+    for (int i = 0; i < 100000; i++)
+        binary += (char)(i % 256 == '\n' ? 1 : i % 256);
+    std::string ini = "[Application Configuration]\r\n" + binary + "\r\nJvmOptions=-Dbig=" + big + "\r\n" +
+                      binary + "=" + binary + "\r\nAppOptions=" + argument + "\r\n";
+    ASSERT_TRUE(WriteTextFile(folder_ + "\\app.ini", ini));
+    LauncherRun run = Run(Build({{"IniFileName", "app.ini"}}));
+    ExpectNoReports(run);
+    EXPECT_EQ(run.ExitCode, 0u);
+    EXPECT_EQ(Out(), "1|" + argument + "|" + big + "\r\n");
+}
+
+TEST_F(BadInput, CommandLineOf32000CharactersReachesMainWhole)
+{
+    Script("out {argc}|{arg:0}|{arg:999}");
+    std::string arguments;
+    for (int i = 0; i < 1000; i++)
+        arguments += (i ? " " : "") + std::string(30, (char)('a' + i % 26));
+    ASSERT_GT(arguments.size(), 30000u);
+    LauncherRun run = Run(Build(), arguments);
+    ExpectNoReports(run);
+    EXPECT_EQ(run.ExitCode, 0u);
+    EXPECT_EQ(Out(), "1000|" + std::string(30, 'a') + "|" + std::string(30, 'a' + 999 % 26) + "\r\n");
+}
+
+TEST_F(BadInput, ClassPathEntriesOf300CharactersAreKeptWhole)
+{
+    Script("out ran");
+    std::string longEntry = "missing\\" + std::string(292, 'd');
+    std::string longArchive = std::string(296, 'j') + ".jar";
+    LauncherRun run = Run(Build({{"ClassPath", longEntry + ";classes;" + longArchive + ";%NOT_SET%" + std::string(290, 'v')}}));
+    ExpectNoReports(run);
+    EXPECT_EQ(run.ExitCode, 0u);
+    EXPECT_EQ(Out(), "ran\r\n");
+    std::vector<std::string> options = Options();
+    ASSERT_EQ(options.size(), 4u) << "the class path option, then the three hooks";
+    EXPECT_EQ(options[0], "-Djava.class.path=" + longEntry + ";classes;" + longArchive + ";" + std::string(290, 'v'));
+}
+
+TEST_F(BadInput, RegistryValuesOfWrongTypesAndLengthsAreSkipped)
+{
+    for (const char* key : {JreKey, JdkKey})
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, key);
+    std::string home = folder_ + "\\rt";
+    ASSERT_TRUE(CreateDirectoryA(home.c_str(), NULL));
+    ASSERT_TRUE(CopyFileA(DoubleJvmPath().c_str(), (home + "\\jvm.dll").c_str(), FALSE));
+    std::string tooLong(10000, 'C');
+    SetRegistryValue(JreKey, "CurrentVersion", REG_SZ, Text(tooLong));
+    SetRegistryValue(std::string(JreKey) + "\\1.5", "JavaHome", REG_DWORD, std::string("\x04\x00\x00\x00", 4));
+    SetRegistryValue(std::string(JreKey) + "\\1.5", "RuntimeLib", REG_BINARY, std::string(300, '\x7F'));
+    SetRegistryValue(std::string(JreKey) + "\\1.6", "JavaHome", REG_SZ, Text(home + "\\" + tooLong));
+    SetRegistryValue(std::string(JreKey) + "\\1.6", "RuntimeLib", REG_SZ, Text(tooLong));
+    SetRegistryValue(std::string(JreKey) + "\\1.7", "JavaHome", REG_MULTI_SZ, home + std::string("\0\0", 2));
+    SetRegistryValue(std::string(JreKey) + "\\1.7", "RuntimeLib", REG_SZ, home + "\\jvm.dll"); // no terminator
+    Script("out ran");
+    keys_["JvmPath"] = "";
+    keys_["JreSearchOrder"] = "1";
+    keys_["JvmOptions"] = "-Dhome=%JAVA_HOME%";
+    LauncherRun run = Run(Build());
+    ExpectNoReports(run);
+    EXPECT_EQ(run.ExitCode, 0u);
+    // Only 1.7's RuntimeLib, stored without its terminator, names a usable runtime; its home is unreadable.
+    EXPECT_EQ(Out(), "ran\r\n");
+    EXPECT_EQ(Options().front(), "-Dhome=");
+
+    SetRegistryValue(std::string(JreKey) + "\\1.7", "RuntimeLib", REG_EXPAND_SZ, Text(tooLong));
+    LauncherRun none = Run(Build());
+    ExpectOneError(none, "Unable to locate suitable Java Runtime Environment on this machine.");
+    EXPECT_EQ(none.ExitCode, ExitFailure);
+    for (const char* key : {JreKey, JdkKey})
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, key);
+}
+
+TEST_F(BadInput, JvmDllThatIsNotADllIsReportedAsUnloadable)
+{
+    Script("out never");
+    for (const std::string& content : {std::string("just text"), std::string("MZ\x90\0\x03", 5), std::string()}) {
+        ASSERT_TRUE(WriteTextFile(folder_ + "\\fake\\jvm.dll", content));
+        LauncherRun run = Run(Build({{"JvmPath", "fake\\jvm.dll"}}));
+        ExpectOneError(run, "Unable to load JVM: fake\\jvm.dll");
+        EXPECT_EQ(run.ExitCode, ExitFailure);
+        EXPECT_EQ(Out(), "");
+    }
+}
