@@ -21,3 +21,9 @@ bool RunMainClass(int argc, char** argv, bool attachMode)
 void ReleaseJvm()
 {
 }
+
+bool StopJvmWithExit()
+{
+    ShowError("Stopping the Java runtime is not available in this build of the launcher.");
+    return false;
+}

@@ -11,3 +11,6 @@ bool StartJvm(bool hiddenConsole);
 bool RunMainClass(int argc, char** argv, bool attachMode);
 // Detaches the calling thread, destroys the JVM (waiting for the program's threads) and unloads it.
 void ReleaseJvm();
+// Attaches the calling thread and calls System.exit(0), which normally ends the process through the
+// exit hook. False after the failure has been reported.
+bool StopJvmWithExit();
