@@ -73,7 +73,7 @@ TEST(SettingTable, IdentifiersAreBlockStartsAndFieldsUnique)
         const SettingInfo& s = SettingTable[i];
         EXPECT_EQ(s.Id % 16, 0) << s.Field;
         EXPECT_GE(s.Id, 1024);
-        EXPECT_LE(s.Id, 1840);
+        EXPECT_LE(s.Id, 1872);
         EXPECT_GT(s.Id, previous) << "identifier order";
         previous = s.Id;
         EXPECT_TRUE(fields.insert(s.Field).second) << s.Field;
