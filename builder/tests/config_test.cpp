@@ -117,7 +117,7 @@ TEST(SearchOrder, EveryCharacterIsExplainedOnALineOfItsOwn)
     EXPECT_EQ(lines[2], "E: the folder the environment variable JAVA_HOME names");
     EXPECT_EQ(lines[3].substr(0, 28), "J: JavaSoft JDK, JRE, Java D");
     EXPECT_EQ(lines[4].substr(0, 15), "V: vendor keys ");
-    EXPECT_EQ(lines[5].substr(0, 42), "1: HKLM JavaSoft\\Java Runtime Environment");
+    EXPECT_EQ(lines[5].substr(0, 41), "1: HKLM JavaSoft\\Java Runtime Environment");
     EXPECT_EQ(lines[6], "x: skipped: not a search method");
     EXPECT_TRUE(DescribeSearchOrder("").empty());
 }

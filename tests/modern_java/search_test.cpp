@@ -327,9 +327,12 @@ TEST_F(ModernSearch, ShippedOrderBehavesAsBeforeAndDefaultsAreModern)
 // Runs the builder with arguments; its exit code, with what it printed in *output.
 DWORD RunBuilder(const std::string& folder, const std::string& arguments, std::string* output)
 {
-    std::string outputPath = folder + "\\builder-output.txt";
+    // A file of its own for every run: the last run's file may not be closed yet.
+    static int runs = 0;
+    std::string outputPath = folder + "\\builder-output" + std::to_string(++runs) + ".txt";
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
     HANDLE file = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << outputPath;
     std::string builder = WindowsPath(KESTRUN_BUILDER_PATH);
     std::string commandLine = "\"" + builder + "\" " + arguments;
     STARTUPINFOA startup = {};

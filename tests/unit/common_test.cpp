@@ -80,7 +80,7 @@ TEST(SettingTable, IdentifiersAreBlockStartsAndFieldsUnique)
         EXPECT_EQ(FindSettingByField(s.Field), &s);
         EXPECT_EQ(FindSettingById(s.Id), &s);
     }
-    EXPECT_EQ(SettingCount, 52);
+    EXPECT_EQ(SettingCount, 54);
     EXPECT_EQ(FindSettingById(1025), nullptr);
     EXPECT_EQ(FindSettingByField("mainclass"), nullptr);
 }
