@@ -29,7 +29,7 @@ extern const char* JdkJvmSubPath;
 extern RuntimeCandidateReporter RuntimeSearchReporter;
 
 // Searches for the jvm.dll of a runtime at least as new as JavaVersion. True with its path in result
-// (size bytes, 260). Reports nothing.
+// (size bytes, 260). Shows the user nothing; passes each candidate to RuntimeSearchReporter.
 bool FindJavaRuntime(char* result, size_t size);
 // Reads a REG_SZ or REG_EXPAND_SZ value (unexpanded) into buffer: -1 when the key cannot be opened,
 // 0 when read, 2 when the text does not fit in size bytes, 1 in every other case.
