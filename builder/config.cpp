@@ -1,7 +1,9 @@
 #include "config.h"
 
 #include "bytes.h"
+#include "java_version.h"
 #include "scramble.h"
+#include "search_order.h"
 #include "settings_table.h"
 #include "string_table.h"
 #include "text.h"
@@ -179,6 +181,14 @@ std::u16string ScrambledMainClass(const Context& c, const IniEntry& e, const std
     return out;
 }
 
+// JavaMaxVersion is empty or a version the launcher can parse.
+void CheckVersionLimit(const Context& c, const IniEntry& e, const SettingInfo& info)
+{
+    JavaVersionNumber version;
+    if (std::string(info.Field) == "JavaMaxVersion" && !e.Value.empty() && !ParseJavaVersion(e.Value.c_str(), &version))
+        c.Fail(e.Line, "JavaMaxVersion must be a Java version such as 17 or 11.0.2, not '" + e.Value + "'");
+}
+
 std::u16string SettingText(const Context& c, const IniEntry& e, const SettingInfo& info)
 {
     std::u16string text = ToUtf16(c, e);
@@ -203,6 +213,7 @@ std::u16string SettingText(const Context& c, const IniEntry& e, const SettingInf
         CheckMessageFormat(c, e, info);
         break;
     case SETTING_TEXT:
+        CheckVersionLimit(c, e, info);
         break;
     }
     InCodePage(c, e, text);
@@ -355,6 +366,10 @@ BuildPlan InterpretConfig(const IniFile& ini)
     }
     for (const IniSection& section : ini.Sections)
         ReadSection(c, section);
+    // A launcher made from defaults searches for the runtimes of today, not only the old keys.
+    const SettingInfo* order = FindSettingByField("JreSearchOrder");
+    if (!plan.Settings.count(order->Id))
+        plan.Settings[order->Id] = {std::u16string(ModernSearchOrder, ModernSearchOrder + std::char_traits<char>::length(ModernSearchOrder)), 0};
     return plan;
 }
 

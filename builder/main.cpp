@@ -1,5 +1,7 @@
-// kestrun: writes a configured launcher from a config file, or shows a launcher's settings.
+// kestrun: writes a configured launcher from a config file, shows a launcher's settings, or runs its
+// runtime search here.
 #include "build.h"
+#include "find_java.h"
 #include "platform.h"
 #include "show.h"
 #include "text.h"
@@ -11,7 +13,8 @@ namespace {
 
 const char Usage[] =
     "usage: kestrun build CONFIG -o OUT.exe [--arch x86|x64] [--launcher PATH]\n"
-    "       kestrun show LAUNCHER.exe [--code-page N]\n";
+    "       kestrun show LAUNCHER.exe [--code-page N]\n"
+    "       kestrun find-java LAUNCHER.exe\n";
 
 struct BuildArguments {
     std::string Config, Output, Arch = "x64", Launcher;
@@ -68,6 +71,8 @@ int main(int argc, char** argv)
     try {
         if (command == "build")
             return RunBuild(argc, argv);
+        if (command == "find-java" && argc == 3)
+            return FindJavaForLauncher(argv[2], std::cout);
         if (command == "show" && argc == 3) {
             ShowLauncher(argv[2], std::cout);
             return 0;

@@ -4,6 +4,7 @@
 #include "pe_image.h"
 #include "resources.h"
 #include "scramble.h"
+#include "search_order.h"
 #include "settings_table.h"
 #include "string_table.h"
 #include "text.h"
@@ -11,6 +12,8 @@
 #include <cstdio>
 
 namespace {
+
+const int JRE_SEARCH_ORDER_ID = 1104;
 
 // The stored text of a setting, or false when its block is missing or malformed.
 bool StoredSetting(const ResourceTree& tree, int id, std::u16string& text)
@@ -47,6 +50,9 @@ void ShowSettings(const ResourceTree& tree, std::ostream& out, bool messages)
             out << "; " << info.Field << " (" << info.Id << ") is missing: reads as empty\n";
         else
             out << info.Field << " = " << DisplayValue(info, stored) << "\n";
+        if (info.Id == JRE_SEARCH_ORDER_ID)
+            for (const std::string& line : DescribeSearchOrder(Utf16ToUtf8(stored)))
+                out << ";   " << line << "\n";
     }
 }
 

@@ -10,6 +10,10 @@
 
 char FoundJavaHome[260];
 const char* JdkJvmSubPath = NULL;
+RuntimeCandidateReporter RuntimeSearchReporter = NULL;
+
+// The character of the method running, for the reports of methods 0 to 4.
+static char RunningMethod;
 
 // RegistryReadString's result for a text too long for its buffer: the candidate is skipped.
 #define REGISTRY_TEXT_TOO_LONG 2
@@ -53,6 +57,16 @@ bool FileExists(const char* path)
     return true;
 }
 
+void ReportCandidate(char method, const char* source, const char* home, const char* version, const char* jvm,
+                     const char* verdict)
+{
+    if (RuntimeSearchReporter == NULL)
+        return;
+    RuntimeCandidateReport report = {method,          source ? source : "", home ? home : "",
+                                     version ? version : "", jvm ? jvm : "", verdict};
+    RuntimeSearchReporter(&report);
+}
+
 // Method 0: the first entry of JvmPath that names a readable file.
 static bool FindJvmInPathList(char* result, size_t size)
 {
@@ -60,8 +74,11 @@ static bool FindJvmInPathList(char* result, size_t size)
     for (char* entry = NextToken(LauncherSettings.JvmPath, ";", &cursor); entry != NULL;
          entry = NextToken(LauncherSettings.JvmPath, ";", &cursor)) {
         // An entry longer than the result buffer is skipped, never cut.
-        if (strlen(entry) < size && FileExists(entry))
+        if (strlen(entry) < size && FileExists(entry)) {
+            ReportCandidate('0', "JvmPath", "", "", entry, "taken");
             return CopyText(result, size, entry);
+        }
+        ReportCandidate('0', "JvmPath", "", "", entry, "no readable file");
     }
     return false;
 }
@@ -72,29 +89,55 @@ static bool TryHomePath(const char* tail, char* result, size_t size)
     return FormatText(result, size, "%s\\%s", FoundJavaHome, tail) && FileExists(result);
 }
 
+// Reports a registered runtime of methods 1 to 4 as passed over; false.
+static bool RejectRuntimeKey(const char* entryKey, const char* version, const char* jvm, const char* verdict)
+{
+    ReportCandidate(RunningMethod, entryKey, FoundJavaHome, version, jvm, verdict);
+    return false;
+}
+
+// The same before the entry's home is read.
+static bool RejectEarly(const char* entryKey, const char* version, const char* verdict)
+{
+    ReportCandidate(RunningMethod, entryKey, "", version, "", verdict);
+    return false;
+}
+
+// Reports a registered runtime of methods 1 to 4 as taken; true.
+static bool AcceptRuntimeKey(const char* entryKey, const char* version, const char* jvm)
+{
+    ReportCandidate(RunningMethod, entryKey, FoundJavaHome, version, jvm, "taken");
+    return true;
+}
+
 // Checks one registered runtime, baseKey\versionName; true with the jvm.dll path in result.
 static bool TryRuntimeKey(const char* baseKey, const char* versionName, char* result, size_t size)
 {
-    if (!JavaVersionAcceptable(versionName, LauncherSettings.JavaVersionWord))
-        return false;
     char entryKey[520];
-    if (!FormatText(entryKey, sizeof(entryKey), "%s\\%s", baseKey, versionName))
-        return false;
+    bool keyFits = FormatText(entryKey, sizeof(entryKey), "%s\\%s", baseKey, versionName);
+    if (!JavaVersionAcceptable(versionName, LauncherSettings.JavaVersionWord))
+        return RejectEarly(entryKey, versionName, "older than the minimum (JavaVersion)");
+    if (!keyFits)
+        return RejectEarly(entryKey, versionName, "key name too long");
     FoundJavaHome[0] = 0;
     int home = RegistryReadString(HKEY_LOCAL_MACHINE, entryKey, "JavaHome", FoundJavaHome, sizeof(FoundJavaHome));
     if (home != 0)
         FoundJavaHome[0] = 0;
     if (home == REGISTRY_TEXT_TOO_LONG)
-        return false;
+        return RejectRuntimeKey(entryKey, versionName, "", "JavaHome too long");
     result[0] = 0;
     int runtimeLib = RegistryReadString(HKEY_LOCAL_MACHINE, entryKey, "RuntimeLib", result, (DWORD)size);
     if (runtimeLib == 0 && FileExists(result))
-        return true;
-    if (runtimeLib == 0 || runtimeLib == REGISTRY_TEXT_TOO_LONG || FoundJavaHome[0] == 0)
-        return false;
+        return AcceptRuntimeKey(entryKey, versionName, result);
+    if (runtimeLib == 0)
+        return RejectRuntimeKey(entryKey, versionName, result, "RuntimeLib names no readable file");
+    if (runtimeLib == REGISTRY_TEXT_TOO_LONG || FoundJavaHome[0] == 0)
+        return RejectRuntimeKey(entryKey, versionName, "", "neither RuntimeLib nor JavaHome");
     if (LauncherSettings.JvmPath[0] != 0 && TryHomePath(LauncherSettings.JvmPath, result, size))
-        return true;
-    return JdkJvmSubPath != NULL && TryHomePath(JdkJvmSubPath, result, size);
+        return AcceptRuntimeKey(entryKey, versionName, result);
+    if (JdkJvmSubPath != NULL && TryHomePath(JdkJvmSubPath, result, size))
+        return AcceptRuntimeKey(entryKey, versionName, result);
+    return RejectRuntimeKey(entryKey, versionName, JdkJvmSubPath, "no jvm.dll at JvmPath or this method's path below JavaHome");
 }
 
 // Tries the runtimes registered under one base key: its current version first, then every subkey.
@@ -135,6 +178,7 @@ bool FindJavaRuntime(char* result, size_t size)
 {
     for (const char* method = LauncherSettings.JreSearchOrder; *method != 0; ++method) {
         bool found = false;
+        RunningMethod = *method;
         switch (*method) {
         case '0':
             found = FindJvmInPathList(result, size);
@@ -155,6 +199,7 @@ bool FindJavaRuntime(char* result, size_t size)
             found = FindJvmInRegistry(2, result, size);
             break;
         default:
+            found = FindModernRuntime(*method, result, size);
             break;
         }
         if (found)

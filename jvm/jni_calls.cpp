@@ -200,13 +200,8 @@ bool RunMainClass(int argc, char** argv, bool attachMode)
     if (!attachMode && !LauncherSettings.EarlyWorkingDirectory && !SelectWorkingDirectory(false))
         return false;
     JNIEnv* env = CreatingEnv;
-    if (attachMode) {
-        JavaVMAttachArgs attach = {(jint)LauncherSettings.JavaVersionWord, (char*)"Kestrun stopper thread", NULL};
-        if (JavaVm->AttachCurrentThread((void**)&env, &attach) != 0) {
-            ShowError(LauncherSettings.MsgAttachThread);
-            return false;
-        }
-    }
+    if (attachMode && !AttachStopperThread(&env))
+        return false;
     // An attach-mode run is a second main call into the running program: its streams stay where the
     // first run put them (a log is never emptied, no second capture pipe is opened).
     bool ok = PublishWorkingDirectory(env) && (attachMode || RedirectJavaStreams(env)) && CallMain(env, argc, argv);

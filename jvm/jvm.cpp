@@ -138,14 +138,23 @@ bool StartJvm(bool hiddenConsole)
     return true;
 }
 
-bool StopJvmWithExit()
+bool AttachStopperThread(JNIEnv** env)
 {
-    JNIEnv* env = NULL;
+    // A stop can arrive while the worker is still creating the JVM: there is nothing to attach to yet.
+    JavaVM* vm = JavaVm;
     JavaVMAttachArgs attach = {(jint)LauncherSettings.JavaVersionWord, (char*)"Kestrun stopper thread", NULL};
-    if (JavaVm->AttachCurrentThread((void**)&env, &attach) != 0) {
+    if (vm == NULL || vm->AttachCurrentThread((void**)env, &attach) != 0) {
         ShowError(LauncherSettings.MsgAttachThread);
         return false;
     }
+    return true;
+}
+
+bool StopJvmWithExit()
+{
+    JNIEnv* env = NULL;
+    if (!AttachStopperThread(&env))
+        return false;
     bool ok = false;
     jclass system = env->FindClass("java/lang/System");
     jmethodID exitMethod = NULL;

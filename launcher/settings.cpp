@@ -146,10 +146,10 @@ char* LoadMessageText(int id)
 }
 
 // Stores one entry of the string table into the record according to its kind.
-static void LoadSetting(const SettingSlot& slot)
+static void LoadSetting(HMODULE module, const SettingSlot& slot)
 {
     char* base = (char*)&LauncherSettings;
-    char* text = LoadSettingText(NULL, slot.Id);
+    char* text = LoadSettingText(module, slot.Id);
     switch (slot.Kind) {
     case SETTING_FLAG:
         *(bool*)(base + slot.Offset) = ParseSettingFlag(text);
@@ -229,10 +229,15 @@ static bool ApplyIniFile()
     return true;
 }
 
-void LoadLauncherSettings()
+void LoadSettingsRecord(HMODULE module)
 {
     for (const SettingSlot& slot : SettingSlots)
-        LoadSetting(slot);
+        LoadSetting(module, slot);
+}
+
+void LoadLauncherSettings()
+{
+    LoadSettingsRecord(NULL);
     ApplyProcessPriority(LauncherSettings.ProcessPriority);
     // The main class is held in the form class lookups and the instance mutex use: a/b/Main.
     for (char* p = LauncherSettings.MainClass; *p; p++)

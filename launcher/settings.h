@@ -60,6 +60,8 @@ struct LauncherSettingsData {
     char* MsgServiceStopped;
     char* MsgServiceStartFailed;
     char* MsgServiceStopTimeout;
+    char* JavaMaxVersion;          // newest Java version the new search methods take; empty: no limit
+    char* BundledRuntime;          // runtime folder beside the executable for search method 'B'; empty: none
 };
 
 // String-table identifier of the file-access message, read directly before the settings are loaded.
@@ -70,6 +72,8 @@ struct LauncherSettingsData {
 // All settings; empty until LoadLauncherSettings, then read-only except ClassPath, JvmOptions, JvmPath.
 extern LauncherSettingsData LauncherSettings;
 
+// Fills the record from the string table of module (null: the executable) and nothing else.
+void LoadSettingsRecord(HMODULE module);
 // Fills LauncherSettings from the executable's string table, applies the process priority and the
 // INI file, and extracts the embedded files. Reports nothing for missing entries.
 void LoadLauncherSettings();

@@ -3,20 +3,47 @@
 
 #include <windows.h>
 
-/* service.cpp */
+/* install.cpp */
+
+// 1 when the service is installed, 0 when it is not, -1 when that cannot be told. Reports nothing.
+int QueryServiceInstalled(const char* name);
+// Installs the service and its event-log source; 0 on success, -1 after the failure has been reported.
+int InstallService(const char* name, const char* description);
+// Removes the service (the event-log source stays); 0 on success, -1 after the failure has been reported.
+int UninstallService(const char* name);
+// A new zero-filled heap list of the ';'-separated names in text, each NUL-terminated, ended by an extra
+// NUL; an empty entry ends the list there. Null when the heap is exhausted.
+char* BuildDependencyList(const char* text);
+
+/* registry.cpp: each closes what it opened; on failure the system's error code is the last error. */
+
+// Creates (or opens) root\path and closes it; 0 on success, -1 on failure.
+int RegistryCreateKey(HKEY root, const char* path);
+// Writes a REG_EXPAND_SZ value into the existing key root\path; -1 key not opened, 0 written, 1 write failed.
+int RegistryWriteExpandString(HKEY root, const char* path, const char* valueName, const char* text);
+// Writes a REG_DWORD value into the existing key root\path; -1 key not opened, 0 written, 1 write failed.
+int RegistryWriteDword(HKEY root, const char* path, const char* valueName, DWORD number);
+
+/* runtime.cpp */
 
 // Set by the worker, the JVM's exit and abort hooks or the watchdog when the service is done.
 extern HANDLE ServiceDoneEvent;
-// Non-zero once the service reported running; written and read with Interlocked calls.
+// Non-zero once the worker started; then the success of the latest JVM start, main call or stop call.
+// Written and read with Interlocked calls.
 extern volatile LONG ServiceRunOk;
 // Non-zero once the stopped status was reported; an exit hook waits for it before ending the process.
 extern volatile LONG ServiceStopReported;
 
-// 1 when the service is installed, 0 when it is not, -1 when that cannot be told.
-int QueryServiceInstalled(const char* name);
-// Installs the service; 0 on success, -1 after the failure has been reported.
-int InstallService(const char* name, const char* description);
-// Removes the service; 0 on success, -1 after the failure has been reported.
-int UninstallService(const char* name);
-// Switches reports to the event log and runs the service until it has ended.
-void RunServiceDispatcher();
+// Switches reports to the event log and runs the service until it has ended; false when the service
+// control manager could not be reached (reported, though without an event source the report is dropped).
+bool RunServiceDispatcher();
+// The service's entry, called by the dispatcher on a thread of its own; the arguments are not used.
+void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
+// The control handler, called on the dispatcher's thread.
+void WINAPI ServiceCtrlHandler(DWORD control);
+// Runs the Java application: starts the JVM, calls main with ServiceStartArgs, tears the JVM down.
+DWORD WINAPI ServiceWorkerThread(LPVOID unused);
+// Asks the running application to end: System.exit or a second main call with ServiceStopArgs.
+DWORD WINAPI ServiceStopperThread(LPVOID unused);
+// Ends the service 30 seconds after a stop request, whether the application has ended or not.
+DWORD WINAPI ServiceStopWatchdog(LPVOID unused);

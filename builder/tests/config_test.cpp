@@ -2,6 +2,7 @@
 // configs the builder must refuse.
 #include "config.h"
 #include "scramble.h"
+#include "search_order.h"
 #include "test_support.h"
 #include "text.h"
 
@@ -94,7 +95,31 @@ TEST(Config, SettingsBecomeTheTextsTheLauncherReads)
     EXPECT_EQ(Utf8(plan.Settings.at(1072).Text), " a.jar;b.jar ");
     EXPECT_EQ(Utf8(plan.Settings.at(1536).Text), "Demo is already open.");
     EXPECT_EQ(plan.Settings.at(1600).Line, 10);
-    EXPECT_EQ(plan.Settings.size(), 8u);
+    EXPECT_EQ(plan.Settings.size(), 9u); // with the default search order
+}
+
+TEST(Config, WithoutJreSearchOrderTheModernOrderIsWritten)
+{
+    EXPECT_EQ(Utf8(Plan("[launcher]\nMainClass = a.B\n").Settings.at(1104).Text), "B0EJV");
+    EXPECT_EQ(Utf8(Plan("[launcher]\nMainClass = a.B\nJreSearchOrder = 01234\n").Settings.at(1104).Text), "01234");
+    EXPECT_EQ(Utf8(Plan("[launcher]\nJreSearchOrder =\n").Settings.at(1104).Text), "") << "empty stays empty";
+    EXPECT_EQ(Utf8(Plan("[launcher]\nJavaMaxVersion = 17.0.9+9\nBundledRuntime = runtime\n").Settings.at(1856).Text),
+              "17.0.9+9");
+    EXPECT_EQ(Utf8(Plan("[launcher]\nBundledRuntime = runtime\n").Settings.at(1872).Text), "runtime");
+}
+
+TEST(SearchOrder, EveryCharacterIsExplainedOnALineOfItsOwn)
+{
+    std::vector<std::string> lines = DescribeSearchOrder("B0EJV1x");
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[0], "B: the runtime folder BundledRuntime beside the executable");
+    EXPECT_EQ(lines[1], "0: the jvm.dll paths of JvmPath");
+    EXPECT_EQ(lines[2], "E: the folder the environment variable JAVA_HOME names");
+    EXPECT_EQ(lines[3].substr(0, 28), "J: JavaSoft JDK, JRE, Java D");
+    EXPECT_EQ(lines[4].substr(0, 15), "V: vendor keys ");
+    EXPECT_EQ(lines[5].substr(0, 41), "1: HKLM JavaSoft\\Java Runtime Environment");
+    EXPECT_EQ(lines[6], "x: skipped: not a search method");
+    EXPECT_TRUE(DescribeSearchOrder("").empty());
 }
 
 TEST(Config, VersionAndManifestSections)
@@ -119,6 +144,8 @@ TEST(Config, BadConfigsGiveOneLineWithFileAndLine)
         {"[launcher]\n\nmainclass = a.B\n", "app.ini:3: unknown key 'mainclass' in [launcher]; did you mean 'MainClass'?"},
         {"[launcher]\nMainClass =\n", "app.ini:2: MainClass is empty"},
         {"[launcher]\nStdoutMode = two\n", "app.ini:2: StdoutMode must be a whole number, not 'two'"},
+        {"[launcher]\n\nJavaMaxVersion = jdk17\n",
+         "app.ini:3: JavaMaxVersion must be a Java version such as 17 or 11.0.2, not 'jdk17'"},
         {"[launcher]\nProcessPriority = 3x\n", "app.ini:2: ProcessPriority must be a whole number"},
         {"[launcher]\nJvmOptions = " + longText + "\n", "app.ini:2: JvmOptions is 65536 UTF-16 units long"},
         {"[launcher]\nRemoveExtractedFiles = maybe\n", "app.ini:2: RemoveExtractedFiles is a switch"},

@@ -170,7 +170,9 @@ TEST_P(BuiltFixture, ShowGivesBackTheConfigAndTheShippedValuesOfUnsetKeys)
                              "StdoutMode = 2", "AllowMultipleInstances = 1",
                              "SplashText = Caf\xC3\xA9 \xE2\x82\xAC loading",
                              "MsgAlreadyRunning = Demo is already open.", "MsgLoadJvm = Cannot load %s",
-                             "ServiceName = GUI", "StdoutFile = stderr.log", "JreSearchOrder = 01234",
+                             "ServiceName = GUI", "StdoutFile = stderr.log", "JreSearchOrder = B0EJV",
+                             ";   B: the runtime folder BundledRuntime beside the executable",
+                             ";   0: the jvm.dll paths of JvmPath", "JavaMaxVersion = ", "BundledRuntime = ",
                              "; app.jar  13 bytes  ", "; util.jar  4 bytes  ",
                              "; bitmap 8000: 40 x 10, 24 bits per pixel",
                              "; icon group 1: 2 images (16x16, 32x32)", "ProductName = Demo",
@@ -317,4 +319,11 @@ TEST(BuildCommand, ShowReadsTheMainClassInTheCodePageItWasBuiltFor)
     r = RunCommand(Quote(KR_TEST_KESTRUN) + " show " + Quote(out) + " --code-page 932");
     EXPECT_EQ(r.ExitCode, 2);
     EXPECT_NE(r.Err.find("--code-page"), std::string::npos) << r.Err;
+}
+
+TEST(FindJavaCommand, OnLinuxSaysTheSearchNeedsWindows)
+{
+    CommandResult r = Kestrun("find-java " + Quote(TestProgram("fixture-x64")));
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_NE(r.Out.find("needs Windows: run kestrun.exe find-java"), std::string::npos) << r.Out << r.Err;
 }

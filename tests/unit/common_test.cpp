@@ -73,14 +73,14 @@ TEST(SettingTable, IdentifiersAreBlockStartsAndFieldsUnique)
         const SettingInfo& s = SettingTable[i];
         EXPECT_EQ(s.Id % 16, 0) << s.Field;
         EXPECT_GE(s.Id, 1024);
-        EXPECT_LE(s.Id, 1840);
+        EXPECT_LE(s.Id, 1872);
         EXPECT_GT(s.Id, previous) << "identifier order";
         previous = s.Id;
         EXPECT_TRUE(fields.insert(s.Field).second) << s.Field;
         EXPECT_EQ(FindSettingByField(s.Field), &s);
         EXPECT_EQ(FindSettingById(s.Id), &s);
     }
-    EXPECT_EQ(SettingCount, 52);
+    EXPECT_EQ(SettingCount, 54);
     EXPECT_EQ(FindSettingById(1025), nullptr);
     EXPECT_EQ(FindSettingByField("mainclass"), nullptr);
 }

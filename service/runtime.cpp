@@ -1,0 +1,165 @@
+// The service runtime: the dispatcher connection, the status reports, and the worker, stopper and
+// watchdog threads that run and stop the Java application.
+#include "service.h"
+
+#include "arguments.h"
+#include "jvm.h"
+#include "report.h"
+#include "settings.h"
+
+// The stop wait hint reported to the service control manager, and the watchdog's limit.
+#define SERVICE_STOP_WAIT_HINT 40000
+#define SERVICE_STOP_TIMEOUT 30000
+// The service-specific exit code reported when the Java side failed.
+#define SERVICE_FAILED_CODE 1013
+
+HANDLE ServiceDoneEvent = NULL;
+volatile LONG ServiceRunOk = 0;
+volatile LONG ServiceStopReported = 0;
+
+// The one status record, written by ServiceMain and ServiceCtrlHandler and passed whole each time.
+static SERVICE_STATUS ServiceStatus;
+// The handle of the registered control handler, set by ServiceMain.
+static SERVICE_STATUS_HANDLE ServiceStatusHandle = NULL;
+
+bool RunServiceDispatcher()
+{
+    SERVICE_TABLE_ENTRYA table[2] = {{LauncherSettings.ServiceName, ServiceMain}, {NULL, NULL}};
+    RunMode = RUN_MODE_SERVICE;
+    if (!StartServiceCtrlDispatcherA(table)) {
+        ShowErrorWithReason("Internal error RC000003");
+        return false;
+    }
+    return true;
+}
+
+// Reports the final state: stopped, with the service-specific failure code when the Java side failed.
+static void ReportServiceStopped()
+{
+    if (InterlockedCompareExchange(&ServiceRunOk, 0, 0) != 0) {
+        ShowNotice(LauncherSettings.MsgServiceStopped, LauncherSettings.ServiceName);
+    } else {
+        ShowError(LauncherSettings.MsgServiceStartFailed, LauncherSettings.ServiceName);
+        ServiceStatus.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+        ServiceStatus.dwServiceSpecificExitCode = SERVICE_FAILED_CODE;
+    }
+    ServiceStatus.dwCurrentState = SERVICE_STOPPED;
+    ServiceStatus.dwWaitHint = 0;
+    SetServiceStatus(ServiceStatusHandle, &ServiceStatus);
+}
+
+// Starts the worker and waits until someone declares the service done; false when that could not start.
+static bool RunServiceWorker()
+{
+    HANDLE worker = CreateThread(NULL, 0, ServiceWorkerThread, NULL, 0, NULL);
+    if (worker == NULL) {
+        ShowErrorWithReason("Internal error RC000005");
+        return false;
+    }
+    CloseHandle(worker);
+    WaitForSingleObject(ServiceDoneEvent, INFINITE);
+    return true;
+}
+
+void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
+{
+    (void)argc;
+    (void)argv;
+    EventSourceHandle = RegisterEventSourceA(NULL, LauncherSettings.ServiceName);
+    ServiceStatusHandle = RegisterServiceCtrlHandlerA(LauncherSettings.ServiceName, ServiceCtrlHandler);
+    ServiceStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    ServiceStatus.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+    if (EventSourceHandle == NULL) {
+        // Nothing can be logged; returning without a status would leave the dispatcher (and so the
+        // process) waiting for ever, so the failure is reported as a stop.
+        ReportServiceStopped();
+        InterlockedExchange(&ServiceStopReported, 1);
+        return;
+    }
+    ShowNotice(LauncherSettings.MsgServiceStarted, LauncherSettings.ServiceName);
+    // Made before the running report, so that a stop arriving at once always finds it.
+    ServiceDoneEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    DWORD eventError = GetLastError();
+    ServiceStatus.dwCurrentState = SERVICE_RUNNING;
+    SetServiceStatus(ServiceStatusHandle, &ServiceStatus);
+    if (ServiceDoneEvent == NULL) {
+        SetLastError(eventError);
+        ShowErrorWithReason("Internal error RC000004");
+    }
+    if (ServiceDoneEvent == NULL || !RunServiceWorker())
+        InterlockedExchange(&ServiceRunOk, 0);
+    ReportServiceStopped();
+    DeregisterEventSource(EventSourceHandle);
+    EventSourceHandle = NULL;
+    InterlockedExchange(&ServiceStopReported, 1);
+}
+
+// Starts a thread that runs procedure; false, after reporting the system's reason, when it cannot.
+static bool StartServiceThread(LPTHREAD_START_ROUTINE procedure)
+{
+    HANDLE thread = CreateThread(NULL, 0, procedure, NULL, 0, NULL);
+    if (thread == NULL) {
+        ShowLastError();
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
+}
+
+void WINAPI ServiceCtrlHandler(DWORD control)
+{
+    if (control != SERVICE_CONTROL_STOP && control != SERVICE_CONTROL_SHUTDOWN) {
+        // Answers SERVICE_CONTROL_INTERROGATE (and any other control) with the status as it stands.
+        SetServiceStatus(ServiceStatusHandle, &ServiceStatus);
+        return;
+    }
+    ServiceStatus.dwCurrentState = SERVICE_STOP_PENDING;
+    ServiceStatus.dwWaitHint = SERVICE_STOP_WAIT_HINT;
+    SetServiceStatus(ServiceStatusHandle, &ServiceStatus);
+    StartServiceThread(ServiceStopperThread);
+    if (!StartServiceThread(ServiceStopWatchdog))
+        SetEvent(ServiceDoneEvent);
+}
+
+DWORD WINAPI ServiceWorkerThread(LPVOID unused)
+{
+    (void)unused;
+    InterlockedExchange(&ServiceRunOk, 1);
+    bool ok = StartJvm(true);
+    InterlockedExchange(&ServiceRunOk, ok ? 1 : 0);
+    if (ok) {
+        int count = 0;
+        char** vector = NULL;
+        SplitArguments(LauncherSettings.ServiceStartArgs, &count, &vector, false);
+        ok = RunMainClass(count, vector, false);
+        InterlockedExchange(&ServiceRunOk, ok ? 1 : 0);
+        ReleaseJvm();
+    }
+    SetEvent(ServiceDoneEvent);
+    return 0;
+}
+
+DWORD WINAPI ServiceStopperThread(LPVOID unused)
+{
+    (void)unused;
+    bool ok;
+    if (LauncherSettings.ServiceStopByExit) {
+        ok = StopJvmWithExit();
+    } else {
+        int count = 0;
+        char** vector = NULL;
+        SplitArguments(LauncherSettings.ServiceStopArgs, &count, &vector, false);
+        ok = RunMainClass(count, vector, true);
+    }
+    InterlockedExchange(&ServiceRunOk, ok ? 1 : 0);
+    return 0;
+}
+
+DWORD WINAPI ServiceStopWatchdog(LPVOID unused)
+{
+    (void)unused;
+    Sleep(SERVICE_STOP_TIMEOUT);
+    ShowError(LauncherSettings.MsgServiceStopTimeout, LauncherSettings.ServiceName);
+    SetEvent(ServiceDoneEvent);
+    return 0;
+}
