@@ -1,23 +1,178 @@
 #include "jvm.h"
 
+#include "arguments.h"
+#include "entry.h"
+#include "format.h"
+#include "jre.h"
 #include "report.h"
+#include "settings.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+HMODULE JvmLibrary = NULL;
+JavaVM* JavaVm = NULL;
+JNIEnv* CreatingEnv = NULL;
+
+// The entry points of jvm.dll; the second must exist but is never called.
+typedef jint(JNICALL* CreateJavaVmEntry)(JavaVM** vm, void** env, void* args);
+static CreateJavaVmEntry CreateJavaVm = NULL;
+static FARPROC DefaultInitArgsEntry = NULL;
+
+bool SelectWorkingDirectory(bool configuredOnly)
+{
+    if (!configuredOnly && LauncherSettings.UseStartDirectory) {
+        if (!SetCurrentDirectoryA(StartDirectory)) {
+            ShowErrorWithReason(LauncherSettings.MsgFileAccess, StartDirectory);
+            return false;
+        }
+        return true;
+    }
+    if (LauncherSettings.WorkingDirectory[0] == 0)
+        return true;
+    if (!SetCurrentDirectoryA(LauncherSettings.WorkingDirectory)) {
+        ShowErrorWithReason(LauncherSettings.MsgFileAccess, LauncherSettings.WorkingDirectory);
+        return false;
+    }
+    return true;
+}
+
+BOOL WINAPI IgnoreLogoffCtrlHandler(DWORD ctrlType)
+{
+    return ctrlType == CTRL_LOGOFF_EVENT ? TRUE : FALSE;
+}
+
+// Finds the runtime and loads its jvm.dll and entry points; JvmPath becomes the found path.
+static bool LoadJavaRuntime()
+{
+    char found[260];
+    if (!FindJavaRuntime(found, sizeof(found))) {
+        ShowError(LauncherSettings.MsgNoJre);
+        return false;
+    }
+    char* path = _strdup(found);
+    if (path == NULL) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        ShowLastError();
+        return false;
+    }
+    LauncherSettings.JvmPath = path;
+    JvmLibrary = LoadLibraryA(path);
+    if (JvmLibrary == NULL) {
+        ShowError(LauncherSettings.MsgLoadJvm, path);
+        return false;
+    }
+    CreateJavaVm = (CreateJavaVmEntry)(void*)GetProcAddress(JvmLibrary, "JNI_CreateJavaVM");
+    DefaultInitArgsEntry = GetProcAddress(JvmLibrary, "JNI_GetDefaultJavaVMInitArgs");
+    if (CreateJavaVm == NULL || DefaultInitArgsEntry == NULL) {
+        ShowError(LauncherSettings.MsgJniInterfaces, path);
+        return false;
+    }
+    return true;
+}
+
+// The JVM options: those split from JvmOptions, then the three hooks. Never freed.
+static JavaVMOption* MakeJvmOptions(int* count)
+{
+    // Typed as the JNI invocation interface declares the hooks: a hook of another calling
+    // convention does not convert.
+    jint(JNICALL * vfprintfHook)(FILE*, const char*, va_list) = JvmVfprintfHook;
+    void(JNICALL * abortHook)(void) = JvmAbortHook;
+    void(JNICALL * exitHook)(jint) = JvmExitHook;
+
+    int n;
+    char** split;
+    SplitArguments(LauncherSettings.JvmOptions, &n, &split, false);
+    JavaVMOption* options = (JavaVMOption*)calloc((size_t)n + 3, sizeof(JavaVMOption));
+    if (options == NULL)
+        return NULL;
+    for (int i = 0; i < n; ++i)
+        options[i].optionString = split[i];
+    options[n].optionString = (char*)"vfprintf";
+    options[n].extraInfo = (void*)vfprintfHook;
+    options[n + 1].optionString = (char*)"abort";
+    options[n + 1].extraInfo = (void*)abortHook;
+    options[n + 2].optionString = (char*)"exit";
+    options[n + 2].extraInfo = (void*)exitHook;
+    *count = n + 3;
+    return options;
+}
+
+// Gives the process a hidden console and points both streams at it.
+static void UseHiddenConsole()
+{
+    AllocConsole();
+    HWND console = GetConsoleWindow();
+    if (console != NULL)
+        ShowWindow(console, SW_HIDE);
+    SetConsoleCtrlHandler(IgnoreLogoffCtrlHandler, TRUE);
+    freopen("CONOUT$", "a", stdout);
+    freopen("CONOUT$", "a", stderr);
+    RedirectJavaStream(CreatingEnv, "CONOUT$", "setOut");
+    RedirectJavaStream(CreatingEnv, "CONOUT$", "setErr");
+}
 
 bool StartJvm(bool hiddenConsole)
 {
-    (void)hiddenConsole;
-    ShowError("Starting the Java runtime is not available in this build of the launcher.");
-    return false;
+    if (LauncherSettings.EarlyWorkingDirectory && !SelectWorkingDirectory(true))
+        return false;
+    if (!LoadJavaRuntime() || !BuildClassPathOption())
+        return false;
+    JavaVMInitArgs args = {};
+    args.version = JNI_VERSION_1_2;
+    int count = 0;
+    args.options = MakeJvmOptions(&count);
+    args.nOptions = count;
+    args.ignoreUnrecognized = JNI_FALSE;
+    if (args.options == NULL) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        ShowLastError();
+        return false;
+    }
+    if (CreateJavaVm(&JavaVm, (void**)&CreatingEnv, &args) != 0) {
+        ShowError(LauncherSettings.MsgCreateJvm, LauncherSettings.JvmPath);
+        return false;
+    }
+    if (hiddenConsole)
+        UseHiddenConsole();
+    return true;
 }
 
-bool RunMainClass(int argc, char** argv, bool attachMode)
+bool StopJvmWithExit()
 {
-    (void)argc;
-    (void)argv;
-    (void)attachMode;
-    ShowError("Running the main class is not available in this build of the launcher.");
-    return false;
+    JNIEnv* env = NULL;
+    JavaVMAttachArgs attach = {(jint)LauncherSettings.JavaVersionWord, (char*)"Kestrun stopper thread", NULL};
+    if (JavaVm->AttachCurrentThread((void**)&env, &attach) != 0) {
+        ShowError(LauncherSettings.MsgAttachThread);
+        return false;
+    }
+    bool ok = false;
+    jclass system = env->FindClass("java/lang/System");
+    jmethodID exitMethod = NULL;
+    if (CheckJavaException(env) || system == NULL) {
+        ShowError(LauncherSettings.MsgLocateClass, "java/lang/System");
+    } else if ((exitMethod = env->GetStaticMethodID(system, "exit", "(I)V")), CheckJavaException(env) ||
+               exitMethod == NULL) {
+        ShowError(LauncherSettings.MsgLocateMethod, "exit(int)");
+    } else {
+        // System.exit normally ends the process through the exit hook and never comes back.
+        env->CallStaticVoidMethod(system, exitMethod, (jint)0);
+        ok = !CheckJavaException(env);
+        if (!ok)
+            ShowError(LauncherSettings.MsgInvokeMethod, "exit(int)");
+    }
+    JavaVm->DetachCurrentThread();
+    return ok;
 }
 
 void ReleaseJvm()
 {
+    if (JavaVm != NULL) {
+        JavaVm->DetachCurrentThread();
+        JavaVm->DestroyJavaVM();
+    }
+    if (JvmLibrary != NULL) {
+        FreeLibrary(JvmLibrary);
+        JvmLibrary = NULL;
+    }
 }

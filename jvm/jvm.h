@@ -1,13 +1,71 @@
-// Hosting the Java virtual machine: creating it, running the main class, shutting it down.
+// Hosting the Java virtual machine: creating it, running the main class, shutting it down, the JVM's
+// hooks, and the class path option.
 #pragma once
 
+#include <windows.h>
+
+#include <stdarg.h>
+#include <stdio.h>
+
+#include <jni.h>
+
 /* jvm.cpp */
+
+// The loaded jvm.dll; null until StartJvm loaded it, and again after ReleaseJvm.
+extern HMODULE JvmLibrary;
+// The one Java VM of the process; null until created.
+extern JavaVM* JavaVm;
+// The JNI environment of the thread that created the JVM (output capture redirects through it).
+extern JNIEnv* CreatingEnv;
 
 // Finds, loads and creates the JVM; with hiddenConsole the streams go to a hidden console.
 // False after the failure has been reported.
 bool StartJvm(bool hiddenConsole);
+// Attaches the calling thread and calls System.exit(0). False after the failure has been reported.
+bool StopJvmWithExit();
+// Detaches the calling thread, destroys the JVM (waiting for the program's threads) and unloads it.
+void ReleaseJvm();
+// Applies the working-directory settings: the start directory (unless configuredOnly) or
+// WorkingDirectory. False after the failure has been reported.
+bool SelectWorkingDirectory(bool configuredOnly);
+// Console control handler of a hidden-console start: swallows the log-off event only.
+BOOL WINAPI IgnoreLogoffCtrlHandler(DWORD ctrlType);
+
+/* jni_calls.cpp */
+
 // Calls the main class's main with argc arguments (none: the configured ones). In attach mode the
 // calling thread is attached first and detached at the end. False after the failure has been reported.
 bool RunMainClass(int argc, char** argv, bool attachMode);
-// Detaches the calling thread, destroys the JVM (waiting for the program's threads) and unloads it.
-void ReleaseJvm();
+// Replaces System.out ("setOut") or System.err ("setErr") by a PrintStream on a new FileOutputStream
+// for fileName (emptied, not appended to). False after the failure has been reported.
+bool RedirectJavaStream(JNIEnv* env, const char* fileName, const char* setterName);
+// Calls System.setProperty(key, value). False after the failure has been reported.
+bool SetJavaSystemProperty(JNIEnv* env, const char* key, const char* value);
+// True when a Java exception was pending; it has then been described and cleared.
+bool CheckJavaException(JNIEnv* env);
+// A Java string of a text in the ANSI code page; null (nothing reported) when it cannot be made.
+jstring NewJavaString(JNIEnv* env, const char* text);
+
+/* hooks.cpp */
+
+// The JVM's diagnostic text collected by the vfprintf hook; null until its first call, and again
+// once an exit or abort hook has shown it.
+extern char* JvmMessageText;
+
+// The "vfprintf" hook: collects the JVM's own text (each piece kept whole, whatever its length).
+jint JNICALL JvmVfprintfHook(FILE* stream, const char* format, va_list args);
+// The "exit" hook: shows the collected text, lets go of what the process holds, ends with status.
+void JNICALL JvmExitHook(jint status);
+// The "abort" hook: as the exit hook, then abort.
+void JNICALL JvmAbortHook(void);
+
+/* classpath.cpp */
+
+// Appends the class path option (directories followed by their archives) to JvmOptions and expands
+// its %NAME% references. False after a reported directory-scan failure; JvmOptions is then unchanged.
+bool BuildClassPathOption();
+// A new heap text with every %NAME% reference of text expanded (%JAVA_HOME%: FoundJavaHome); the
+// caller owns it. Null when memory ran out.
+char* ExpandVariables(const char* text);
+// 1 for an existing directory, 0 for an entry holding '%' or naming something else, -1 when missing.
+int GetPathKind(const char* entry);

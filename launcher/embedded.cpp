@@ -3,7 +3,7 @@
 #include "archive.h"
 #include "entry.h"
 #include "format.h"
-#include "growable_string.h"
+#include "growable.h"
 #include "report.h"
 #include "resource_ids.h"
 #include "settings.h"
@@ -178,7 +178,7 @@ static bool WriteEntries(const void* data, DWORD size, const char* folder, Growa
     char path[MAX_PATH];
     while (NextArchiveEntry(&reader, &entry)) {
         ComposeEntryPath(path, folder, entry.Name); // fits: CheckArchive composed it before
-        if (!AppendGrowableString(list, path) || !AppendGrowableString(list, ";")) {
+        if (!AppendText(list, path) || !AppendText(list, ";")) {
             ReportNoMemory();
             return false;
         }
@@ -204,7 +204,7 @@ bool ExtractArchiveFiles(const void* data, DWORD size)
     if (count > 0)
         CreateDirectoryA(folder, NULL);
     GrowableString list = {};
-    bool ok = WriteEntries(data, size, folder, &list) && ExtendClassPath(list.Text != NULL ? list.Text : "");
+    bool ok = WriteEntries(data, size, folder, &list) && ExtendClassPath(list.text != NULL ? list.text : "");
     FreeGrowableString(&list);
     return ok;
 }

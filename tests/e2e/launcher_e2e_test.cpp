@@ -7,12 +7,15 @@
 
 #include <windows.h>
 
+#include <stdio.h>
+
 #include <string>
+#include <vector>
 
 namespace {
 
-// What the launcher says while Java hosting is not part of it: the run reached the JVM start.
-const char* const JvmUnavailable = "Starting the Java runtime is not available in this build of the launcher.";
+// What a variant says when it reaches the JVM start: it searches only its (empty) JvmPath.
+const char* const NoRuntime = "Unable to locate suitable Java Runtime Environment on this machine.";
 const char* const AlreadyRunning = "An instance of this program is already running.";
 const DWORD ExitFailure = (DWORD)-1;
 
@@ -72,6 +75,8 @@ protected:
     std::string Variant(SettingOverrides overrides, const std::string& name = "app.exe")
     {
         overrides.insert({1184, Scrambled(MainClass())});
+        // Only JvmPath is searched, never the runtime keys that other tests write.
+        overrides.insert({1104, "0"});
         std::string error;
         std::string path = MakeLauncherVariant(folder_, name, overrides, &error);
         EXPECT_FALSE(path.empty()) << error;
@@ -83,6 +88,43 @@ protected:
         EXPECT_TRUE(run.Started) << exe;
         EXPECT_TRUE(run.Ended) << "the launcher did not end";
         return run;
+    }
+
+    // A variant that starts the test-double JVM with the test's main class, whose main calls the
+    // double traces into folder_\\trace.txt.
+    std::string JavaVariant(SettingOverrides overrides, const std::string& name)
+    {
+        std::string classes = folder_ + "\\classes";
+        CreateDirectoryA(classes.c_str(), NULL);
+        CreateDirectoryA((classes + "\\e2e").c_str(), NULL);
+        HANDLE script = CreateFileA((classes + "\\e2e\\" + CurrentTestName() + ".script").c_str(), GENERIC_WRITE, 0,
+                                    NULL, CREATE_ALWAYS, 0, NULL);
+        EXPECT_NE(script, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(script, "out ran\n", 8, &written, NULL);
+        CloseHandle(script);
+        SetEnvironmentVariableA("KESTRUN_JVM_TRACE", (folder_ + "\\trace.txt").c_str());
+        overrides.insert({1040, WindowsPath(KESTRUN_JVM_DOUBLE_PATH)});
+        overrides.insert({1072, classes});
+        return Variant(overrides, name);
+    }
+    // The main calls the double traced, each "class [arg][arg]...", and clears the trace.
+    std::vector<std::string> MainCalls()
+    {
+        std::string path = folder_ + "\\trace.txt";
+        std::vector<std::string> calls;
+        FILE* trace = fopen(path.c_str(), "r");
+        char line[4096];
+        while (trace != NULL && fgets(line, sizeof(line), trace) != NULL) {
+            std::string text = line;
+            size_t at = text.find("] main ");
+            if (at != std::string::npos)
+                calls.push_back(text.substr(at + 7, text.find_last_not_of("\r\n") - at - 6));
+        }
+        if (trace != NULL)
+            fclose(trace);
+        DeleteFileA(path.c_str());
+        return calls;
     }
 
     std::string MainClass() { return "e2e." + CurrentTestName(); }
@@ -111,7 +153,7 @@ TEST_F(LauncherTest, ShippedLauncherReachesTheJvmStartAndFails)
 {
     // The shipped launcher itself, unchanged (the only test that uses its main class app.Tamblor).
     LauncherRun run = Run(WindowsPath(KESTRUN_LAUNCHER_PATH));
-    ExpectOneReport(run, "Error", JvmUnavailable);
+    ExpectOneReport(run, "Error", NoRuntime);
     EXPECT_EQ(run.ExitCode, ExitFailure);
 }
 
@@ -130,7 +172,7 @@ TEST_F(LauncherTest, SecondInstanceIsRefusedWhileTheFirstRuns)
     EXPECT_EQ(first.CloseAndWait(), ExitFailure);
     EXPECT_FALSE(MutexExists(MutexName())) << "closed at the end of the run";
     LauncherRun third = Run(exe);
-    ExpectOneReport(third, "Error", JvmUnavailable);
+    ExpectOneReport(third, "Error", NoRuntime);
 }
 
 TEST_F(LauncherTest, AlreadyRunningMessageComesFromTheSettings)
@@ -153,7 +195,7 @@ TEST_F(LauncherTest, AllowMultipleInstancesTakesNoMutex)
     ASSERT_TRUE(first.Watcher->WaitForCount(1, 10000));
     EXPECT_FALSE(MutexExists(MutexName()));
     LauncherRun second = Run(exe);
-    ExpectOneReport(second, "Error", JvmUnavailable);
+    ExpectOneReport(second, "Error", NoRuntime);
     EXPECT_EQ(second.ExitCode, ExitFailure);
     EXPECT_EQ(first.CloseAndWait(), ExitFailure);
 }
@@ -187,14 +229,18 @@ TEST_F(LauncherTest, ServiceSwitchesNeedAServiceNameAndStandAlone)
     ExpectOneReport(uninstall, "Error", "Removing the service is not available in this build of the launcher.");
     EXPECT_EQ(uninstall.ExitCode, 0u);
 
-    LauncherRun extra = Run(withService, "-install now");
-    ExpectOneReport(extra, "Error", JvmUnavailable);
-    EXPECT_EQ(extra.ExitCode, ExitFailure) << "a switch with more tokens is an ordinary run";
+    std::string javaWithService = JavaVariant({}, "javaservice.exe");
+    LauncherRun extra = Run(javaWithService, "-install now");
+    EXPECT_TRUE(extra.Reports.empty()) << DescribeReports(extra.Reports);
+    EXPECT_EQ(extra.ExitCode, 0u) << "a switch with more tokens is an ordinary run";
+    EXPECT_EQ(MainCalls(), std::vector<std::string>{"e2e/" + CurrentTestName() + " [-install][now]"});
 
-    std::string noService = Variant({{1264, ""}}, "plain.exe");
+    std::string noService = JavaVariant({{1264, ""}}, "plain.exe");
     LauncherRun ordinary = Run(noService, "-install");
-    ExpectOneReport(ordinary, "Error", JvmUnavailable);
-    EXPECT_EQ(ordinary.ExitCode, ExitFailure) << "without ServiceName the switch goes to the program";
+    EXPECT_TRUE(ordinary.Reports.empty()) << DescribeReports(ordinary.Reports);
+    EXPECT_EQ(ordinary.ExitCode, 0u);
+    EXPECT_EQ(MainCalls(), std::vector<std::string>{"e2e/" + CurrentTestName() + " [-install]"})
+        << "without ServiceName the switch goes to the program";
 }
 
 TEST_F(LauncherTest, ConfiguredSwitchesAreComparedExactly)
@@ -203,9 +249,9 @@ TEST_F(LauncherTest, ConfiguredSwitchesAreComparedExactly)
     LauncherRun custom = Run(exe, "/setup");
     ExpectOneReport(custom, "Error", "Installing the service is not available in this build of the launcher.");
     LauncherRun shipped = Run(exe, "-install");
-    ExpectOneReport(shipped, "Error", JvmUnavailable);
+    ExpectOneReport(shipped, "Error", NoRuntime);
     LauncherRun otherCase = Run(exe, "/SETUP");
-    ExpectOneReport(otherCase, "Error", JvmUnavailable);
+    ExpectOneReport(otherCase, "Error", NoRuntime);
 }
 
 TEST_F(LauncherTest, ServiceStartFromACommandPromptShowsNothing)
@@ -223,12 +269,14 @@ TEST_F(LauncherTest, CleanupSwitchNeedsExactlyAProcessId)
     EXPECT_TRUE(child.Reports.empty()) << DescribeReports(child.Reports);
     EXPECT_EQ(child.ExitCode, 0u);
 
-    LauncherRun threeTokens = Run(exe, "-krremovetemporaryjarfiles 12345 more");
-    ExpectOneReport(threeTokens, "Error", JvmUnavailable);
-    EXPECT_EQ(threeTokens.ExitCode, ExitFailure) << "three tokens make an ordinary run";
+    LauncherRun threeTokens = Run(JavaVariant({{1376, "1"}}, "java.exe"), "-krremovetemporaryjarfiles 12345 more");
+    EXPECT_TRUE(threeTokens.Reports.empty()) << DescribeReports(threeTokens.Reports);
+    EXPECT_EQ(threeTokens.ExitCode, 0u) << "three tokens make an ordinary run";
+    EXPECT_EQ(MainCalls(), std::vector<std::string>{"e2e/" + CurrentTestName() +
+                                                    " [-krremovetemporaryjarfiles][12345][more]"});
 
     LauncherRun alone = Run(exe, "-krremovetemporaryjarfiles");
-    ExpectOneReport(alone, "Error", JvmUnavailable);
+    ExpectOneReport(alone, "Error", NoRuntime);
 }
 
 TEST_F(LauncherTest, OddCommandLinesNeverCrashTheLauncher)
@@ -239,7 +287,7 @@ TEST_F(LauncherTest, OddCommandLinesNeverCrashTheLauncher)
                                  std::string(5000, ' ') + "a" + std::string(5000, ' ')};
     for (const std::string& line : lines) {
         LauncherRun run = Run(exe, line);
-        ExpectOneReport(run, "Error", JvmUnavailable);
+        ExpectOneReport(run, "Error", NoRuntime);
         EXPECT_EQ(run.ExitCode, ExitFailure) << "command line of " << line.size() << " characters";
     }
 }
@@ -287,10 +335,10 @@ TEST_F(LauncherTest, RunsFromAFolderWithSpacesAndAnotherCurrentDirectory)
 {
     std::string spaced = TestFolder("with spaces here");
     std::string error;
-    std::string exe = MakeLauncherVariant(spaced, "my app.exe", {{1376, "1"}}, &error);
+    std::string exe = MakeLauncherVariant(spaced, "my app.exe", {{1376, "1"}, {1104, "0"}}, &error);
     ASSERT_FALSE(exe.empty()) << error;
     LauncherRun run = RunAndWatch(exe, "one \"two three\"", folder_);
-    ExpectOneReport(run, "Error", JvmUnavailable);
+    ExpectOneReport(run, "Error", NoRuntime);
     EXPECT_EQ(run.ExitCode, ExitFailure);
 }
 

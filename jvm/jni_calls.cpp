@@ -1,0 +1,216 @@
+#include "jvm.h"
+
+#include "arguments.h"
+#include "capture.h"
+#include "report.h"
+#include "settings.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+bool CheckJavaException(JNIEnv* env)
+{
+    if (!env->ExceptionCheck())
+        return false;
+    env->ExceptionDescribe();
+    env->ExceptionClear();
+    return true;
+}
+
+// Launcher text is in the ANSI code page: it reaches Java as UTF-16, never as raw bytes (which
+// would be wrong, or invalid modified UTF-8, for every character outside ASCII).
+jstring NewJavaString(JNIEnv* env, const char* text)
+{
+    int length = (int)strlen(text);
+    int wideLength = length == 0 ? 0 : MultiByteToWideChar(CP_ACP, 0, text, length, NULL, 0);
+    if (length != 0 && wideLength <= 0)
+        return NULL;
+    WCHAR* wide = (WCHAR*)malloc(((size_t)wideLength + 1) * sizeof(WCHAR));
+    if (wide == NULL)
+        return NULL;
+    if (wideLength > 0)
+        MultiByteToWideChar(CP_ACP, 0, text, length, wide, wideLength);
+    jstring string = env->NewString((const jchar*)wide, wideLength);
+    free(wide);
+    return string;
+}
+
+// True when the step failed: an exception was pending (described and cleared) or result is null.
+static bool StepFailed(JNIEnv* env, const void* result)
+{
+    return CheckJavaException(env) || result == NULL;
+}
+
+bool SetJavaSystemProperty(JNIEnv* env, const char* key, const char* value)
+{
+    jstring javaKey = NewJavaString(env, key);
+    if (StepFailed(env, javaKey)) {
+        ShowError(LauncherSettings.MsgInstantiate, "java/lang/String");
+        return false;
+    }
+    jstring javaValue = NewJavaString(env, value);
+    if (StepFailed(env, javaValue)) {
+        ShowError(LauncherSettings.MsgInstantiate, "java/lang/String");
+        return false;
+    }
+    jclass system = env->FindClass("java/lang/System");
+    if (StepFailed(env, system)) {
+        ShowError(LauncherSettings.MsgLocateClass, "java/lang/System");
+        return false;
+    }
+    jmethodID setProperty =
+        env->GetStaticMethodID(system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
+    if (StepFailed(env, setProperty)) {
+        ShowError(LauncherSettings.MsgLocateMethod, "setProperty");
+        return false;
+    }
+    env->CallStaticObjectMethod(system, setProperty, javaKey, javaValue);
+    if (CheckJavaException(env)) {
+        ShowError(LauncherSettings.MsgInvokeMethod, "setProperty");
+        return false;
+    }
+    return true;
+}
+
+// A new PrintStream on a new FileOutputStream for fileName (not appending); null after a report.
+static jobject NewPrintStream(JNIEnv* env, const char* fileName)
+{
+    jstring name = NewJavaString(env, fileName);
+    if (StepFailed(env, name))
+        return ShowError(LauncherSettings.MsgInstantiate, "java/lang/String"), nullptr;
+    jclass fileClass = env->FindClass("java/io/FileOutputStream");
+    if (StepFailed(env, fileClass))
+        return ShowError(LauncherSettings.MsgLocateClass, "java/io/FileOutputStream"), nullptr;
+    jmethodID fileInit = env->GetMethodID(fileClass, "<init>", "(Ljava/lang/String;Z)V");
+    if (StepFailed(env, fileInit))
+        return ShowError(LauncherSettings.MsgLocateMethod, "java/io/FileOutputStream(String, boolean)"), nullptr;
+    jobject file = env->NewObject(fileClass, fileInit, name, JNI_FALSE);
+    if (StepFailed(env, file))
+        return ShowError(LauncherSettings.MsgInstantiate, "java/io/FileOutputStream"), nullptr;
+    jclass printClass = env->FindClass("java/io/PrintStream");
+    if (StepFailed(env, printClass))
+        return ShowError(LauncherSettings.MsgLocateClass, "java/io/PrintStream"), nullptr;
+    jmethodID printInit = env->GetMethodID(printClass, "<init>", "(Ljava/io/OutputStream;)V");
+    if (StepFailed(env, printInit))
+        return ShowError(LauncherSettings.MsgLocateMethod, "java/io/PrintStream(java/io/OutputStream)"), nullptr;
+    jobject print = env->NewObject(printClass, printInit, file);
+    if (StepFailed(env, print))
+        return ShowError(LauncherSettings.MsgInstantiate, "java/io/PrintStream"), nullptr;
+    return print;
+}
+
+bool RedirectJavaStream(JNIEnv* env, const char* fileName, const char* setterName)
+{
+    jobject print = NewPrintStream(env, fileName);
+    if (print == NULL)
+        return false;
+    jclass system = env->FindClass("java/lang/System");
+    if (StepFailed(env, system)) {
+        ShowError(LauncherSettings.MsgLocateClass, "java/lang/System");
+        return false;
+    }
+    jmethodID setter = env->GetStaticMethodID(system, setterName, "(Ljava/io/PrintStream;)V");
+    if (StepFailed(env, setter)) {
+        ShowError(LauncherSettings.MsgLocateMethod, setterName);
+        return false;
+    }
+    env->CallStaticVoidMethod(system, setter, print);
+    if (CheckJavaException(env)) {
+        ShowError(LauncherSettings.MsgInvokeMethod, setterName);
+        return false;
+    }
+    return true;
+}
+
+// Sets user.dir to the current directory.
+static bool PublishWorkingDirectory(JNIEnv* env)
+{
+    char directory[261];
+    DWORD length = GetCurrentDirectoryA(sizeof(directory), directory);
+    if (length == 0 || length >= sizeof(directory)) {
+        // A directory longer than the buffer is reported as too long, never published cut.
+        if (length != 0)
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        ShowErrorWithReason(LauncherSettings.MsgFileAccess, "CURRENT_DIR");
+        return false;
+    }
+    return SetJavaSystemProperty(env, "user.dir", directory);
+}
+
+// Points System.out and System.err where their stream modes say.
+static bool RedirectJavaStreams(JNIEnv* env)
+{
+    if (LauncherSettings.StdoutMode == 1 && !RedirectJavaStream(env, LauncherSettings.StdoutFile, "setOut"))
+        return false;
+    if (LauncherSettings.StdoutMode == 2 && !StartOutputCapture("setOut", &StdoutCapturePipe, &StdoutReaderThread))
+        return false;
+    if (LauncherSettings.StderrMode == 1 && !RedirectJavaStream(env, LauncherSettings.StderrFile, "setErr"))
+        return false;
+    if (LauncherSettings.StderrMode == 2 && !StartOutputCapture("setErr", &StderrCapturePipe, &StderrReaderThread))
+        return false;
+    return true;
+}
+
+// The String[] of main's arguments; null after a report.
+static jobjectArray MakeArgumentArray(JNIEnv* env, int argc, char** argv)
+{
+    jclass stringClass = env->FindClass("java/lang/String");
+    jobjectArray array = env->NewObjectArray(argc, stringClass, NULL);
+    if (StepFailed(env, array))
+        return ShowError(LauncherSettings.MsgInstantiate, "java/lang/String[]"), nullptr;
+    for (int i = 0; i < argc; ++i) {
+        jstring argument = NewJavaString(env, argv[i]);
+        if (StepFailed(env, argument))
+            return ShowError(LauncherSettings.MsgInstantiate, "java/lang/String"), nullptr;
+        env->SetObjectArrayElement(array, i, argument);
+        if (CheckJavaException(env))
+            return ShowError(LauncherSettings.MsgAssignArgument, argv[i]), nullptr;
+    }
+    return array;
+}
+
+// Finds the main class and calls its main with the arguments (none: AppOptions).
+static bool CallMain(JNIEnv* env, int argc, char** argv)
+{
+    jclass mainClass = env->FindClass(LauncherSettings.MainClass);
+    if (StepFailed(env, mainClass)) {
+        ShowErrorWithCapturedOutput(LauncherSettings.MsgLocateClass, LauncherSettings.MainClass);
+        return false;
+    }
+    jmethodID main = env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V");
+    if (StepFailed(env, main)) {
+        ShowErrorWithCapturedOutput(LauncherSettings.MsgLocateMethod, "main(java/lang/String[])");
+        return false;
+    }
+    if (argc == 0)
+        SplitArguments(LauncherSettings.AppOptions, &argc, &argv, false);
+    jobjectArray arguments = MakeArgumentArray(env, argc, argv);
+    if (arguments == NULL)
+        return false;
+    env->CallStaticVoidMethod(mainClass, main, arguments);
+    if (CheckJavaException(env)) {
+        ShowErrorWithCapturedOutput(LauncherSettings.MsgInvokeMethod, "main(java/lang/String[])");
+        return false;
+    }
+    return true;
+}
+
+bool RunMainClass(int argc, char** argv, bool attachMode)
+{
+    if (!attachMode && !LauncherSettings.EarlyWorkingDirectory && !SelectWorkingDirectory(false))
+        return false;
+    JNIEnv* env = CreatingEnv;
+    if (attachMode) {
+        JavaVMAttachArgs attach = {(jint)LauncherSettings.JavaVersionWord, (char*)"Kestrun stopper thread", NULL};
+        if (JavaVm->AttachCurrentThread((void**)&env, &attach) != 0) {
+            ShowError(LauncherSettings.MsgAttachThread);
+            return false;
+        }
+    }
+    // An attach-mode run is a second main call into the running program: its streams stay where the
+    // first run put them (a log is never emptied, no second capture pipe is opened).
+    bool ok = PublishWorkingDirectory(env) && (attachMode || RedirectJavaStreams(env)) && CallMain(env, argc, argv);
+    if (attachMode)
+        JavaVm->DetachCurrentThread();
+    return ok;
+}

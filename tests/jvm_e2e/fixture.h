@@ -1,0 +1,67 @@
+// The fixture of the hosting tests: one folder, one trace and one main class per test.
+#pragma once
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+const DWORD ExitFailure = (DWORD)-1;
+
+class JvmTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        name_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        folder_ = FreshFolder(name_);
+        trace_ = folder_ + "\\trace.txt";
+        SetEnvironmentVariableA("KESTRUN_JVM_TRACE", trace_.c_str());
+        keys_ = {{"MainClass", MainClass()},   {"JvmPath", DoubleJvmPath()},    {"JreSearchOrder", "0"},
+                 {"ClassPath", "classes"},     {"AllowMultipleInstances", "1"}, {"SplashUntilWindow", "0"},
+                 {"StdoutMode", "1"},          {"StdoutFile", "out.log"}};
+    }
+    std::string MainClass() const { return "e2e." + name_; }
+    std::string SlashClass() const { return "e2e/" + name_; }
+    // The main class's script in folder\classes.
+    void Script(const std::string& text) { ASSERT_TRUE(WriteScript(folder_ + "\\classes", MainClass(), text)); }
+    // A launcher made from keys_ (with changes) and extra config sections.
+    std::string Build(const LauncherKeys& changes = {}, const std::string& exeName = "app.exe",
+                      const std::string& extra = "")
+    {
+        LauncherKeys keys = keys_;
+        for (const auto& [key, value] : changes)
+            keys[key] = value;
+        std::string error;
+        std::string exe = BuildLauncher(folder_, exeName, keys, extra, &error);
+        EXPECT_FALSE(exe.empty()) << error;
+        return exe;
+    }
+    LauncherRun Run(const std::string& exe, const std::string& arguments = "", std::string directory = "",
+                    DWORD timeoutMs = 20000)
+    {
+        DeleteFileA(trace_.c_str());
+        LauncherRun run = RunAndWatch(exe, arguments, directory.empty() ? folder_ : directory, timeoutMs);
+        EXPECT_TRUE(run.Started) << exe;
+        EXPECT_TRUE(run.Ended) << "the launcher did not end";
+        return run;
+    }
+    std::string Out() { return ReadTextFile(folder_ + "\\out.log"); }
+    std::vector<std::string> Options() { return ReceivedOptions(trace_); }
+
+    std::string name_;
+    std::string folder_;
+    std::string trace_;
+    LauncherKeys keys_;
+};
+
+// Exactly one report, an error with this text.
+inline void ExpectOneError(const LauncherRun& run, const std::string& text)
+{
+    ASSERT_EQ(run.Reports.size(), 1u) << DescribeReports(run.Reports);
+    EXPECT_EQ(run.Reports[0].Caption, "Error");
+    EXPECT_EQ(run.Reports[0].Text, text);
+}
+
+inline void ExpectNoReports(const LauncherRun& run)
+{
+    EXPECT_TRUE(run.Reports.empty()) << DescribeReports(run.Reports);
+}
