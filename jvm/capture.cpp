@@ -18,6 +18,11 @@ char CaptureMutexName[32];
 
 // The capture mutex, opened by the first append and kept for the process's life.
 static HANDLE CaptureMutex = NULL;
+// Bytes the pipe buffers for its reader: without a buffer every line the program prints waits until
+// the reader has taken it, which makes a chatty program many times slower.
+#define CAPTURE_PIPE_BUFFER 65536
+// Bytes a reader takes from its pipe at once.
+#define CAPTURE_READ_SIZE 16384
 // Longest wait, in ms, for a read while a stop takes what the pipe held.
 #define CAPTURE_DRAIN_WAIT 200
 
@@ -34,7 +39,8 @@ HANDLE CreateCapturePipe(const char* setterName, char* name, size_t nameSize)
     // The name is predictable: a pipe that another process made first would receive the output.
     // First instance only, and a single one, so that creation fails then.
     HANDLE pipe = CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 0, 0, NULL);
+                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, CAPTURE_PIPE_BUFFER, 0,
+                                   NULL);
     if (pipe == INVALID_HANDLE_VALUE)
         ShowErrorWithReason("Internal error RC0000014");
     return pipe;
@@ -90,22 +96,31 @@ bool AppendCapturedOutput(const char* text, int length)
     return true;
 }
 
-// Appends each complete line held in line (a piece each), moves the rest to the front, and appends a
-// full buffer without a line feed as one piece. Returns the bytes still held.
+// Appends each complete line held in line (a piece each, all under one hold of the mutex), moves
+// the rest to the front, and appends a full buffer without a line feed as one piece. Returns the
+// bytes still held.
 static DWORD AppendHeldLines(char* line, DWORD held)
 {
-    char* feed;
-    while ((feed = (char*)memchr(line, '\n', held)) != NULL) {
-        DWORD pieceLength = (DWORD)(feed - line) + 1;
-        AppendCapturedOutput(line, (int)pieceLength);
-        memmove(line, line + pieceLength, held - pieceLength);
-        held -= pieceLength;
+    char* feed = (char*)memchr(line, '\n', held);
+    if (feed == NULL && held < CAPTURE_LINE_SIZE)
+        return held;
+    bool locked = LockCapturedOutput();
+    DWORD start = 0;
+    for (; feed != NULL; feed = (char*)memchr(line + start, '\n', held - start)) {
+        DWORD end = (DWORD)(feed - line) + 1;
+        if (locked)
+            AddCapturedPiece(CapturedOutput, &CapturedOutputLength, line + start, (int)(end - start));
+        start = end;
     }
-    if (held == CAPTURE_LINE_SIZE) {
-        AppendCapturedOutput(line, (int)held);
-        held = 0;
+    if (start == 0 && held == CAPTURE_LINE_SIZE) {
+        if (locked)
+            AddCapturedPiece(CapturedOutput, &CapturedOutputLength, line, (int)held);
+        start = held;
     }
-    return held;
+    if (locked)
+        ReleaseMutex(CaptureMutex);
+    memmove(line, line + start, held - start);
+    return held - start;
 }
 
 // Bytes waiting in the pipe; 0 when none or the pipe is gone.
@@ -181,9 +196,18 @@ static DWORD WINAPI OutputReaderThread(void* parameter)
     overlapped.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     if (overlapped.hEvent == NULL)
         return 0;
+    // Reads take up to a chunk at a time and go through the line buffer in its own steps, so the
+    // pieces appended are the same however the reads split the stream.
+    char chunk[CAPTURE_READ_SIZE];
     DWORD read;
-    while (ReadCapturePipe(pipe, &overlapped, line + held, CAPTURE_LINE_SIZE - held, &read, &stop))
-        held = AppendHeldLines(line, held + read);
+    while (ReadCapturePipe(pipe, &overlapped, chunk, sizeof(chunk), &read, &stop)) {
+        for (DWORD taken = 0; taken < read;) {
+            DWORD step = read - taken < CAPTURE_LINE_SIZE - held ? read - taken : CAPTURE_LINE_SIZE - held;
+            memcpy(line + held, chunk + taken, step);
+            taken += step;
+            held = AppendHeldLines(line, held + step);
+        }
+    }
     CloseHandle(overlapped.hEvent);
     return 0;
 }
