@@ -19,10 +19,14 @@ bool IsArchiveEntryName(const char* name, size_t length)
 {
     if (length == 0 || length > ARCHIVE_MAX_NAME)
         return false;
-    for (size_t i = 0; i < length; i++)
-        if (name[i] == '/' || name[i] == '\\' || name[i] == ':' || name[i] == 0)
+    for (size_t i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)name[i];
+        if (c < 32 || strchr("/\\:*?\"<>|", c) != nullptr)
             return false;
-    return strcmp(name, ".") != 0 && strcmp(name, "..") != 0;
+        if (c == '.' && i + 1 < length && name[i + 1] == '.')
+            return false;
+    }
+    return name[length - 1] != '.' && name[length - 1] != ' ';
 }
 
 bool OpenArchive(ArchiveReader* reader, const void* data, size_t size, uint32_t* count)
@@ -39,23 +43,25 @@ bool OpenArchive(ArchiveReader* reader, const void* data, size_t size, uint32_t*
     return true;
 }
 
-bool NextArchiveEntry(ArchiveReader* reader, ArchiveEntry* entry)
+ArchiveStatus ReadArchiveEntry(ArchiveReader* reader, ArchiveEntry* entry)
 {
     uint32_t remaining = reader->Remaining;
     if (remaining == 0)
-        return false;
+        return ARCHIVE_END;
     reader->Remaining = 0; // a damaged entry ends the reading
     size_t left = (size_t)(reader->End - reader->Pos);
     const unsigned char* nul = (const unsigned char*)memchr(reader->Pos, 0, left);
     if (nul == nullptr)
-        return false;
+        return ARCHIVE_TRUNCATED;
     size_t nameLength = (size_t)(nul - reader->Pos);
-    if (!IsArchiveEntryName((const char*)reader->Pos, nameLength) || left - nameLength - 1 < 12)
-        return false;
+    if (!IsArchiveEntryName((const char*)reader->Pos, nameLength))
+        return ARCHIVE_BAD_NAME;
+    if (left - nameLength - 1 < 12)
+        return ARCHIVE_TRUNCATED;
     const unsigned char* fields = nul + 1;
     uint32_t size = ReadU32(fields + 8);
     if ((size_t)(reader->End - (fields + 12)) < size)
-        return false;
+        return ARCHIVE_TRUNCATED;
     entry->Name = (const char*)reader->Pos;
     entry->TimeLow = ReadU32(fields);
     entry->TimeHigh = ReadU32(fields + 4);
@@ -63,7 +69,12 @@ bool NextArchiveEntry(ArchiveReader* reader, ArchiveEntry* entry)
     entry->Data = fields + 12;
     reader->Pos = fields + 12 + size;
     reader->Remaining = remaining - 1;
-    return true;
+    return ARCHIVE_ENTRY;
+}
+
+bool NextArchiveEntry(ArchiveReader* reader, ArchiveEntry* entry)
+{
+    return ReadArchiveEntry(reader, entry) == ARCHIVE_ENTRY;
 }
 
 size_t ArchiveEntrySize(size_t nameLength, uint32_t dataSize)

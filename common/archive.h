@@ -28,8 +28,18 @@ struct ArchiveReader {
 // Starts reading; *count gets the entry count. False for an archive of at most one byte (no files)
 // or one too short to hold its count; the reader then yields nothing.
 bool OpenArchive(ArchiveReader* reader, const void* data, size_t size, uint32_t* count);
-// Reads the next entry. False at the end, or when the entry runs past the archive's end or its
-// name is empty, longer than ARCHIVE_MAX_NAME or has a folder part (the reader then stops).
+// What reading the next entry found.
+enum ArchiveStatus {
+    ARCHIVE_ENTRY,     // an entry, in *entry
+    ARCHIVE_END,       // all entries of the count were read
+    ARCHIVE_TRUNCATED, // the entry's name, fields or data run past the archive's end
+    ARCHIVE_BAD_NAME,  // the entry's name is not a valid entry name (see IsArchiveEntryName)
+};
+
+// Reads the next entry. After anything but ARCHIVE_ENTRY the reader stays where the entry began
+// and yields nothing more.
+ArchiveStatus ReadArchiveEntry(ArchiveReader* reader, ArchiveEntry* entry);
+// ReadArchiveEntry as a flag: false at the end and for a damaged entry alike.
 bool NextArchiveEntry(ArchiveReader* reader, ArchiveEntry* entry);
 // Bytes one entry takes: name, NUL, FILETIME, size, data.
 size_t ArchiveEntrySize(size_t nameLength, uint32_t dataSize);
@@ -39,5 +49,7 @@ size_t WriteArchiveCount(unsigned char* out, size_t outSize, uint32_t count);
 // not a valid entry name (see NextArchiveEntry).
 size_t WriteArchiveEntry(unsigned char* out, size_t outSize, const char* name, uint32_t timeLow,
                          uint32_t timeHigh, const void* data, uint32_t size);
-// True when name can be an entry name: 1 to ARCHIVE_MAX_NAME bytes, no '/', '\\' or ':'.
+// True when name can be an entry name: a plain file name that stays inside the folder it is joined
+// to: 1 to ARCHIVE_MAX_NAME bytes, no "..", no control character, none of / \ : * ? " < > |, and
+// not ending in '.' or ' ' (Windows would drop those, naming another file).
 bool IsArchiveEntryName(const char* name, size_t length);

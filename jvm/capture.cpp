@@ -1,35 +1,282 @@
 #include "capture.h"
 
 #include "format.h"
+#include "jvm.h"
 #include "report.h"
+#include "settings.h"
 
 #include <stdarg.h>
+#include <string.h>
 
 HANDLE StdoutCapturePipe = NULL;
 HANDLE StdoutReaderThread = NULL;
 HANDLE StderrCapturePipe = NULL;
 HANDLE StderrReaderThread = NULL;
+char CapturedOutput[CAPTURE_BUFFER_SIZE];
+int CapturedOutputLength = 0;
+char CaptureMutexName[32];
+
+// The capture mutex, opened by the first append and kept for the process's life.
+static HANDLE CaptureMutex = NULL;
+// Bytes the pipe buffers for its reader: without a buffer every line the program prints waits until
+// the reader has taken it, which makes a chatty program many times slower.
+#define CAPTURE_PIPE_BUFFER 65536
+// Bytes a reader takes from its pipe at once.
+#define CAPTURE_READ_SIZE 16384
+// Longest wait, in ms, for a read while a stop takes what the pipe held.
+#define CAPTURE_DRAIN_WAIT 200
+
+// Set by StopOutputCapture: the readers take what their pipe holds at that moment, then end.
+static HANDLE CaptureStopEvent = NULL;
+
+HANDLE CreateCapturePipe(const char* setterName, char* name, size_t nameSize)
+{
+    if (!FormatText(name, nameSize, "\\\\.\\pipe\\%s%lu", setterName, (unsigned long)GetCurrentProcessId())) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        ShowErrorWithReason("Internal error RC0000014");
+        return INVALID_HANDLE_VALUE;
+    }
+    // The name is predictable: a pipe that another process made first would receive the output.
+    // First instance only, and a single one, so that creation fails then.
+    HANDLE pipe = CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, CAPTURE_PIPE_BUFFER, 0,
+                                   NULL);
+    if (pipe == INVALID_HANDLE_VALUE)
+        ShowErrorWithReason("Internal error RC0000014");
+    return pipe;
+}
+
+void AddCapturedPiece(char* text, int* length, const char* piece, int pieceLength)
+{
+    if (*length + pieceLength > CAPTURE_BUFFER_SIZE - 1) {
+        // Drop whole lines: up to the first line feed at or after pieceLength - 1, else everything.
+        const char* found = NULL;
+        if (pieceLength - 1 < *length)
+            found = (const char*)memchr(text + pieceLength - 1, '\n', (size_t)(*length - (pieceLength - 1)));
+        if (found != NULL) {
+            int removed = (int)(found - text) + 1;
+            memmove(text, text + removed, (size_t)(*length - removed + 1));
+            *length -= removed;
+        } else {
+            *length = 0;
+        }
+    }
+    memcpy(text + *length, piece, (size_t)pieceLength);
+    *length += pieceLength;
+    text[*length] = 0;
+}
+
+// Takes the capture mutex, opening it on first use; false after reporting RC000016.
+static bool LockCapturedOutput()
+{
+    if (CaptureMutex == NULL) {
+        HANDLE mutex = CreateMutexA(NULL, FALSE, CaptureMutexName);
+        if (mutex == NULL) {
+            ShowErrorWithReason("Internal error RC000016");
+            return false;
+        }
+        // Both readers may open it at once: one handle is kept, the other closed.
+        if (InterlockedCompareExchangePointer(&CaptureMutex, mutex, NULL) != NULL)
+            CloseHandle(mutex);
+    }
+    DWORD waited = WaitForSingleObject(CaptureMutex, INFINITE);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        ShowErrorWithReason("Internal error RC000016");
+        return false;
+    }
+    return true;
+}
+
+bool AppendCapturedOutput(const char* text, int length)
+{
+    if (length < 1 || length > CAPTURE_LINE_SIZE || !LockCapturedOutput())
+        return false;
+    AddCapturedPiece(CapturedOutput, &CapturedOutputLength, text, length);
+    ReleaseMutex(CaptureMutex);
+    return true;
+}
+
+// Appends each complete line held in line (a piece each, all under one hold of the mutex), moves
+// the rest to the front, and appends a full buffer without a line feed as one piece. Returns the
+// bytes still held.
+static DWORD AppendHeldLines(char* line, DWORD held)
+{
+    char* feed = (char*)memchr(line, '\n', held);
+    if (feed == NULL && held < CAPTURE_LINE_SIZE)
+        return held;
+    bool locked = LockCapturedOutput();
+    DWORD start = 0;
+    for (; feed != NULL; feed = (char*)memchr(line + start, '\n', held - start)) {
+        DWORD end = (DWORD)(feed - line) + 1;
+        if (locked)
+            AddCapturedPiece(CapturedOutput, &CapturedOutputLength, line + start, (int)(end - start));
+        start = end;
+    }
+    if (start == 0 && held == CAPTURE_LINE_SIZE) {
+        if (locked)
+            AddCapturedPiece(CapturedOutput, &CapturedOutputLength, line, (int)held);
+        start = held;
+    }
+    if (locked)
+        ReleaseMutex(CaptureMutex);
+    memmove(line, line + start, held - start);
+    return held - start;
+}
+
+// Bytes waiting in the pipe; 0 when none or the pipe is gone.
+static DWORD PipeBytesWaiting(HANDLE pipe)
+{
+    DWORD waiting = 0;
+    if (!PeekNamedPipe(pipe, NULL, 0, NULL, &waiting, NULL))
+        return 0;
+    return waiting;
+}
+
+// Reader state beside its line buffer: once stopping, only the bytes the pipe held are taken.
+struct ReaderStop {
+    bool Stopping;
+    DWORD Drain; // bytes still to take after the stop
+};
+
+// Notes a stop: from now on the reader takes only what the pipe holds.
+static void BeginStop(HANDLE pipe, ReaderStop* stop)
+{
+    stop->Stopping = true;
+    stop->Drain = PipeBytesWaiting(pipe);
+}
+
+// One overlapped read of at most size bytes. Waits for it, or for the stop event, which cancels it.
+// False when the pipe is closed or broken (a closed server handle ends the read with 109 under Wine,
+// with 995 on Windows) or after a stop that left nothing to take.
+static bool ReadCapturePipe(HANDLE pipe, OVERLAPPED* overlapped, char* buffer, DWORD size, DWORD* read,
+                            ReaderStop* stop)
+{
+    *read = 0;
+    if (!stop->Stopping && WaitForSingleObject(CaptureStopEvent, 0) == WAIT_OBJECT_0)
+        BeginStop(pipe, stop);
+    if (stop->Stopping && stop->Drain < size)
+        size = stop->Drain;
+    if (size == 0)
+        return false;
+    ResetEvent(overlapped->hEvent);
+    if (!ReadFile(pipe, buffer, size, NULL, overlapped)) {
+        if (GetLastError() != ERROR_IO_PENDING)
+            return false;
+        // Once stopping, bytes the pipe held arrive at once; a read that still waits finds no more.
+        HANDLE waits[2] = {overlapped->hEvent, CaptureStopEvent};
+        DWORD waited = stop->Stopping ? WaitForSingleObject(overlapped->hEvent, CAPTURE_DRAIN_WAIT)
+                                      : WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        if (waited != WAIT_OBJECT_0)
+            CancelIoEx(pipe, overlapped);
+    }
+    if (!GetOverlappedResult(pipe, overlapped, read, TRUE)) {
+        if (GetLastError() != ERROR_OPERATION_ABORTED || WaitForSingleObject(CaptureStopEvent, 0) != WAIT_OBJECT_0)
+            return false;
+        if (stop->Stopping)
+            return false;
+        // Cancelled by the stop: what the pipe holds now is still taken.
+        BeginStop(pipe, stop);
+        return stop->Drain > 0;
+    }
+    if (stop->Stopping)
+        stop->Drain -= *read < stop->Drain ? *read : stop->Drain;
+    return *read > 0 || stop->Stopping;
+}
+
+// Reads the pipe into a line buffer and appends its complete lines until the pipe is closed or
+// broken, or a stop has taken what the pipe held when it came. An unfinished last line is dropped.
+static DWORD WINAPI OutputReaderThread(void* parameter)
+{
+    HANDLE pipe = (HANDLE)parameter;
+    char line[CAPTURE_LINE_SIZE];
+    DWORD held = 0;
+    ReaderStop stop = {false, 0};
+    OVERLAPPED overlapped;
+    memset(&overlapped, 0, sizeof(overlapped));
+    overlapped.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (overlapped.hEvent == NULL)
+        return 0;
+    // Reads take up to a chunk at a time and go through the line buffer in its own steps, so the
+    // pieces appended are the same however the reads split the stream.
+    char chunk[CAPTURE_READ_SIZE];
+    DWORD read;
+    while (ReadCapturePipe(pipe, &overlapped, chunk, sizeof(chunk), &read, &stop)) {
+        for (DWORD taken = 0; taken < read;) {
+            DWORD step = read - taken < CAPTURE_LINE_SIZE - held ? read - taken : CAPTURE_LINE_SIZE - held;
+            memcpy(line + held, chunk + taken, step);
+            taken += step;
+            held = AppendHeldLines(line, held + step);
+        }
+    }
+    CloseHandle(overlapped.hEvent);
+    return 0;
+}
+
+HANDLE StartOutputReader(HANDLE pipe)
+{
+    if (CaptureStopEvent == NULL)
+        CaptureStopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    else
+        ResetEvent(CaptureStopEvent);
+    HANDLE thread = CaptureStopEvent == NULL ? NULL : CreateThread(NULL, 0, OutputReaderThread, pipe, 0, NULL);
+    if (thread == NULL)
+        ShowErrorWithReason("Internal error RC000015");
+    return thread;
+}
 
 bool StartOutputCapture(const char* setterName, HANDLE* pipe, HANDLE* readerThread)
 {
-    (void)setterName;
-    *pipe = NULL;
+    char name[64];
     *readerThread = NULL;
-    ShowError("Capturing the program's output is not available in this build of the launcher.");
-    return false;
+    *pipe = CreateCapturePipe(setterName, name, sizeof(name));
+    if (*pipe == INVALID_HANDLE_VALUE) {
+        *pipe = NULL;
+        return false;
+    }
+    FormatText(CaptureMutexName, sizeof(CaptureMutexName), "mutex%lu", (unsigned long)GetCurrentProcessId());
+    // The JVM opens the pipe as its client here; the reader starts only after that.
+    if (!RedirectJavaStream(CreatingEnv, name, setterName))
+        return false;
+    *readerThread = StartOutputReader(*pipe);
+    return *readerThread != NULL;
+}
+
+// Ends one stream's capture that was started: the reader first, then the pipe.
+static void StopStreamCapture(HANDLE* pipe, HANDLE* readerThread)
+{
+    if (*readerThread == NULL)
+        return;
+    WaitForSingleObject(*readerThread, INFINITE);
+    CloseHandle(*readerThread);
+    *readerThread = NULL;
+    CloseHandle(*pipe);
+    *pipe = NULL;
 }
 
 void StopOutputCapture()
 {
+    // Closing a pipe under a reader could lose what the JVM wrote last (the trace that explains the
+    // failure) and leave the reader on a handle value the system may reuse: the readers are stopped
+    // by an event instead, take what the pipe holds, and the pipes are closed once they have ended.
+    if (CaptureStopEvent != NULL)
+        SetEvent(CaptureStopEvent);
+    if (LauncherSettings.StdoutMode == 2)
+        StopStreamCapture(&StdoutCapturePipe, &StdoutReaderThread);
+    if (LauncherSettings.StderrMode == 2)
+        StopStreamCapture(&StderrCapturePipe, &StderrReaderThread);
 }
 
 void ShowErrorWithCapturedOutput(const char* format, ...)
 {
+    StopOutputCapture();
     char message[REPORT_TEXT_SIZE];
     va_list args;
     va_start(args, format);
     if (!FormatTextV(message, sizeof(message), format, args))
         MarkTextCut(message, sizeof(message));
     va_end(args);
-    ShowError("%s", message);
+    if ((LauncherSettings.StdoutMode == 2 || LauncherSettings.StderrMode == 2) && CapturedOutput[0] != 0)
+        ShowErrorWithDetails(CapturedOutput, "%s", message);
+    else
+        ShowError("%s", message);
 }

@@ -4,6 +4,13 @@
 
 #include <windows.h>
 
+#include <stddef.h>
+
+// Bytes of CapturedOutput: at most 8191 characters and the NUL.
+#define CAPTURE_BUFFER_SIZE 8192
+// Bytes of a reader's line buffer, and the longest piece appended at once.
+#define CAPTURE_LINE_SIZE 1024
+
 /* capture.cpp */
 
 // Server ends of the capture pipes and their reader threads; null while a stream is not captured.
@@ -11,11 +18,28 @@ extern HANDLE StdoutCapturePipe;
 extern HANDLE StdoutReaderThread;
 extern HANDLE StderrCapturePipe;
 extern HANDLE StderrReaderThread;
+// The last captured output, trimmed by whole lines; written by the readers under the capture mutex.
+extern char CapturedOutput[CAPTURE_BUFFER_SIZE];
+extern int CapturedOutputLength;
+// "mutex" and the process id: the named mutex the readers hold while they change CapturedOutput.
+extern char CaptureMutexName[32];
 
 // Redirects System.out ("setOut") or System.err ("setErr") into a new pipe and starts its reader.
 // False after the failure has been reported.
 bool StartOutputCapture(const char* setterName, HANDLE* pipe, HANDLE* readerThread);
-// Ends the capture of both streams and waits for the readers.
+// Creates the stream's pipe "\\.\pipe\<setter><pid>" (its name into name, nameSize bytes); fails if
+// the name exists already. INVALID_HANDLE_VALUE after reporting RC0000014.
+HANDLE CreateCapturePipe(const char* setterName, char* name, size_t nameSize);
+// Starts the reader of a connected pipe; null after reporting RC000015.
+HANDLE StartOutputReader(HANDLE pipe);
+// Appends one piece of 1 to CAPTURE_LINE_SIZE bytes to CapturedOutput under the capture mutex.
+// False, the piece lost, after reporting RC000016 (mutex not available) or for a bad length.
+bool AppendCapturedOutput(const char* text, int length);
+// The trimming rule on any buffer: adds piece (1 to CAPTURE_LINE_SIZE bytes) to text (length
+// characters, CAPTURE_BUFFER_SIZE bytes), first dropping whole lines at the front as needed.
+void AddCapturedPiece(char* text, int* length, const char* piece, int pieceLength);
+// Ends the capture of both streams: each reader takes what the pipe holds already, ends, and is
+// waited for; then the pipe is closed. CapturedOutput no longer changes afterwards.
 void StopOutputCapture();
 // Reports a failed main-class run: with captured output as the details of the error dialog (or the
 // event-log entry), else as a plain error.

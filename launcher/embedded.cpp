@@ -1,33 +1,274 @@
 #include "embedded.h"
 
+#include "archive.h"
+#include "entry.h"
+#include "format.h"
+#include "growable.h"
 #include "report.h"
 #include "resource_ids.h"
+#include "settings.h"
 
-#include <windows.h>
+#include <stdlib.h>
+#include <string.h>
 
 int ExtractedFileCount = 0;
 
-// Size of the embedded archive resource; 0 when there is none.
-static DWORD EmbeddedArchiveSize()
+// The executable's archive; false when there is none or it carries no files (at most one byte).
+static bool FindEmbeddedArchive(const void** data, DWORD* size)
 {
     HRSRC resource = FindResourceA(NULL, MAKEINTRESOURCEA(IDR_EMBEDDED_FILES), (LPCSTR)RT_RCDATA);
-    return resource == NULL ? 0 : SizeofResource(NULL, resource);
+    if (resource == NULL)
+        return false;
+    *size = SizeofResource(NULL, resource);
+    HGLOBAL loaded = LoadResource(NULL, resource);
+    *data = loaded == NULL ? NULL : LockResource(loaded);
+    return *size > 1 && *data != NULL;
+}
+
+bool GetExtractionFolder(char* folder, const char* scrambledMainClass, const char* fileAccessFormat)
+{
+    char temp[261];
+    DWORD length = GetTempPathA(sizeof(temp), temp);
+    if (length == 0 || length >= sizeof(temp)) {
+        // A longer temporary path (the call then returns the size it needs) is not used cut.
+        if (length != 0)
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        ShowErrorWithReason(fileAccessFormat, "TEMP_PATH");
+        return false;
+    }
+    if (!FormatText(folder, MAX_PATH, "%s%s", temp, scrambledMainClass)) {
+        MarkTextCut(folder, MAX_PATH);
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        ShowErrorWithReason(fileAccessFormat, folder);
+        return false;
+    }
+    return true;
+}
+
+// An entry's path in the folder; false when it does not fit MAX_PATH (such a path is never used).
+static bool ComposeEntryPath(char* path, const char* folder, const char* name)
+{
+    return FormatText(path, MAX_PATH, "%s\\%s", folder, name);
+}
+
+// Reads every entry once before anything is written, so that a damaged archive or one unsafe name
+// extracts nothing. False after reporting the first fault.
+static bool CheckArchive(const void* data, DWORD size, const char* folder)
+{
+    ArchiveReader reader;
+    uint32_t count = 0;
+    if (!OpenArchive(&reader, data, size, &count)) {
+        ShowError("Internal error RC000020: the embedded file archive is too short to hold its count.");
+        return false;
+    }
+    ArchiveEntry entry;
+    char path[MAX_PATH];
+    for (uint32_t index = 1;; index++) {
+        switch (ReadArchiveEntry(&reader, &entry)) {
+        case ARCHIVE_END:
+            return true;
+        case ARCHIVE_TRUNCATED:
+            ShowError("Internal error RC000020: embedded file %u of %u runs past the end of the archive.", index,
+                      count);
+            return false;
+        case ARCHIVE_BAD_NAME:
+            // The name is NUL-terminated inside the archive; only its start is shown.
+            ShowError("Internal error RC000021: embedded file %u has a name that is not a plain file name: "
+                      "\"%.120s\"", index, (const char*)reader.Pos);
+            return false;
+        case ARCHIVE_ENTRY:
+            if (!ComposeEntryPath(path, folder, entry.Name)) {
+                ShowError("Internal error RC000021: the path of embedded file %u is too long: %s\\%.120s", index,
+                          folder, entry.Name);
+                return false;
+            }
+            break;
+        }
+    }
+}
+
+// True when the file at path has the entry's size and last-write time; reads no contents.
+static bool IsUpToDate(const char* path, const ArchiveEntry* entry)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool upToDate = false;
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = GetFileSize(file, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+        ShowErrorWithReason("Internal error RC000006");
+    } else if (high == 0 && low == entry->Size) {
+        FILETIME written;
+        FILETIME stored = {entry->TimeLow, entry->TimeHigh};
+        upToDate = GetFileTime(file, NULL, NULL, &written) && CompareFileTime(&written, &stored) == 0;
+    }
+    CloseHandle(file);
+    return upToDate;
+}
+
+// Writes an entry straight from the archive in one call and gives it the stored last-write time.
+// True when written, or left alone because a running instance holds it; false after a report.
+static bool WriteEntry(const char* path, const ArchiveEntry* entry)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+            return true;
+        SetLastError(error);
+        ShowErrorWithReason(LauncherSettings.MsgFileWrite, path);
+        return false;
+    }
+    DWORD written = 0;
+    FILETIME stored = {entry->TimeLow, entry->TimeHigh};
+    SetLastError(NO_ERROR);
+    bool ok = WriteFile(file, entry->Data, entry->Size, &written, NULL) && written == entry->Size &&
+              SetFileTime(file, NULL, NULL, &stored);
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!ok) {
+        // A short write that the system calls a success still needs a reason.
+        SetLastError(error != NO_ERROR ? error : ERROR_HANDLE_DISK_FULL);
+        ShowErrorWithReason(LauncherSettings.MsgFileWrite, path);
+    }
+    return ok;
+}
+
+// Reports that memory ran out while the class path was being made.
+static void ReportNoMemory()
+{
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    ShowErrorWithReason("Internal error RC000022");
+}
+
+// Puts the listed paths (each ending in ';') behind ClassPath, with one ';' between, none at the end.
+static bool ExtendClassPath(const char* list)
+{
+    const char* old = LauncherSettings.ClassPath;
+    size_t oldLength = strlen(old);
+    size_t listLength = strlen(list);
+    char* text = (char*)malloc(oldLength + 1 + listLength + 1);
+    if (text == NULL) {
+        ReportNoMemory();
+        return false;
+    }
+    size_t length = oldLength;
+    memcpy(text, old, oldLength);
+    if (oldLength > 0 && old[oldLength - 1] != ';')
+        text[length++] = ';';
+    memcpy(text + length, list, listLength);
+    length += listLength;
+    if (length > 0 && text[length - 1] == ';')
+        length--;
+    text[length] = 0;
+    FreeSettingText(LauncherSettings.ClassPath);
+    LauncherSettings.ClassPath = text;
+    return true;
+}
+
+// Writes the entries that are not up to date and lists every entry's path in *list.
+static bool WriteEntries(const void* data, DWORD size, const char* folder, GrowableString* list)
+{
+    ArchiveReader reader;
+    uint32_t count = 0;
+    OpenArchive(&reader, data, size, &count);
+    ArchiveEntry entry;
+    char path[MAX_PATH];
+    while (NextArchiveEntry(&reader, &entry)) {
+        ComposeEntryPath(path, folder, entry.Name); // fits: CheckArchive composed it before
+        if (!AppendText(list, path) || !AppendText(list, ";")) {
+            ReportNoMemory();
+            return false;
+        }
+        if (!IsUpToDate(path, &entry) && !WriteEntry(path, &entry))
+            return false;
+    }
+    return true;
+}
+
+bool ExtractArchiveFiles(const void* data, DWORD size)
+{
+    if (data == NULL || size <= 1)
+        return true;
+    char folder[MAX_PATH];
+    if (!GetExtractionFolder(folder, LauncherSettings.ScrambledMainClass, LauncherSettings.MsgFileAccess) ||
+        !CheckArchive(data, size, folder))
+        return false;
+    uint32_t count = 0;
+    ArchiveReader reader;
+    OpenArchive(&reader, data, size, &count);
+    ExtractedFileCount = (int)count;
+    // An archive without entries makes no folder that nothing would ever remove.
+    if (count > 0)
+        CreateDirectoryA(folder, NULL);
+    GrowableString list = {};
+    bool ok = WriteEntries(data, size, folder, &list) && ExtendClassPath(list.text != NULL ? list.text : "");
+    FreeGrowableString(&list);
+    return ok;
 }
 
 void ExtractEmbeddedFiles()
 {
-    // A resource of at most one byte (the shipped single zero byte) carries no files.
-    if (EmbeddedArchiveSize() <= 1)
-        return;
-    ShowError("Extracting embedded files is not available in this build of the launcher.");
+    const void* data;
+    DWORD size;
+    if (FindEmbeddedArchive(&data, &size))
+        ExtractArchiveFiles(data, size);
 }
 
 void StartCleanupChild()
 {
+    char exe[MAX_PATH];
+    char commandLine[MAX_PATH + 64];
+    DWORD length = GetModuleFileNameA(NULL, exe, sizeof(exe));
+    // A cut module name (the call returns the buffer size then) would start some other program.
+    if (length == 0 || length >= sizeof(exe) ||
+        !FormatText(commandLine, sizeof(commandLine), "\"%s\" %s %lu", exe, CLEANUP_SWITCH,
+                    (unsigned long)GetCurrentProcessId()))
+        return;
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof(startup));
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    // No handles are inherited: the child needs none, and an inherited pipe or file of the parent's
+    // would outlive the parent in it.
+    if (CreateProcessA(exe, commandLine, NULL, NULL, FALSE,
+                       DETACHED_PROCESS | CREATE_NO_WINDOW | CREATE_DEFAULT_ERROR_MODE, NULL, NULL, &startup,
+                       &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
 }
 
 void RunCleanupChild(unsigned long parentId)
 {
-    (void)parentId;
-    ShowError("Removing extracted files is not available in this build of the launcher.");
+    HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, (DWORD)parentId);
+    if (parent != NULL) {
+        WaitForSingleObject(parent, 5000);
+        CloseHandle(parent);
+    }
+    const void* data;
+    DWORD size;
+    if (!FindEmbeddedArchive(&data, &size))
+        return;
+    char* format = LoadMessageText(SETTING_ID_FILE_ACCESS);
+    char* stored = LoadSettingText(NULL, SETTING_ID_MAIN_CLASS);
+    char folder[MAX_PATH];
+    bool found = GetExtractionFolder(folder, stored, format);
+    FreeSettingText(format);
+    FreeSettingText(stored);
+    if (!found)
+        return;
+    ArchiveReader reader;
+    uint32_t count = 0;
+    OpenArchive(&reader, data, size, &count);
+    ArchiveEntry entry;
+    char path[MAX_PATH];
+    // Only entries the reader accepts are deleted: a damaged one ends the walk, so no name can reach
+    // outside the folder.
+    while (NextArchiveEntry(&reader, &entry))
+        if (ComposeEntryPath(path, folder, entry.Name))
+            DeleteFileA(path);
+    RemoveDirectoryA(folder);
 }

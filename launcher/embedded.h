@@ -2,13 +2,24 @@
 // the user's temporary directory and put on the class path; removed later by a cleanup child.
 #pragma once
 
+#include <windows.h>
+
+// String-table identifier of the main class as stored, which names the extraction folder.
+#define SETTING_ID_MAIN_CLASS 1184
+
 /* embedded.cpp */
 
-// Number of entries of the embedded archive; 0 until an archive is found.
+// Number of entries of the embedded archive; 0 until an archive has been found intact.
 extern int ExtractedFileCount;
 
 // Extracts the embedded files, skipping unchanged ones, and extends ClassPath with them.
 void ExtractEmbeddedFiles();
+// ExtractEmbeddedFiles for an archive of size bytes at data (at most one byte: no files). Every entry
+// is checked before anything is written; false after a reported failure, ClassPath then unchanged.
+bool ExtractArchiveFiles(const void* data, DWORD size);
+// Puts the extraction folder for the stored main class into folder (MAX_PATH bytes); false after
+// reporting fileAccessFormat with "TEMP_PATH" (or with the folder when it is too long).
+bool GetExtractionFolder(char* folder, const char* scrambledMainClass, const char* fileAccessFormat);
 // Starts a hidden copy of the executable that removes the extracted files once this process has ended.
 void StartCleanupChild();
 // The cleanup child's work: waits up to 5 s for the process parentId to end, then removes the files.

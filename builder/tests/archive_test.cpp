@@ -93,3 +93,60 @@ TEST(Archive, NamesWithFolderPartsAreNeitherWrittenNorRead)
     EXPECT_FALSE(NextArchiveEntry(&reader, &e));
     EXPECT_EQ(WriteArchiveEntry(out, 10, "a.jar", 0, 0, "xyz", 3), 0u); // does not fit
 }
+
+TEST(Archive, EntryNamesThatCouldLeaveTheFolderAreRefused)
+{
+    struct Case {
+        std::string Name;
+        bool Valid;
+    };
+    const Case cases[] = {
+        {"a.jar", true}, {"lib-1.2.jar", true}, {"a b.jar", true}, {".hidden", true}, {"x.y.z", true},
+        {std::string(255, 'n'), true}, {std::string(256, 'n'), false}, {"", false}, {".", false},
+        {"..", false}, {"...", false}, {"a..jar", false}, {"..\\x.jar", false}, {"../x.jar", false},
+        {"lib/a.jar", false}, {"lib\\a.jar", false}, {"c:a.jar", false}, {"a.jar:stream", false},
+        {"a*.jar", false}, {"a?.jar", false}, {"a\".jar", false}, {"a<.jar", false}, {"a>.jar", false},
+        {"a|.jar", false}, {"a\t.jar", false}, {"a.jar.", false}, {"a.jar ", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsArchiveEntryName(c.Name.c_str(), c.Name.size()), c.Valid) << "\"" << c.Name << "\"";
+}
+
+TEST(Archive, ReadingTellsTheEndFromADamagedEntry)
+{
+    Bytes good = TwoFileArchive();
+    Bytes badName = good;
+    badName[4 + 1] = '\\'; // a.jar -> a\jar
+    Bytes overCount = good;
+    overCount[0] = 3; // three announced, two present
+    Bytes overSize = good;
+    overSize[4 + 6 + 8] = 3 + 18 + 1; // a.jar's data would end one byte past the archive
+    Bytes cutName = good;
+    cutName.resize(4 + 21 + 3); // b.jar's name without its NUL
+    Bytes cutFields = good;
+    cutFields.resize(4 + 21 + 6 + 11); // b.jar's size field one byte short
+    struct Case {
+        const char* What;
+        Bytes Archive;
+        int EntriesRead;
+        ArchiveStatus Last;
+    };
+    const Case cases[] = {
+        {"intact", good, 2, ARCHIVE_END},       {"bad name", badName, 0, ARCHIVE_BAD_NAME},
+        {"count", overCount, 2, ARCHIVE_TRUNCATED}, {"size", overSize, 0, ARCHIVE_TRUNCATED},
+        {"name", cutName, 1, ARCHIVE_TRUNCATED}, {"fields", cutFields, 1, ARCHIVE_TRUNCATED},
+    };
+    for (const Case& c : cases) {
+        ArchiveReader reader;
+        uint32_t count = 0;
+        ASSERT_TRUE(OpenArchive(&reader, c.Archive.data(), c.Archive.size(), &count)) << c.What;
+        ArchiveEntry e;
+        int read = 0;
+        ArchiveStatus status;
+        while ((status = ReadArchiveEntry(&reader, &e)) == ARCHIVE_ENTRY)
+            read++;
+        EXPECT_EQ(read, c.EntriesRead) << c.What;
+        EXPECT_EQ(status, c.Last) << c.What;
+        EXPECT_EQ(ReadArchiveEntry(&reader, &e), ARCHIVE_END) << c.What << ": nothing after a stop";
+    }
+}

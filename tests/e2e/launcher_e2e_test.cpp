@@ -282,8 +282,9 @@ TEST_F(LauncherTest, ServiceStartFromACommandPromptShowsNothing)
 TEST_F(LauncherTest, CleanupSwitchNeedsExactlyAProcessId)
 {
     std::string exe = Variant({{1504, "4"}, {1376, "1"}});
+    // The shipped archive carries no files: the cleanup child has nothing to remove and says nothing.
     LauncherRun child = Run(exe, "-krremovetemporaryjarfiles 12345");
-    ExpectOneReport(child, "Error", "Removing extracted files is not available in this build of the launcher.");
+    EXPECT_TRUE(child.Reports.empty()) << DescribeReports(child.Reports);
     EXPECT_EQ(child.ExitCode, 0u);
 
     LauncherRun threeTokens = Run(JavaVariant({{1376, "1"}}, "java.exe"), "-krremovetemporaryjarfiles 12345 more");
