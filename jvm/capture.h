@@ -2,14 +2,11 @@
 // run can be shown together with the program's last output.
 #pragma once
 
+#include "capture_buffer.h"
+
 #include <windows.h>
 
 #include <stddef.h>
-
-// Bytes of CapturedOutput: at most 8191 characters and the NUL.
-#define CAPTURE_BUFFER_SIZE 8192
-// Bytes of a reader's line buffer, and the longest piece appended at once.
-#define CAPTURE_LINE_SIZE 1024
 
 /* capture.cpp */
 
@@ -35,9 +32,6 @@ HANDLE StartOutputReader(HANDLE pipe);
 // Appends one piece of 1 to CAPTURE_LINE_SIZE bytes to CapturedOutput under the capture mutex.
 // False, the piece lost, after reporting RC000016 (mutex not available) or for a bad length.
 bool AppendCapturedOutput(const char* text, int length);
-// The trimming rule on any buffer: adds piece (1 to CAPTURE_LINE_SIZE bytes) to text (length
-// characters, CAPTURE_BUFFER_SIZE bytes), first dropping whole lines at the front as needed.
-void AddCapturedPiece(char* text, int* length, const char* piece, int pieceLength);
 // Ends the capture of both streams: each reader takes what the pipe holds already, ends, and is
 // waited for; then the pipe is closed. CapturedOutput no longer changes afterwards.
 void StopOutputCapture();
