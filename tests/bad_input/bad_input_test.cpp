@@ -115,3 +115,18 @@ TEST_F(BadInput, JvmDllThatIsNotADllIsReportedAsUnloadable)
         EXPECT_EQ(Out(), "");
     }
 }
+
+TEST_F(BadInput, WorkingDirectoryThatVanishedIsReported)
+{
+    Script("out never");
+    std::string data = folder_ + "\\data";
+    ASSERT_TRUE(CreateDirectoryA(data.c_str(), NULL));
+    std::string exe = Build({{"WorkingDirectory", "data"}});
+    ASSERT_TRUE(RemoveDirectoryA(data.c_str()));
+    LauncherRun run = Run(exe);
+    ASSERT_EQ(run.Reports.size(), 1u) << DescribeReports(run.Reports);
+    EXPECT_EQ(run.Reports[0].Caption, "Error");
+    EXPECT_EQ(run.Reports[0].Text.rfind("Error accessing file/directory: data", 0), 0u) << run.Reports[0].Text;
+    EXPECT_EQ(run.ExitCode, ExitFailure);
+    EXPECT_EQ(Out(), "");
+}
