@@ -3,6 +3,8 @@
 // end by itself with either the program's normal result or one clear report and a failure exit code.
 #include "fixture.h"
 
+#include "scramble.h"
+
 #include <string>
 
 namespace {
@@ -18,6 +20,31 @@ void SetRegistryValue(const std::string& key, const char* name, DWORD type, cons
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, NULL, 0, KEY_WRITE, NULL, &handle, NULL), 0) << key;
     ASSERT_EQ(RegSetValueExA(handle, name, 0, type, (const BYTE*)bytes.data(), (DWORD)bytes.size()), 0) << name;
     RegCloseKey(handle);
+}
+
+// Replaces the embedded-file archive (RCDATA 16000, language of the launcher) by bytes.
+bool ReplaceArchive(const std::string& exe, const std::string& bytes)
+{
+    HANDLE update = BeginUpdateResourceA(exe.c_str(), FALSE);
+    if (update == NULL)
+        return false;
+    bool ok = UpdateResourceA(update, (LPCSTR)RT_RCDATA, MAKEINTRESOURCEA(16000), 0x409, (void*)bytes.data(),
+                              (DWORD)bytes.size());
+    return EndUpdateResourceA(update, !ok) && ok;
+}
+
+// One archive entry as the format lays it out, with a size field that may lie.
+std::string ArchiveEntry(const std::string& name, const std::string& data, uint32_t statedSize)
+{
+    std::string entry = name + std::string(1, '\0') + std::string(8, '\1');
+    for (int shift = 0; shift < 32; shift += 8)
+        entry += (char)(statedSize >> shift);
+    return entry + data;
+}
+
+std::string ArchiveCount(uint32_t count)
+{
+    return std::string{(char)count, (char)(count >> 8), (char)(count >> 16), (char)(count >> 24)};
 }
 
 std::string Text(const std::string& text)
@@ -127,6 +154,75 @@ TEST_F(BadInput, WorkingDirectoryThatVanishedIsReported)
     ASSERT_EQ(run.Reports.size(), 1u) << DescribeReports(run.Reports);
     EXPECT_EQ(run.Reports[0].Caption, "Error");
     EXPECT_EQ(run.Reports[0].Text.rfind("Error accessing file/directory: data", 0), 0u) << run.Reports[0].Text;
+    EXPECT_EQ(run.ExitCode, ExitFailure);
+    EXPECT_EQ(Out(), "");
+}
+
+class BadExtraction : public BadInput {
+protected:
+    void SetUp() override
+    {
+        BadInput::SetUp();
+        char scrambled[2 * SCRAMBLE_MAX_PLAIN + 1];
+        ASSERT_TRUE(ScrambleText(MainClass().c_str(), scrambled, sizeof(scrambled)));
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof(temp), temp);
+        extracted_ = std::string(temp) + scrambled;
+        ASSERT_TRUE(WriteTextFile(folder_ + "\\files\\app.jar", "== " + SlashClass() + "\nout ran\n"));
+        keys_["ClassPath"] = "";
+    }
+    void TearDown() override
+    {
+        DeleteFileA((extracted_ + "\\app.jar").c_str());
+        RemoveDirectoryA(extracted_.c_str());
+    }
+    std::string WithFiles() { return Build({}, "app.exe", "[files]\nFile = files\\app.jar\n"); }
+    std::string extracted_;
+};
+
+TEST_F(BadExtraction, DamagedArchiveResourceIsReportedAndNothingIsWritten)
+{
+    struct Case {
+        std::string Archive, Report;
+    };
+    const Case cases[] = {
+        {std::string("\x02\x00\x00", 3), "Internal error RC000020: the embedded file archive is too short to hold its count."},
+        {ArchiveCount(2) + ArchiveEntry("app.jar", "short", 1000),
+         "Internal error RC000020: embedded file 1 of 2 runs past the end of the archive."},
+        {ArchiveCount(2) + ArchiveEntry("a.jar", "", 0) + ArchiveEntry("b.jar", "x", 0xFFFFFFFF),
+         "Internal error RC000020: embedded file 2 of 2 runs past the end of the archive."},
+        {ArchiveCount(1) + ArchiveEntry("..\\evil.jar", "x", 1),
+         "Internal error RC000021: embedded file 1 has a name that is not a plain file name: \"..\\evil.jar\""},
+        {ArchiveCount(1) + "no terminator at all", "Internal error RC000020: embedded file 1 of 1 runs past the end of the archive."},
+    };
+    for (const Case& c : cases) {
+        std::string exe = WithFiles();
+        ASSERT_TRUE(ReplaceArchive(exe, c.Archive)) << c.Report;
+        LauncherRun run = Run(exe);
+        // The run goes on without the files, so the main class they held is missing too.
+        ASSERT_EQ(run.Reports.size(), 2u) << DescribeReports(run.Reports);
+        EXPECT_EQ(run.Reports[0].Text, c.Report);
+        EXPECT_EQ(run.Reports[1].Text, "Error locating class: " + SlashClass());
+        EXPECT_EQ(run.ExitCode, ExitFailure) << c.Report;
+        EXPECT_FALSE(PathExists(extracted_)) << c.Report;
+        EXPECT_EQ(Out(), "") << c.Report;
+    }
+}
+
+TEST_F(BadExtraction, UnwritableTemporaryFolderIsReported)
+{
+    // A temporary folder below a plain file: nothing can be created there.
+    ASSERT_TRUE(WriteTextFile(folder_ + "\\plain", "a file, not a folder"));
+    std::string temp = folder_ + "\\plain\\temp";
+    std::string exe = WithFiles();
+    char saved[MAX_PATH] = "";
+    GetEnvironmentVariableA("TMP", saved, sizeof(saved));
+    SetEnvironmentVariableA("TMP", temp.c_str());
+    LauncherRun run = Run(exe);
+    SetEnvironmentVariableA("TMP", saved[0] ? saved : NULL);
+    ASSERT_EQ(run.Reports.size(), 2u) << DescribeReports(run.Reports);
+    EXPECT_EQ(run.Reports[0].Text.rfind("Error writing to file/directory: " + temp + "\\", 0), 0u) << run.Reports[0].Text;
+    EXPECT_EQ(run.Reports[1].Text, "Error locating class: " + SlashClass());
     EXPECT_EQ(run.ExitCode, ExitFailure);
     EXPECT_EQ(Out(), "");
 }
