@@ -34,6 +34,12 @@ void ParseSections(PeImage& image, size_t table, uint16_t count)
     }
 }
 
+// True for a power of two that is at most limit.
+bool IsAlignment(uint32_t value, uint32_t limit)
+{
+    return value != 0 && (value & (value - 1)) == 0 && value <= limit;
+}
+
 void ParseHeaders(PeImage& image)
 {
     const Bytes& d = image.Data;
@@ -58,8 +64,11 @@ void ParseHeaders(PeImage& image)
     image.DirectoryTable = countField + 4;
     if (image.DirectoryTable + 8ull * image.DirectoryCount > image.OptionalHeader + optionalSize)
         Refuse(image, "data directories run past the optional header");
-    if (image.FileAlignment == 0 || image.SectionAlignment == 0)
-        Refuse(image, "zero section or file alignment");
+    // Powers of two, the file's at most 64 KB and the sections' at least that: padding a section to
+    // an alignment of gigabytes would run out of memory rather than fail.
+    if (!IsAlignment(image.FileAlignment, 0x10000) || !IsAlignment(image.SectionAlignment, 0x1000000) ||
+        image.SectionAlignment < image.FileAlignment)
+        Refuse(image, "unusable section or file alignment");
     ParseSections(image, image.OptionalHeader + optionalSize, sectionCount);
 }
 

@@ -231,6 +231,10 @@ TEST(BuildCommand, ErrorsAreOneLineWithFileAndLineAndWriteNothing)
     // Headers whole, the section table cut in the middle of its last entry's name.
     size_t lastSection = ParsePeImage(whole, fixture).Sections.back().HeaderOffset;
     WriteBytes(folder + "/cuttable.exe", Bytes(whole.begin(), whole.begin() + lastSection + 3));
+    // A file alignment of 2 GB: padding the resource section to it would never end.
+    Bytes aligned = whole;
+    WriteU32(aligned, ParsePeImage(whole, fixture).OptionalHeader + 36, 0x80000000u);
+    WriteBytes(folder + "/aligned.exe", aligned);
     WriteText(folder + "/bad.ini", "[launcher]\nMainClass = a.B\nStdoutMode = loud\n");
     WriteText(folder + "/typo.ini", "[launcher]\nClasspath = x.jar\n");
     WriteText(folder + "/empty.ini", "[launcher]\nMainClass = \n");
@@ -250,6 +254,7 @@ TEST(BuildCommand, ErrorsAreOneLineWithFileAndLineAndWriteNothing)
         {config, folder + "/notpe.exe", folder + "/notpe.exe: not a Windows executable (no MZ header)"},
         {config, folder + "/cut.exe", folder + "/cut.exe: not a PE image"},
         {config, folder + "/cuttable.exe", folder + "/cuttable.exe: the section table runs past the end of the file"},
+        {config, folder + "/aligned.exe", folder + "/aligned.exe: unusable section or file alignment"},
         {config, TestProgram("fixture-nores-x64"), TestProgram("fixture-nores-x64") + ": the executable has no resources"},
         {config, folder + "/absent.exe", folder + "/absent.exe: cannot open the file"},
     };
@@ -260,7 +265,7 @@ TEST(BuildCommand, ErrorsAreOneLineWithFileAndLineAndWriteNothing)
         EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
         EXPECT_FALSE(Exists(out)) << c.message;
     }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 14); // nothing written
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 15); // nothing written
 }
 
 TEST(BuildCommand, FindsThePrebuiltLauncherOfTheChosenArchitectureBesideItself)
