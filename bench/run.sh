@@ -64,3 +64,56 @@ for count in 500 5000 50000; do
     done)
     wine "$x64/bench/bench_classpath_timer.exe" "$(winpath "$tree")" 5
 done
+
+echo
+echo "== 20 embedded jars of 5 MB: first start (extraction) and up-to-date start, whole process runs"
+work=$out/work/embedded
+mkdir -p "$work/jars" "$work/classes/bench"
+for i in $(seq -w 1 20); do head -c 5242880 /dev/urandom >"$work/jars/lib$i.jar"; done
+printf 'out started\n' >"$work/classes/bench/Files.script"
+cp "$double" "$work/jvm.dll"
+cat >"$work/files.ini" <<INI
+[launcher]
+MainClass = bench.Files
+ClassPath = classes
+JvmPath = jvm.dll
+AllowMultipleInstances = yes
+SplashText =
+[files]
+File = jars/*.jar
+INI
+sed '/^\[files\]/,$d' "$work/files.ini" >"$work/plain.ini"
+for name in files plain; do
+    "$kestrun" build "$work/$name.ini" -o "$work/$name.exe" --launcher "$root/dist/kestrun-x64.exe" >/dev/null
+done
+. "$session/env.sh"
+extracted="$WINEPREFIX/drive_c/users/$(id -un)/Temp/$(python3 -c 'key = b"Vk4Rb8Zq1Wm7Tc3Y\0"
+print("".join("%02X" % (c ^ key[i % 17]) for i, c in enumerate(b"bench.Files")))')"
+cd "$work"
+# Whole runs (wine64 start to process end), medians of 5: no files, first start, up-to-date start.
+elapsed() { start=$(date +%s%N); wine "$1" >/dev/null 2>&1; echo $((($(date +%s%N) - start) / 1000000)); }
+median() { tr ' ' '\n' | sort -n | sed -n 3p; }
+plain="" first="" again=""
+for round in 1 2 3 4 5; do
+    rm -rf "$extracted"
+    plain="$plain $(elapsed plain.exe)"
+    first="$first $(elapsed files.exe)"
+    again="$again $(elapsed files.exe)"
+done
+p=$(echo $plain | median) f=$(echo $first | median) a=$(echo $again | median)
+echo "no files: median $p ms; first start: median $f ms; up-to-date start: median $a ms (5 rounds each)"
+echo "ratios to the launcher without files: first start $(echo "scale=2; $f / $p" | bc), up-to-date start $(echo "scale=2; $a / $p" | bc)"
+
+echo
+echo "== system calls on the extracted files (strace -f -y), first start and up-to-date start"
+rm -rf "$extracted"
+count() { grep -cE "$1" "$2" || true; }
+for start in first up-to-date; do
+    strace -f -y -e trace=openat,read,pread64,readv,preadv,write,pwrite64 -o "$work/$start.strace" \
+        /usr/lib/wine/wine64 files.exe >/dev/null 2>&1
+    jar='[0-9A-F]+/lib[0-9]+\.jar>'
+    echo "$start start: $(count "openat\(.*lib[0-9]+\.jar\"" "$work/$start.strace") opens," \
+         "$(count "(read|pread64|readv|preadv)\([0-9]+<[^>]*$jar" "$work/$start.strace") reads," \
+         "$(count "(write|pwrite64)\([0-9]+<[^>]*$jar" "$work/$start.strace") writes of the extracted jars"
+done
+rm -rf "$extracted"
