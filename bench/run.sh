@@ -3,11 +3,11 @@
 # the benchmark programs, build/host with the builder, and dist/). Windows programs run under wine64
 # in a private Wine session of their own (build/bench/wine).
 #   bench/run.sh [STARTUP_RUNS [SECTION...]]
-# STARTUP_RUNS: runs of each program in the start-up comparison (default 30, alternating).
+# STARTUP_RUNS: runs of each program in the start-up comparison (default 100, alternating).
 # SECTIONS: size startup classpath embedded capture (default: all, in that order).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-runs=${1:-30}
+runs=${1:-100}
 [ $# -gt 0 ] && shift
 sections=${*:-size startup classpath embedded capture}
 out=$root/build/bench
@@ -51,22 +51,29 @@ work=$out/work/startup
 mkdir -p "$work/classes/bench"
 cp "$double" "$work/jvm.dll"
 printf 'out started\n' >"$work/classes/bench/Start.script"
-cat >"$work/start.ini" <<INI
+# Without a splash screen (the minimal host shows none), and with the shipped splash for comparison.
+for splash in 0 1; do
+    cat >"$work/start$splash.ini" <<INI
 [launcher]
 MainClass = bench.Start
 ClassPath = classes
 JvmPath = jvm.dll
 JvmOptions =
 AllowMultipleInstances = yes
-SplashText =
+SplashUntilWindow = $splash
 INI
-"$kestrun" build "$work/start.ini" -o "$work/start.exe" --launcher "$root/dist/kestrun-x64.exe" >/dev/null
+    "$kestrun" build "$work/start$splash.ini" -o "$work/start$splash.exe" --launcher "$root/dist/kestrun-x64.exe" >/dev/null
+done
 cp "$x64/bench/bench_minimal_host.exe" "$work/"
 cd "$work"
-wine "$x64/bench/bench_startup_timer.exe" "$runs" \
-    "$(winpath "$work/start.exe")" \
-    "$(winpath "$work/bench_minimal_host.exe") $(winpath "$work/jvm.dll") classes bench/Start" |
-    sed -e 's/^A:/launcher:/' -e 's/^B:/minimal host:/' -e 's|ratio A/B|ratio launcher/minimal host|'
+for splash in 0 1; do
+    [ $splash = 0 ] && echo "launcher without splash screen against the minimal host:" ||
+        echo "launcher showing the shipped splash screen until main's first window, against the minimal host:"
+    wine "$x64/bench/bench_startup_timer.exe" "$runs" \
+        "$(winpath "$work/start$splash.exe")" \
+        "$(winpath "$work/bench_minimal_host.exe") $(winpath "$work/jvm.dll") classes bench/Start" |
+        sed -e 's/^A:/  launcher:/' -e 's/^B:/  minimal host:/' -e 's|^ratio A/B|  ratio launcher/minimal host|'
+done
 
 }
 
