@@ -28,7 +28,8 @@ wine() { "$root/tests/wine/wine-run.sh" "$session" "$@"; }
 # Milliseconds of one whole run of a program (wine64 start to process end); it must exit with 0.
 elapsed() {
     start=$(date +%s%N)
-    wine "$1" >/dev/null 2>&1 || { echo "bench: $1 failed" >&2; return 1; }
+    wine "$1" >/dev/null 2>"$out/work/last-run.err" ||
+        { echo "bench: $1 failed with status $?: $(tail -3 "$out/work/last-run.err")" >&2; return 1; }
     echo $((($(date +%s%N) - start) / 1000000))
 }
 median() { tr ' ' '\n' | sort -n | sed -n 3p; }
