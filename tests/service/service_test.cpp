@@ -88,7 +88,7 @@ protected:
     std::string Launcher(const std::string& settings, const std::string& exeName = "service.exe",
                          const std::string& mainClass = "svc.App")
     {
-        std::string config = "[launcher]\nMainClass = " + mainClass + "\nJvmPath = " + WindowsPath(KESTRUN_JVM_DOUBLE_PATH) +
+        std::string config = "[launcher]\nMainClass = " + mainClass + "\nJvmPath = " + DoubleJvmPath() +
                              "\nJreSearchOrder = 0\nClassPath = classes\nServiceName = " + name_ + "\n" + settings;
         std::string error;
         std::string exe = BuildLauncher(folder_, exeName, config, &error);
