@@ -104,7 +104,7 @@ protected:
         WriteFile(script, "out ran\n", 8, &written, NULL);
         CloseHandle(script);
         SetEnvironmentVariableA("KESTRUN_JVM_TRACE", (folder_ + "\\trace.txt").c_str());
-        overrides.insert({1040, WindowsPath(KESTRUN_JVM_DOUBLE_PATH)});
+        overrides.insert({1040, DoubleJvmPath()});
         overrides.insert({1072, classes});
         return Variant(overrides, name);
     }
@@ -165,7 +165,7 @@ bool MutexExists(const std::string& name)
 TEST_F(LauncherTest, ShippedLauncherReachesTheJvmStartAndFails)
 {
     // The shipped launcher itself, unchanged (the only test that uses its main class app.Tamblor).
-    LauncherRun run = Run(WindowsPath(KESTRUN_LAUNCHER_PATH));
+    LauncherRun run = Run(LauncherPath());
     ExpectOneReport(run, "Error", NoRuntime);
     EXPECT_EQ(run.ExitCode, ExitFailure);
 }

@@ -3,56 +3,14 @@
 #include "message_format.h"
 #include "scramble.h"
 #include "settings_table.h"
+#include "testkit.h"
 
 #include <fstream>
-#include <sstream>
 #include <vector>
-
-#if !defined(KESTRUN_LAUNCHER_PATH) || !defined(KESTRUN_BUILDER_PATH)
-#error "KESTRUN_LAUNCHER_PATH and KESTRUN_BUILDER_PATH name the built launcher and builder"
-#endif
-
-std::string WindowsPath(const std::string& path)
-{
-    if (path.empty() || path[0] != '/')
-        return path;
-    std::string windows = "Z:" + path;
-    for (char& c : windows)
-        if (c == '/')
-            c = '\\';
-    return windows;
-}
-
-static void RemoveTree(const std::string& folder)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = folder + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-                DeleteFileA(path.c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(folder.c_str());
-}
 
 std::string TestFolder(const std::string& name)
 {
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof(temp), temp);
-    std::string root = std::string(temp) + "kestrun-e2e";
-    CreateDirectoryA(root.c_str(), NULL);
-    std::string folder = root + "\\" + name;
-    RemoveTree(folder);
-    CreateDirectoryA(folder.c_str(), NULL);
-    return folder;
+    return FreshTempFolder("kestrun-e2e", name);
 }
 
 // One string-table block holding the text as its first entry and 15 empty ones.
@@ -83,39 +41,6 @@ static bool BuilderRefuses(int id, const std::string& text)
     default:
         return false;
     }
-}
-
-// Runs the builder on a config; false with its output in *error.
-static bool RunBuilder(const std::string& config, const std::string& output, std::string* error)
-{
-    std::string log = output + ".builder.txt";
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
-    HANDLE logFile = CreateFileA(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
-    std::string builder = WindowsPath(KESTRUN_BUILDER_PATH);
-    std::string commandLine = "\"" + builder + "\" build \"" + config + "\" -o \"" + output + "\" --launcher \"" +
-                              WindowsPath(KESTRUN_LAUNCHER_PATH) + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = logFile;
-    startup.hStdError = logFile;
-    PROCESS_INFORMATION process = {};
-    DWORD code = 1;
-    if (CreateProcessA(builder.c_str(), &commandLine[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &startup,
-                       &process)) {
-        if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0)
-            TerminateProcess(process.hProcess, 1);
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    CloseHandle(logFile);
-    if (code != 0) {
-        std::stringstream text;
-        text << std::ifstream(log).rdbuf();
-        *error = "builder exit " + std::to_string(code) + ": " + text.str();
-    }
-    return code == 0;
 }
 
 // Writes string-table entries into an existing launcher through the system's resource update.

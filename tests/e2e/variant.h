@@ -2,6 +2,8 @@
 // refuses (a damaged string table) are then written in through the system's resource update.
 #pragma once
 
+#include "testkit.h"
+
 #include <windows.h>
 
 #include <map>
@@ -10,8 +12,6 @@
 // Setting identifier -> text (ANSI); an empty text leaves the entry empty.
 using SettingOverrides = std::map<int, std::string>;
 
-// A Windows path for a path the build gave in Unix form ("/x/y" -> "Z:\x\y").
-std::string WindowsPath(const std::string& path);
 // A fresh empty folder for one test under the temporary directory; name may hold spaces.
 std::string TestFolder(const std::string& name);
 // Builds folder\fileName from the built launcher with the overrides in its string table.

@@ -1,55 +1,8 @@
 #include "support.h"
 
-#ifndef KESTRUN_LAUNCHER_PATH
-#error "KESTRUN_LAUNCHER_PATH names the built launcher"
-#endif
-
-std::string WindowsPath(const std::string& path)
-{
-    if (path.empty() || path[0] != '/')
-        return path;
-    std::string windows = "Z:" + path;
-    for (char& c : windows)
-        if (c == '/')
-            c = '\\';
-    return windows;
-}
-
-std::string DoubleJvmPath()
-{
-    return WindowsPath(KESTRUN_JVM_DOUBLE_PATH);
-}
-
-static void RemoveTree(const std::string& folder)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = folder + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-                DeleteFileA(path.c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(folder.c_str());
-}
-
 std::string FreshFolder(const std::string& name)
 {
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof(temp), temp);
-    std::string root = std::string(temp) + "kestrun-jvm-e2e";
-    CreateDirectoryA(root.c_str(), NULL);
-    std::string folder = root + "\\" + name;
-    RemoveTree(folder);
-    CreateDirectoryA(folder.c_str(), NULL);
-    return folder;
+    return FreshTempFolder("kestrun-jvm-e2e", name);
 }
 
 bool WriteTextFile(const std::string& path, const std::string& text)
@@ -63,21 +16,6 @@ bool WriteTextFile(const std::string& path, const std::string& text)
     bool ok = WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL) && written == text.size();
     CloseHandle(file);
     return ok;
-}
-
-std::string ReadTextFile(const std::string& path)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                              0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return "";
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0)
-        text.append(buffer, got);
-    CloseHandle(file);
-    return text;
 }
 
 bool PathExists(const std::string& path)
@@ -102,32 +40,10 @@ std::string BuildLauncher(const std::string& folder, const std::string& exeName,
         config += key + " = \"" + value + "\"\n";
     config += extraSections;
     std::string configPath = folder + "\\" + exeName + ".ini.cfg";
-    std::string outputPath = folder + "\\" + exeName + ".builder.txt";
     std::string exePath = folder + "\\" + exeName;
     WriteTextFile(configPath, config);
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
-    HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
-    std::string builder = WindowsPath(KESTRUN_BUILDER_PATH);
-    std::string commandLine = "\"" + builder + "\" build \"" + configPath + "\" -o \"" + exePath +
-                              "\" --launcher \"" + WindowsPath(KESTRUN_LAUNCHER_PATH) + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
-    PROCESS_INFORMATION process = {};
-    DWORD code = 1;
-    if (CreateProcessA(builder.c_str(), &commandLine[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &startup,
-                       &process)) {
-        if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0)
-            TerminateProcess(process.hProcess, 1);
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    CloseHandle(output);
-    if (code != 0) {
-        *error = "builder exit " + std::to_string(code) + ": " + ReadTextFile(outputPath) + "\nconfig:\n" + config;
+    if (!RunBuilder(configPath, exePath, error)) {
+        *error += "\nconfig:\n" + config;
         return "";
     }
     return exePath;

@@ -2,6 +2,7 @@
 // the test-double jvm.dll, with what the double traced and what the program wrote read back.
 #pragma once
 
+#include "testkit.h"
 #include "watcher.h"
 
 #include <windows.h>
@@ -13,16 +14,10 @@
 // [launcher] keys of a builder config, by name.
 using LauncherKeys = std::map<std::string, std::string>;
 
-// A Windows path for a path the build gave in Unix form ("/x/y" -> "Z:\x\y").
-std::string WindowsPath(const std::string& path);
-// The test-double jvm.dll of this build.
-std::string DoubleJvmPath();
 // A fresh empty folder for one test under the temporary directory.
 std::string FreshFolder(const std::string& name);
 // Writes text (bytes as given) to path, creating the folders on the way. False on failure.
 bool WriteTextFile(const std::string& path, const std::string& text);
-// The whole file, or "" when it cannot be read.
-std::string ReadTextFile(const std::string& path);
 bool PathExists(const std::string& path);
 // Writes the script of a test-double class (dotted name) below the class path folder root.
 bool WriteScript(const std::string& root, const std::string& className, const std::string& script);

@@ -325,34 +325,14 @@ TEST_F(ModernSearch, ShippedOrderBehavesAsBeforeAndDefaultsAreModern)
 }
 
 // Runs the builder with arguments; its exit code, with what it printed in *output.
-DWORD RunBuilder(const std::string& folder, const std::string& arguments, std::string* output)
+DWORD RunBuilderCommand(const std::string& folder, const std::string& arguments, std::string* output)
 {
     // A file of its own for every run: the last run's file may not be closed yet.
     static int runs = 0;
     std::string outputPath = folder + "\\builder-output" + std::to_string(++runs) + ".txt";
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
-    HANDLE file = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
-    EXPECT_NE(file, INVALID_HANDLE_VALUE) << outputPath;
-    std::string builder = WindowsPath(KESTRUN_BUILDER_PATH);
-    std::string commandLine = "\"" + builder + "\" " + arguments;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = file;
-    startup.hStdError = file;
-    PROCESS_INFORMATION process = {};
-    DWORD code = 999;
-    if (CreateProcessA(builder.c_str(), &commandLine[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &startup,
-                       &process)) {
-        if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0)
-            TerminateProcess(process.hProcess, 998);
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    CloseHandle(file);
+    long code = RunConsoleProgram("\"" + BuilderPath() + "\" " + arguments, outputPath);
     *output = ReadTextFile(outputPath);
-    return code;
+    return (DWORD)code;
 }
 
 // The lines of text that contain every one of parts.
@@ -386,7 +366,7 @@ TEST_F(ModernSearch, FindJavaReportsEveryCandidateAndWhy)
     ASSERT_FALSE(exe.empty());
 
     std::string output;
-    EXPECT_EQ(RunBuilder(folder_, "find-java \"" + exe + "\"", &output), 0u) << output;
+    EXPECT_EQ(RunBuilderCommand(folder_, "find-java \"" + exe + "\"", &output), 0u) << output;
     SCOPED_TRACE(output);
     EXPECT_EQ(CountLines(output, {";   V: vendor keys"}), 1);
     EXPECT_EQ(CountLines(output, {"[V] HKLM32\\Software\\Eclipse Adoptium\\JDK\\21.0.1.12\\hotspot\\MSI"}), 1);
@@ -399,7 +379,7 @@ TEST_F(ModernSearch, FindJavaReportsEveryCandidateAndWhy)
     EXPECT_EQ(CountLines(output, {"JAVA_HOME of the options: " + newest}), 1);
 
     ClearSearchedKeys();
-    EXPECT_EQ(RunBuilder(folder_, "find-java \"" + exe + "\"", &output), 1u) << output;
+    EXPECT_EQ(RunBuilderCommand(folder_, "find-java \"" + exe + "\"", &output), 1u) << output;
     EXPECT_EQ(CountLines(output, {"not found: Unable to locate suitable Java Runtime Environment"}), 1) << output;
 }
 

@@ -39,23 +39,8 @@ std::string BuildLauncher(const std::string& folder, const std::string& exeName,
         *error = "cannot write " + configPath;
         return "";
     }
-    std::string builder = WindowsPath(KESTRUN_BUILDER_PATH);
-    std::string commandLine = "\"" + builder + "\" build \"" + configPath + "\" -o \"" + exePath +
-                              "\" --launcher \"" + WindowsPath(KESTRUN_LAUNCHER_PATH) + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(builder.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-        *error = "cannot start the builder: " + std::to_string(GetLastError());
-        return "";
-    }
-    DWORD code = 1;
-    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    if (code != 0) {
-        *error = "the builder failed with " + std::to_string(code) + " on:\n" + config;
+    if (!RunBuilder(configPath, exePath, error)) {
+        *error += "\nconfig:\n" + config;
         return "";
     }
     return exePath;

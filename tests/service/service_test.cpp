@@ -88,7 +88,7 @@ protected:
     std::string Launcher(const std::string& settings, const std::string& exeName = "service.exe",
                          const std::string& mainClass = "svc.App")
     {
-        std::string config = "[launcher]\nMainClass = " + mainClass + "\nJvmPath = " + WindowsPath(KESTRUN_JVM_DOUBLE_PATH) +
+        std::string config = "[launcher]\nMainClass = " + mainClass + "\nJvmPath = " + DoubleJvmPath() +
                              "\nJreSearchOrder = 0\nClassPath = classes\nServiceName = " + name_ + "\n" + settings;
         std::string error;
         std::string exe = BuildLauncher(folder_, exeName, config, &error);
@@ -388,6 +388,51 @@ TEST_F(ServiceTest, ApplicationIgnoringTheStopIsEndedByTheWatchdog)
     EXPECT_EQ(events[1].Type, "err");
     EXPECT_EQ(events[1].Text, Message("The %s service has timed out during a stop request and will be terminated."));
     EXPECT_EQ(events[2].Type, "trace");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ServiceTest, CapturedStopCallOpensNoSecondPipe)
+{
+    Script("stop-on halt\nout started\nerr warming up\nwait-stop\nout stopping\n");
+    std::string exe = Launcher("ServiceStopArgs = halt\nStdoutMode = 2\nStderrMode = 2\n");
+    Install(exe);
+    DeleteFileA(TraceFile().c_str());
+    SERVICE_STATUS_PROCESS status = {};
+    HANDLE process = StartRunning(&status);
+    ASSERT_NE(process, (HANDLE)NULL);
+    ASSERT_TRUE(WaitForTrace("[main] main svc/App", 10000)) << ReadWholeFile(TraceFile());
+    SERVICE_STATUS answer = {};
+    ASSERT_EQ(ControlNamedService(name_, SERVICE_CONTROL_STOP, &answer), 0u);
+    EXPECT_EQ(WaitForSingleObject(process, 10000), WAIT_OBJECT_0) << ReadWholeFile(TraceFile());
+    CloseHandle(process);
+    ExpectStoppedWith(0, 0);
+    EXPECT_EQ(TraceCount("[Kestrun stopper thread] stop-call svc/App"), 1) << ReadWholeFile(TraceFile());
+    // Each stream's pipe was opened once, by the service's own run; the stop call opened nothing.
+    EXPECT_EQ(TraceCount("open \\\\.\\pipe\\setOut"), 1) << ReadWholeFile(TraceFile());
+    EXPECT_EQ(TraceCount("open \\\\.\\pipe\\setErr"), 1) << ReadWholeFile(TraceFile());
+    EXPECT_EQ(TraceCount("open \\\\.\\pipe\\"), 2);
+}
+
+TEST_F(ServiceTest, FailedMainLogsItsCapturedOutputAsDetails)
+{
+    Script("err loading settings\nerr settings missing\nthrow java.lang.IllegalStateException no settings\n");
+    std::string exe = Launcher("StderrMode = 2\n");
+    Install(exe);
+    size_t mark = EventLogMark();
+    ASSERT_EQ(StartNamedService(name_), 0u);
+    ExpectStoppedWith(ERROR_SERVICE_SPECIFIC_ERROR, 1013);
+    ASSERT_TRUE(WaitForEvent(mark, Message("The %s service failed to start."), 5000)) << DescribeEvents(EventsSince(mark));
+    std::vector<EventLine> events = EventsSince(mark);
+    ASSERT_EQ(events.size(), 3u) << DescribeEvents(events);
+    EXPECT_EQ(events[1].Type, "err");
+    const std::string expected = "Error invoking method: main(java/lang/String[])\n\nDetails:\n"
+                                 "loading settings\r\nsettings missing\r\n"
+                                 "java.lang.IllegalStateException: no settings\r\n";
+    EXPECT_EQ(events[1].Text.substr(0, expected.size()), expected) << events[1].Text;
+    EXPECT_NE(events[1].Text.find("\tat svc.App.main("), std::string::npos) << events[1].Text;
 }
 
 } // namespace

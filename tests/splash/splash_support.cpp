@@ -8,10 +8,6 @@
 #include <fstream>
 #include <vector>
 
-#ifndef KESTRUN_BUILDER_PATH
-#error "KESTRUN_BUILDER_PATH names the built Windows builder"
-#endif
-
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();
@@ -115,51 +111,13 @@ bool WriteSolidBitmap(const std::string& path, int width, int height, BYTE r, BY
     return out.good();
 }
 
-// Runs a console program with its output going to outputPath; its exit code, or -1.
-static long RunConsoleProgram(std::string commandLine, const std::string& outputPath)
-{
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
-    HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, NULL);
-    if (output == INVALID_HANDLE_VALUE)
-        return -1;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
-    PROCESS_INFORMATION process = {};
-    long code = -1;
-    if (CreateProcessA(NULL, &commandLine[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process)) {
-        DWORD exitCode = 0;
-        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0 &&
-            GetExitCodeProcess(process.hProcess, &exitCode))
-            code = (long)exitCode;
-        else
-            TerminateProcess(process.hProcess, 1);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    CloseHandle(output);
-    return code;
-}
-
 std::string BuildLauncher(const std::string& folder, const std::string& name, const std::string& config,
                           std::string* error)
 {
     std::string configPath = folder + "\\" + name + ".ini";
     std::string exePath = folder + "\\" + name + ".exe";
     std::ofstream(configPath, std::ios::binary) << config;
-    std::string commandLine = "\"" + WindowsPath(KESTRUN_BUILDER_PATH) + "\" build \"" + configPath + "\" -o \"" +
-                              exePath + "\" --launcher \"" + WindowsPath(KESTRUN_LAUNCHER_PATH) + "\"";
-    std::string outputPath = folder + "\\" + name + ".out";
-    long code = RunConsoleProgram(commandLine, outputPath);
-    if (code == 0)
-        return exePath;
-    std::ifstream in(outputPath, std::ios::binary);
-    std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    *error = "builder exit code " + std::to_string(code) + ": " + output;
-    return "";
+    return RunBuilder(configPath, exePath, error) ? exePath : "";
 }
 
 static BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param)
