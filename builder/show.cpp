@@ -139,6 +139,10 @@ void ShowManifest(const ResourceTree& tree, std::ostream& out)
         return;
     }
     const Bytes* data = FindResource(tree, RES_MANIFEST, manifests->second.begin()->first);
+    if (data == nullptr) { // a name directory without any language entry
+        out << "; manifest " << manifests->second.begin()->first.ToString() << " has no data\n";
+        return;
+    }
     std::string text(data->begin(), data->end());
     size_t level = text.find("level=\"");
     out << "; manifest " << manifests->second.begin()->first.ToString() << ": " << data->size()

@@ -87,6 +87,19 @@ protected:
 
 } // namespace
 
+TEST(ResourceTree, ShowDescribesEntriesWithoutAnyLanguage)
+{
+    // A damaged executable can name a resource whose language directory is empty.
+    ResourceTree tree;
+    for (uint16_t type : {RES_MANIFEST, RES_GROUP_ICON, RES_VERSION, RES_RCDATA, RES_BITMAP})
+        tree[ResId::FromId(type)][ResId::FromId(type == RES_RCDATA ? 16000 : type == RES_BITMAP ? 8000 : 1)];
+    std::ostringstream out;
+    ShowResources(tree, out);
+    EXPECT_NE(out.str().find("; manifest 1 has no data\n"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("; icon group 1: 0 images"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("; no archive resource (RCDATA 16000)\n"), std::string::npos) << out.str();
+}
+
 TEST(ResourceTree, WritesNamesFirstThenIdsAscendingAndReadsBack)
 {
     ResourceTree tree;
