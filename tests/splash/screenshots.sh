@@ -15,8 +15,10 @@ failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 
-# Shows a scene, waits until it is up, takes the screenshot, lets the scene end.
-shoot() { # scene png
+# Shows a scene, waits until it is up, takes the screenshot (again, for up to 3 s, until the optional
+# check of the picture passes: a window may be up a moment before all of it is painted), lets the
+# scene end.
+shoot() { # scene png [check]
     ready=$out/$1.ready
     close=$out/$1.close
     rm -f "$ready" "$close"
@@ -29,6 +31,12 @@ shoot() { # scene png
         sleep 0.1
     done
     import -display "$DISPLAY" -window root "$2"
+    tries=30
+    while [ -n "${3:-}" ] && ! "$3" "$2" && [ "$tries" -gt 0 ]; do
+        tries=$((tries - 1))
+        sleep 0.1
+        import -display "$DISPLAY" -window root "$2"
+    done
     touch "$close"
     wait "$pid" || fail "$1 scene ended with $?"
 }
@@ -57,8 +65,16 @@ if shoot splash "$out/splash-screen.png"; then
     "$convert" "$shot" -crop 448x148+288+310 +repage "$out/splash.png"
 fi
 
+# Dark pixels of the details box's text in the upper left part of the box (7,55 dialog units in).
+details_dark() { # png
+    read -r left top right bottom width height <"$out/dialog.ready"
+    "$convert" "$1" -crop 200x40+$((left + 16))+$((top + height / 3 + 10)) +repage -colorspace gray \
+        -threshold 50% -negate -format '%[fx:int(mean*w*h)]' info:
+}
+details_painted() { [ "$(details_dark "$1")" -gt 100 ]; }
+
 # The error dialog with a Java program's last output as its details.
-if shoot dialog "$out/dialog-screen.png"; then
+if shoot dialog "$out/dialog-screen.png" details_painted; then
     shot=$out/dialog-screen.png
     read -r left top right bottom width height <"$out/dialog.ready"
     echo "dialog at $left,$top-$right,$bottom; its template asks for $width x $height"
@@ -69,9 +85,7 @@ if shoot dialog "$out/dialog-screen.png"; then
     box=$(content_box "$shot")
     [ "$box" = "${width}x${height}+${left}+${top}" ] ||
         fail "dialog: the screen shows $box, expected ${width}x${height}+${left}+${top}"
-    # Text drawn in the details box: dark pixels in its upper left part (7,55 dialog units in).
-    dark=$("$convert" "$shot" -crop 200x40+$((left + 16))+$((top + height / 3 + 10)) +repage -colorspace gray \
-        -threshold 50% -negate -format '%[fx:int(mean*w*h)]' info:)
+    dark=$(details_dark "$shot")
     [ "$dark" -gt 100 ] || fail "dialog: no text in the details box ($dark dark pixels)"
     "$convert" "$shot" -crop $((width + 48))x$((height + 48))+$((left - 24))+$((top - 24)) +repage "$out/error-dialog.png"
 fi

@@ -1,5 +1,8 @@
 #include "testkit.h"
 
+#include <stdio.h>
+#include <string.h>
+
 #if !defined(KESTRUN_LAUNCHER_PATH) || !defined(KESTRUN_BUILDER_PATH) || !defined(KESTRUN_JVM_DOUBLE_PATH)
 #error "the build names its launcher, builder and test-double jvm.dll"
 #endif
@@ -93,12 +96,23 @@ long RunConsoleProgram(std::string commandLine, const std::string& outputPath, D
     PROCESS_INFORMATION process = {};
     long code = -1;
     if (CreateProcessA(NULL, &commandLine[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process)) {
-        DWORD exitCode = 0;
-        if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0 &&
-            GetExitCodeProcess(process.hProcess, &exitCode))
+        DWORD exitCode = STILL_ACTIVE;
+        DWORD wait = WaitForSingleObject(process.hProcess, timeoutMs);
+        // Wine can signal an ended process a moment before its exit code can be read.
+        for (int tries = 0; wait == WAIT_OBJECT_0 && tries < 100; tries++) {
+            if (GetExitCodeProcess(process.hProcess, &exitCode) && exitCode != STILL_ACTIVE)
+                break;
+            Sleep(10);
+        }
+        if (wait == WAIT_OBJECT_0 && exitCode != STILL_ACTIVE) {
             code = (long)exitCode;
-        else
+        } else {
             TerminateProcess(process.hProcess, 1);
+            char note[128];
+            snprintf(note, sizeof(note), "\n[ended: wait result %lu, exit code %lu]\n", wait, exitCode);
+            DWORD written;
+            WriteFile(output, note, (DWORD)strlen(note), &written, NULL);
+        }
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }

@@ -12,6 +12,9 @@ WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
 
 fail() { echo "wine-session: $*" >&2; exit 1; }
 
+# True while process $1 runs (a zombie, which nobody may reap here, counts as ended).
+alive() { [ -r "/proc/$1/stat" ] && ! grep -q '^[0-9]* (.*) Z' "/proc/$1/stat"; }
+
 # Waits for a condition (a shell command) for up to $1 tenths of a second.
 wait_for() {
     tries=$1; shift
@@ -33,7 +36,10 @@ start() {
     done
     setsid Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >"$dir/xvfb.log" 2>&1 &
     echo $! >"$dir/xvfb.pid"
+    xvfb=$(cat "$dir/xvfb.pid")
     wait_for 100 test -e "/tmp/.X11-unix/X$display" || fail "Xvfb :$display did not start ($(cat "$dir/xvfb.log"))"
+    # The socket may still be a dying server's: the display is ours only if our Xvfb still runs.
+    alive "$xvfb" || fail "Xvfb :$display ended at start ($(cat "$dir/xvfb.log"))"
     cat >"$dir/env.sh" <<ENV
 export WINEPREFIX='$dir/prefix'
 export DISPLAY=':$display'
@@ -60,7 +66,10 @@ stop() {
         "$WINESERVER" -w 2>/dev/null || true
     fi
     if [ -f "$dir/xvfb.pid" ]; then
-        kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
+        xvfb=$(cat "$dir/xvfb.pid")
+        kill "$xvfb" 2>/dev/null || true
+        # A new session must not find this display's socket still there.
+        wait_for 50 eval "! alive $xvfb" || kill -9 "$xvfb" 2>/dev/null || true
         rm -f "$dir/xvfb.pid"
     fi
 }
