@@ -6,12 +6,31 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh"
 status=0
+passed=0
+failed=0
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+# Adds a ctest run's "N% tests passed, F tests failed out of T" to the totals.
+count_ctest() {
+    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    [ -n "$line" ] || { failed=$((failed + 1)); return; }
+    f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
+    t=$(echo "$line" | sed -E 's/.* failed out of ([0-9]+).*/\1/')
+    passed=$((passed + t - f))
+    failed=$((failed + f))
+}
 # Wine under load now and then loses a window message or a process's exit code: a failed case runs
 # once more, and only a case that fails twice fails the run (ctest prints both attempts).
 for folder in build/x64 build/x86 build/host; do
     echo "test: $folder"
-    (cd "$root/$folder" && ctest -j 2 --output-on-failure --repeat until-pass:2) || status=1
+    (cd "$root/$folder" && ctest -j 2 --output-on-failure --repeat until-pass:2) >"$log" 2>&1 || status=1
+    cat "$log"
+    count_ctest
 done
 echo "test: fuzz"
-"$root/fuzz/run.sh" "${KESTRUN_FUZZ_SECONDS:-3}" || status=1
+"$root/fuzz/run.sh" "${KESTRUN_FUZZ_SECONDS:-3}" >"$log" 2>&1 || status=1
+cat "$log"
+passed=$((passed + $(grep -c '^fuzz: .* ok ' "$log" || true)))
+failed=$((failed + $(grep -c '^fuzz: .* FAILED' "$log" || true)))
+echo "all tests: $passed passed, $failed failed"
 exit $status
