@@ -30,15 +30,14 @@ start() {
     command -v Xvfb >/dev/null || fail "Xvfb not found (install the Debian package xvfb)"
     stop 2>/dev/null || true
     mkdir -p "$dir"
-    display=90
-    while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
-        display=$((display + 1))
-    done
-    setsid Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >"$dir/xvfb.log" 2>&1 &
+    # Xvfb picks a free display itself and writes its number when it is ready, so that two sessions
+    # starting at the same moment never race for one display.
+    rm -f "$dir/display"
+    setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" </dev/null >"$dir/xvfb.log" 2>&1 &
     echo $! >"$dir/xvfb.pid"
     xvfb=$(cat "$dir/xvfb.pid")
-    wait_for 100 test -e "/tmp/.X11-unix/X$display" || fail "Xvfb :$display did not start ($(cat "$dir/xvfb.log"))"
-    # The socket may still be a dying server's: the display is ours only if our Xvfb still runs.
+    wait_for 100 test -s "$dir/display" || fail "Xvfb did not start ($(cat "$dir/xvfb.log"))"
+    display=$(tr -dc 0-9 <"$dir/display")
     alive "$xvfb" || fail "Xvfb :$display ended at start ($(cat "$dir/xvfb.log"))"
     cat >"$dir/env.sh" <<ENV
 export WINEPREFIX='$dir/prefix'
