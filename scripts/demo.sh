@@ -11,5 +11,5 @@ session="$root/build/demo-wine"
 "$root/tests/wine/wine-session.sh" start "$session"
 trap '"$root/tests/wine/wine-session.sh" stop "$session"' EXIT
 echo "demo: starting examples/hello/build/hello.exe"
-"$root/tests/wine/wine-run.sh" "$session" "$root/build/x64/tests/watcher/report_watcher.exe" \
+"$root/tests/wine/wine-run.sh" "$session" "$root/build/x64/tests/kit/report_watcher.exe" \
     "$root/examples/hello/build/hello.exe"

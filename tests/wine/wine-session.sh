@@ -40,6 +40,7 @@ start() {
     display=$(tr -dc 0-9 <"$dir/display")
     alive "$xvfb" || fail "Xvfb :$display ended at start ($(cat "$dir/xvfb.log"))"
     cat >"$dir/env.sh" <<ENV
+export KESTRUN_SESSION='$dir'
 export WINEPREFIX='$dir/prefix'
 export DISPLAY=':$display'
 export WINEDLLOVERRIDES='mscoree,mshtml='

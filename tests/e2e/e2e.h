@@ -1,13 +1,15 @@
-// The fixture of the hosting tests: one folder, one trace and one main class per test.
+// The fixture of the end-to-end tests: one folder, one trace and one main class per test; launchers
+// made with the builder from keys_, run as a user runs them, what they showed and wrote read back.
 #pragma once
 
-#include "support.h"
+#include "kit.h"
+#include "watcher.h"
 
 #include <gtest/gtest.h>
 
 const DWORD ExitFailure = (DWORD)-1;
 
-class JvmTest : public ::testing::Test {
+class E2eTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -23,7 +25,7 @@ protected:
     std::string SlashClass() const { return "e2e/" + name_; }
     // The main class's script in folder\classes.
     void Script(const std::string& text) { ASSERT_TRUE(WriteScript(folder_ + "\\classes", MainClass(), text)); }
-    // A launcher made from keys_ (with changes) and extra config sections.
+    // A launcher made from keys_ with changes (an empty value still writes the key) and extra sections.
     std::string Build(const LauncherKeys& changes = {}, const std::string& exeName = "app.exe",
                       const std::string& extra = "")
     {
@@ -31,12 +33,13 @@ protected:
         for (const auto& [key, value] : changes)
             keys[key] = value;
         std::string error;
-        std::string exe = BuildLauncher(folder_, exeName, keys, extra, &error);
+        std::string exe = MakeLauncher(folder_, exeName, keys, extra, &error);
         EXPECT_FALSE(exe.empty()) << error;
         return exe;
     }
-    LauncherRun Run(const std::string& exe, const std::string& arguments = "", std::string directory = "",
-                    DWORD timeoutMs = 20000)
+    // Runs exe to its end (in the test's folder unless directory is given), reports dismissed with OK.
+    LauncherRun Run(const std::string& exe, const std::string& arguments = "", const std::string& directory = "",
+                    DWORD timeoutMs = 30000)
     {
         DeleteFileA(trace_.c_str());
         LauncherRun run = RunAndWatch(exe, arguments, directory.empty() ? folder_ : directory, timeoutMs);
@@ -44,7 +47,7 @@ protected:
         EXPECT_TRUE(run.Ended) << "the launcher did not end";
         return run;
     }
-    std::string Out() { return ReadTextFile(folder_ + "\\out.log"); }
+    std::string Out() { return ReadFile(folder_ + "\\out.log"); }
     std::vector<std::string> Options() { return ReceivedOptions(trace_); }
 
     std::string name_;
@@ -53,7 +56,7 @@ protected:
     LauncherKeys keys_;
 };
 
-// Exactly one report, an error with this text.
+// Exactly one report, an error box with this text.
 inline void ExpectOneError(const LauncherRun& run, const std::string& text)
 {
     ASSERT_EQ(run.Reports.size(), 1u) << DescribeReports(run.Reports);
