@@ -71,6 +71,18 @@ static bool LoadJavaRuntime()
     return true;
 }
 
+// Reports a JVM that could not be created, with what the runtime said about it (the vfprintf hook
+// collected it: "Unrecognized option: ...") as the details, which are then no longer held.
+static void ReportCreationFailure()
+{
+    char* said = TakeJvmMessageText();
+    if (said == NULL || said[0] == 0)
+        ShowError(LauncherSettings.MsgCreateJvm, LauncherSettings.JvmPath);
+    else
+        ShowErrorWithDetails(said, LauncherSettings.MsgCreateJvm, LauncherSettings.JvmPath);
+    free(said);
+}
+
 // The JVM options: those split from JvmOptions, then the three hooks. Never freed.
 static JavaVMOption* MakeJvmOptions(int* count)
 {
@@ -130,7 +142,8 @@ bool StartJvm(bool hiddenConsole)
         return false;
     }
     if (CreateJavaVm(&JavaVm, (void**)&CreatingEnv, &args) != 0) {
-        ShowError(LauncherSettings.MsgCreateJvm, LauncherSettings.JvmPath);
+        JavaVm = NULL;
+        ReportCreationFailure();
         return false;
     }
     if (hiddenConsole)
@@ -176,11 +189,16 @@ bool StopJvmWithExit()
 
 void ReleaseJvm()
 {
-    if (JavaVm != NULL) {
-        JavaVm->DetachCurrentThread();
-        JavaVm->DestroyJavaVM();
+    // Cleared first: a stopper that comes later finds no JVM rather than a destroyed one.
+    JavaVM* vm = JavaVm;
+    JavaVm = NULL;
+    if (vm != NULL) {
+        vm->DetachCurrentThread();
+        vm->DestroyJavaVM();
     }
-    if (JvmLibrary != NULL) {
+    // A service's stopper thread may still hold the old pointer: the runtime stays loaded until the
+    // process ends, so that such a late call fails inside it instead of jumping into freed code.
+    if (JvmLibrary != NULL && RunMode != RUN_MODE_SERVICE) {
         FreeLibrary(JvmLibrary);
         JvmLibrary = NULL;
     }

@@ -97,13 +97,16 @@ bool DispatchServiceSwitch(int argc, char** argv)
 
 bool TakeSingleInstanceGuard()
 {
-    HANDLE existing = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, LauncherSettings.MainClass);
-    if (existing != NULL) {
-        CloseHandle(existing);
+    // Creating is the test: of two launches at the same moment exactly one creates the mutex.
+    HANDLE mutex = CreateMutexA(NULL, TRUE, LauncherSettings.MainClass);
+    DWORD error = GetLastError();
+    if (mutex != NULL && error == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
         ShowError(LauncherSettings.MsgAlreadyRunning);
         return false;
     }
-    SingleInstanceMutex = CreateMutexA(NULL, TRUE, LauncherSettings.MainClass);
+    // A name the system refuses (a mutex cannot be made) guards nothing, as before.
+    SingleInstanceMutex = mutex;
     return true;
 }
 
