@@ -42,6 +42,29 @@ BOOL WINAPI IgnoreLogoffCtrlHandler(DWORD ctrlType)
     return ctrlType == CTRL_LOGOFF_EVENT ? TRUE : FALSE;
 }
 
+// Loads jvm.dll so that the DLLs it imports are found where a runtime ships them: beside it (the
+// altered search path) and in the runtime's bin folder, the folder above its own, which takes the
+// place of the current directory in the search. A path that does not fit is loaded as it is.
+static HMODULE LoadJvmLibrary(const char* path)
+{
+    char full[MAX_PATH];
+    DWORD length = GetFullPathNameA(path, sizeof(full), full, NULL);
+    if (length == 0 || length >= sizeof(full))
+        return LoadLibraryA(path);
+    char bin[MAX_PATH];
+    memcpy(bin, full, (size_t)length + 1);
+    for (int level = 0; level < 2; level++) {
+        char* slash = strrchr(bin, '\\');
+        if (slash == NULL)
+            return LoadLibraryExA(full, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+        *slash = 0;
+    }
+    // A drive alone ("C:") would mean that drive's current directory: it is not added.
+    if (strlen(bin) > 2)
+        SetDllDirectoryA(bin);
+    return LoadLibraryExA(full, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 // Finds the runtime and loads its jvm.dll and entry points; JvmPath becomes the found path.
 static bool LoadJavaRuntime()
 {
@@ -57,7 +80,7 @@ static bool LoadJavaRuntime()
         return false;
     }
     LauncherSettings.JvmPath = path;
-    JvmLibrary = LoadLibraryA(path);
+    JvmLibrary = LoadJvmLibrary(path);
     if (JvmLibrary == NULL) {
         ShowError(LauncherSettings.MsgLoadJvm, path);
         return false;
