@@ -20,11 +20,14 @@ int QueryServiceInstalled(const char* name)
         return -1;
     int installed = 1;
     SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_CONFIG);
+    DWORD error = GetLastError();
     if (service != NULL)
         CloseServiceHandle(service);
     else
-        installed = GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : -1;
+        installed = error == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : -1;
     CloseServiceHandle(manager);
+    // The caller reports why it could not be told.
+    SetLastError(error);
     return installed;
 }
 

@@ -6,6 +6,7 @@
 #include "jvm.h"
 #include "report.h"
 #include "settings.h"
+#include "settings_table.h"
 
 // The stop wait hint reported to the service control manager, and the watchdog's limit.
 #define SERVICE_STOP_WAIT_HINT 40000
@@ -21,6 +22,14 @@ volatile LONG ServiceStopReported = 0;
 static SERVICE_STATUS ServiceStatus;
 // The handle of the registered control handler, set by ServiceMain.
 static SERVICE_STATUS_HANDLE ServiceStatusHandle = NULL;
+
+void EnterServiceReporting()
+{
+    RunMode = RUN_MODE_SERVICE;
+    char* name = LoadSettingText(NULL, FindSettingByField("ServiceName")->Id);
+    EventSourceHandle = RegisterEventSourceA(NULL, name);
+    FreeSettingText(name);
+}
 
 bool RunServiceDispatcher()
 {
@@ -65,7 +74,8 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
 {
     (void)argc;
     (void)argv;
-    EventSourceHandle = RegisterEventSourceA(NULL, LauncherSettings.ServiceName);
+    if (EventSourceHandle == NULL)
+        EventSourceHandle = RegisterEventSourceA(NULL, LauncherSettings.ServiceName);
     ServiceStatusHandle = RegisterServiceCtrlHandlerA(LauncherSettings.ServiceName, ServiceCtrlHandler);
     ServiceStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     ServiceStatus.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
