@@ -3,6 +3,7 @@
 #include "arguments.h"
 #include "entry.h"
 #include "format.h"
+#include "growable.h"
 #include "jre.h"
 #include "report.h"
 #include "settings.h"
@@ -65,14 +66,44 @@ static HMODULE LoadJvmLibrary(const char* path)
     return LoadLibraryExA(full, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+// What the runtime search considered, one line per candidate, for the report when it takes none.
+static GrowableString SearchAccount = {};
+
+static void NoteCandidate(const RuntimeCandidateReport* report)
+{
+    char line[1200]; // a line that does not fit is kept cut, marked "..."
+    if (!FormatText(line, sizeof(line), "[%c] %s%s%s%s%s: %s\r\n", report->Method, report->Source,
+                    report->Jvm[0] ? ", jvm.dll " : "", report->Jvm, report->Version[0] ? ", version " : "",
+                    report->Version, report->Verdict))
+        MarkTextCut(line, sizeof(line));
+    AppendText(&SearchAccount, line);
+}
+
+// Runs the runtime search; when it finds nothing, the report's details say what it considered.
+static bool SearchJavaRuntime(char* found, size_t size)
+{
+    char header[400]; // an order too long for the header is shown cut
+    if (!FormatText(header, sizeof(header), "Search order \"%s\":\r\n", LauncherSettings.JreSearchOrder))
+        MarkTextCut(header, sizeof(header));
+    AppendText(&SearchAccount, header);
+    RuntimeSearchReporter = NoteCandidate;
+    bool ok = FindJavaRuntime(found, size);
+    RuntimeSearchReporter = NULL;
+    if (!ok) {
+        if (SearchAccount.length == strlen(header))
+            AppendText(&SearchAccount, "no runtime was found by any method\r\n");
+        ShowErrorWithDetails(SearchAccount.text != NULL ? SearchAccount.text : "", LauncherSettings.MsgNoJre);
+    }
+    FreeGrowableString(&SearchAccount);
+    return ok;
+}
+
 // Finds the runtime and loads its jvm.dll and entry points; JvmPath becomes the found path.
 static bool LoadJavaRuntime()
 {
     char found[260];
-    if (!FindJavaRuntime(found, sizeof(found))) {
-        ShowError(LauncherSettings.MsgNoJre);
+    if (!SearchJavaRuntime(found, sizeof(found)))
         return false;
-    }
     char* path = _strdup(found);
     if (path == NULL) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
