@@ -1,8 +1,6 @@
 // Times the class path option for a directory tree: the launcher's BuildClassPathOption (directory
-// scan, option text, %NAME% expansion), and separately the text building alone (the same appends
-// into a GrowableString, from names listed beforehand), each the median of RUNS runs.
+// scan, option text, %NAME% expansion), the median of RUNS runs.
 //   bench_classpath_timer DIR RUNS
-#include "growable.h"
 #include "jvm.h"
 #include "settings.h"
 
@@ -20,25 +18,6 @@ static double Now()
     return (double)counter.QuadPart * 1000.0 / (double)frequency.QuadPart;
 }
 
-// The archive paths below directory, in listing order, as the class path names them.
-static void ListArchives(const std::string& directory, std::vector<std::string>* paths)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((directory + "\\*.*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = found.cFileName;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (name != "." && name != "..")
-                ListArchives(directory + "\\" + name, paths);
-        } else if (name.size() > 4 && (name.substr(name.size() - 4) == ".jar")) {
-            paths->push_back(directory + "\\" + name);
-        }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-}
-
 static double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -51,9 +30,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "usage: bench_classpath_timer DIR RUNS\n");
         return 2;
     }
-    std::vector<std::string> paths;
-    ListArchives(argv[1], &paths);
-    std::vector<double> whole, text;
+    std::vector<double> whole;
     size_t optionLength = 0;
     for (int run = 0; run < atoi(argv[2]); run++) {
         std::string classPath = argv[1];
@@ -65,16 +42,8 @@ int main(int argc, char** argv)
         whole.push_back(Now() - start);
         optionLength = strlen(LauncherSettings.JvmOptions);
         free(LauncherSettings.JvmOptions);
-
-        GrowableString built = {};
-        start = Now();
-        for (const std::string& path : paths)
-            if (!AppendText(&built, path.c_str()) || !AppendText(&built, ";"))
-                return 1;
-        text.push_back(Now() - start);
-        FreeGrowableString(&built);
     }
-    printf("%zu archives: option of %zu characters; BuildClassPathOption %.2f ms, text building alone %.2f ms"
-           " (medians of %d runs)\n", paths.size(), optionLength, Median(whole), Median(text), atoi(argv[2]));
+    printf("option of %zu characters; BuildClassPathOption %.2f ms (median of %d runs)\n", optionLength,
+           Median(whole), atoi(argv[2]));
     return 0;
 }

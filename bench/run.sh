@@ -88,6 +88,7 @@ for count in 500 5000 50000; do
         mkdir -p "group$i" && (cd "group$i" && seq -f "library-with-a-usual-name-%04g.jar" 0 499 | xargs touch)
         i=$((i + 1))
     done)
+    printf "%s archives: " "$count"
     wine "$x64/bench/bench_classpath_timer.exe" "$(winpath "$tree")" 5
 done
 
@@ -116,9 +117,12 @@ for name in files plain; do
     "$kestrun" build "$work/$name.ini" -o "$work/$name.exe" --launcher "$root/dist/kestrun-x64.exe" >/dev/null
 done
 . "$session/env.sh"
-extracted="$WINEPREFIX/drive_c/users/$(id -un)/Temp/$(python3 -c 'key = b"Vk4Rb8Zq1Wm7Tc3Y\0"
-print("".join("%02X" % (c ^ key[i % 17]) for i, c in enumerate(b"bench.Files")))')"
 cd "$work"
+# The extraction folder is the one the launcher itself makes: found by the first jar after one start.
+temp="$WINEPREFIX/drive_c/users/$(id -un)/Temp"
+elapsed files.exe >/dev/null
+extracted=$(dirname "$(find "$temp" -name lib01.jar | head -n 1)")
+[ "$extracted" != . ] || { echo "bench: the launcher extracted nothing" >&2; exit 1; }
 # Whole runs (wine64 start to process end), medians of 5: no files, first start, up-to-date start.
 plain="" first="" again=""
 for round in 1 2 3 4 5; do

@@ -61,11 +61,15 @@ int FindJavaForLauncher(const std::string& launcherPath, std::ostream& out)
     LoadSettingsRecord(module);
     FreeLibrary(module);
     RuntimeMachine = image.Is64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+    // The old methods read the launcher's own view of HKEY_LOCAL_MACHINE, which for a 32-bit launcher
+    // on 64-bit Windows is the 32-bit one (a 32-bit system has only that one).
+    RuntimeRegistryView = image.Is64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
     std::string(folder).copy(LauncherFolder, sizeof(LauncherFolder) - 1);
     // Relative JvmPath entries are relative to the launcher's folder, its current directory.
     SetCurrentDirectoryA(folder);
     out << "; runtime search of " << full << " (" << (image.Is64 ? "x64" : "x86") << " launcher), order \""
         << LauncherSettings.JreSearchOrder << "\"\n";
+    out << "; methods 1 to 4 read the " << (image.Is64 ? "64" : "32") << "-bit registry view, as this launcher does\n";
     for (const std::string& line : DescribeSearchOrder(LauncherSettings.JreSearchOrder))
         out << ";   " << line << "\n";
     ReportStream = &out;
@@ -77,8 +81,11 @@ int FindJavaForLauncher(const std::string& launcherPath, std::ostream& out)
         out << "not found: " << LauncherSettings.MsgNoJre << "\n";
         return 1;
     }
-    out << "found: " << result << "\n";
-    out << "JAVA_HOME of the options: " << FoundJavaHome << "\n";
+    char chosen[MAX_PATH];
+    DWORD length = GetFullPathNameA(result, sizeof(chosen), chosen, NULL);
+    out << "found: " << (length > 0 && length < sizeof(chosen) ? chosen : result) << "\n";
+    if (FoundJavaHome[0] != 0)
+        out << "%JAVA_HOME% in the options: " << FoundJavaHome << "\n";
     return 0;
 }
 

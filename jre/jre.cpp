@@ -29,7 +29,10 @@ static const char* const RuntimeRegistryKeys[4] = {
 int RegistryReadString(HKEY root, const char* subkey, const char* valueName, char* buffer, DWORD size)
 {
     HKEY key;
-    if (RegOpenKeyExA(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    // Only the old methods' keys, opened from the hive itself, take the view; keys the new methods
+    // opened already carry theirs.
+    REGSAM view = root == HKEY_LOCAL_MACHINE ? RuntimeRegistryView : 0;
+    if (RegOpenKeyExA(root, subkey, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return -1;
     DWORD type = 0;
     DWORD length = size;
@@ -57,9 +60,31 @@ bool FileExists(const char* path)
     return true;
 }
 
+REGSAM RuntimeRegistryView = 0;
+
+// Candidates reported so far: a method that adds none is reported as having found nothing.
+static unsigned ReportedCandidates = 0;
+
+// What each search method looks at, for the line of a method that found nothing.
+static const char* MethodPlaces(char method)
+{
+    switch (method) {
+    case '0': return "JvmPath";
+    case '1': return "HKLM\\Software\\JavaSoft\\Java Runtime Environment, HKLM\\Software\\IBM\\Java2 Runtime Environment";
+    case '2': case '3': case '4':
+        return "HKLM\\Software\\JavaSoft\\Java Development Kit, HKLM\\Software\\IBM\\Java Development Kit";
+    case 'B': return "BundledRuntime";
+    case 'E': return "JAVA_HOME";
+    case 'J': return "the JavaSoft registry keys";
+    case 'V': return "the vendor registry keys";
+    default: return NULL;
+    }
+}
+
 void ReportCandidate(char method, const char* source, const char* home, const char* version, const char* jvm,
                      const char* verdict)
 {
+    ReportedCandidates++;
     if (RuntimeSearchReporter == NULL)
         return;
     RuntimeCandidateReport report = {method,          source ? source : "", home ? home : "",
@@ -148,7 +173,7 @@ static bool FindJvmUnderKey(const char* baseKey, char* result, size_t size)
         TryRuntimeKey(baseKey, name, result, size))
         return true;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, baseKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, baseKey, 0, KEY_READ | RuntimeRegistryView, &key) != ERROR_SUCCESS)
         return false;
     bool found = false;
     for (DWORD index = 0; !found; ++index) {
@@ -178,6 +203,7 @@ bool FindJavaRuntime(char* result, size_t size)
 {
     for (const char* method = LauncherSettings.JreSearchOrder; *method != 0; ++method) {
         bool found = false;
+        unsigned before = ReportedCandidates;
         RunningMethod = *method;
         switch (*method) {
         case '0':
@@ -204,6 +230,8 @@ bool FindJavaRuntime(char* result, size_t size)
         }
         if (found)
             return true;
+        if (ReportedCandidates == before && MethodPlaces(*method) != NULL)
+            ReportCandidate(*method, MethodPlaces(*method), "", "", "", "nothing found");
     }
     return false;
 }

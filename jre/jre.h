@@ -25,6 +25,9 @@ extern char FoundJavaHome[260];
 // The development kit's VM below its home, set when search method 2, 3 or 4 begins; null before.
 extern const char* JdkJvmSubPath;
 
+// The registry view methods 1 to 4 read: 0, the process's own (the launcher's), unless set before the
+// search; find-java sets KEY_WOW64_32KEY for a 32-bit launcher.
+extern REGSAM RuntimeRegistryView;
 // Receives every candidate the search considers; null (the launcher) reports nothing.
 extern RuntimeCandidateReporter RuntimeSearchReporter;
 

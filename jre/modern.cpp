@@ -209,11 +209,13 @@ static void ConsiderCandidate(char method, const char* source, const char* rawHo
         return ReportCandidate(method, source, home, versionText, jvm, verdict);
     if (Best.Found && CompareJavaVersions(&version, &Best.Version) <= 0)
         return ReportCandidate(method, source, home, versionText, jvm, "acceptable, but not newer than an earlier one");
+    // Each candidate is reported once: the best so far when another passes it, the last one as taken.
+    if (Best.Found)
+        ReportCandidate(method, Best.Source, Best.Home, Best.VersionText, Best.Jvm, "acceptable, but a newer one was found");
     Best.Found = CopyText(Best.Jvm, sizeof(Best.Jvm), jvm) && CopyText(Best.Home, sizeof(Best.Home), home);
     Best.Version = version;
     CopyText(Best.VersionText, sizeof(Best.VersionText), versionText);
     CopyText(Best.Source, sizeof(Best.Source), source);
-    ReportCandidate(method, source, home, versionText, jvm, "acceptable");
 }
 
 // The name of subkey index of key into name (size bytes). False at the end of the enumeration; a name
@@ -361,7 +363,11 @@ bool FindModernRuntime(char method, char* result, size_t size)
             continue;
         Best.Found = false;
         entry.Collect(method);
-        if (!Best.Found || !CopyText(result, size, Best.Jvm))
+        if (Best.Found && !CopyText(result, size, Best.Jvm)) {
+            ReportCandidate(method, Best.Source, Best.Home, Best.VersionText, Best.Jvm, "jvm.dll path too long");
+            return false;
+        }
+        if (!Best.Found)
             return false;
         CopyText(FoundJavaHome, sizeof(FoundJavaHome), Best.Home);
         ReportCandidate(method, Best.Source, Best.Home, Best.VersionText, Best.Jvm, "taken");

@@ -42,15 +42,22 @@ jint JNICALL JvmVfprintfHook(FILE* stream, const char* format, va_list args)
     return count;
 }
 
+char* TakeJvmMessageText()
+{
+    char* text = JvmMessageText;
+    JvmMessageText = NULL;
+    JvmMessageCapacity = 0;
+    return text;
+}
+
 // What the exit and abort hooks do before the process ends: show the JVM's text, let another
 // instance start, finish the service handshake, start the cleanup child.
 static void PrepareProcessEnd()
 {
-    if (JvmMessageText != NULL) {
-        ShowError("%s", JvmMessageText);
-        free(JvmMessageText);
-        JvmMessageText = NULL;
-        JvmMessageCapacity = 0;
+    char* text = TakeJvmMessageText();
+    if (text != NULL) {
+        ShowError("%s", text);
+        free(text);
     }
     if (RunMode == RUN_MODE_GUI && SingleInstanceMutex != NULL) {
         CloseHandle(SingleInstanceMutex);

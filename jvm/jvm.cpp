@@ -3,6 +3,7 @@
 #include "arguments.h"
 #include "entry.h"
 #include "format.h"
+#include "growable.h"
 #include "jre.h"
 #include "report.h"
 #include "settings.h"
@@ -42,14 +43,67 @@ BOOL WINAPI IgnoreLogoffCtrlHandler(DWORD ctrlType)
     return ctrlType == CTRL_LOGOFF_EVENT ? TRUE : FALSE;
 }
 
+// Loads jvm.dll so that the DLLs it imports are found where a runtime ships them: beside it (the
+// altered search path) and in the runtime's bin folder, the folder above its own, which takes the
+// place of the current directory in the search. A path that does not fit is loaded as it is.
+static HMODULE LoadJvmLibrary(const char* path)
+{
+    char full[MAX_PATH];
+    DWORD length = GetFullPathNameA(path, sizeof(full), full, NULL);
+    if (length == 0 || length >= sizeof(full))
+        return LoadLibraryA(path);
+    char bin[MAX_PATH];
+    memcpy(bin, full, (size_t)length + 1);
+    for (int level = 0; level < 2; level++) {
+        char* slash = strrchr(bin, '\\');
+        if (slash == NULL)
+            return LoadLibraryExA(full, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+        *slash = 0;
+    }
+    // A drive alone ("C:") would mean that drive's current directory: it is not added.
+    if (strlen(bin) > 2)
+        SetDllDirectoryA(bin);
+    return LoadLibraryExA(full, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// What the runtime search considered, one line per candidate, for the report when it takes none.
+static GrowableString SearchAccount = {};
+
+static void NoteCandidate(const RuntimeCandidateReport* report)
+{
+    char line[1200]; // a line that does not fit is kept cut, marked "..."
+    if (!FormatText(line, sizeof(line), "[%c] %s%s%s%s%s: %s\r\n", report->Method, report->Source,
+                    report->Jvm[0] ? ", jvm.dll " : "", report->Jvm, report->Version[0] ? ", version " : "",
+                    report->Version, report->Verdict))
+        MarkTextCut(line, sizeof(line));
+    AppendText(&SearchAccount, line);
+}
+
+// Runs the runtime search; when it finds nothing, the report's details say what it considered.
+static bool SearchJavaRuntime(char* found, size_t size)
+{
+    char header[400]; // an order too long for the header is shown cut
+    if (!FormatText(header, sizeof(header), "Search order \"%s\":\r\n", LauncherSettings.JreSearchOrder))
+        MarkTextCut(header, sizeof(header));
+    AppendText(&SearchAccount, header);
+    RuntimeSearchReporter = NoteCandidate;
+    bool ok = FindJavaRuntime(found, size);
+    RuntimeSearchReporter = NULL;
+    if (!ok) {
+        if (SearchAccount.length == strlen(header))
+            AppendText(&SearchAccount, "no runtime was found by any method\r\n");
+        ShowErrorWithDetails(SearchAccount.text != NULL ? SearchAccount.text : "", LauncherSettings.MsgNoJre);
+    }
+    FreeGrowableString(&SearchAccount);
+    return ok;
+}
+
 // Finds the runtime and loads its jvm.dll and entry points; JvmPath becomes the found path.
 static bool LoadJavaRuntime()
 {
     char found[260];
-    if (!FindJavaRuntime(found, sizeof(found))) {
-        ShowError(LauncherSettings.MsgNoJre);
+    if (!SearchJavaRuntime(found, sizeof(found)))
         return false;
-    }
     char* path = _strdup(found);
     if (path == NULL) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -57,7 +111,7 @@ static bool LoadJavaRuntime()
         return false;
     }
     LauncherSettings.JvmPath = path;
-    JvmLibrary = LoadLibraryA(path);
+    JvmLibrary = LoadJvmLibrary(path);
     if (JvmLibrary == NULL) {
         ShowError(LauncherSettings.MsgLoadJvm, path);
         return false;
@@ -69,6 +123,18 @@ static bool LoadJavaRuntime()
         return false;
     }
     return true;
+}
+
+// Reports a JVM that could not be created, with what the runtime said about it (the vfprintf hook
+// collected it: "Unrecognized option: ...") as the details, which are then no longer held.
+static void ReportCreationFailure()
+{
+    char* said = TakeJvmMessageText();
+    if (said == NULL || said[0] == 0)
+        ShowError(LauncherSettings.MsgCreateJvm, LauncherSettings.JvmPath);
+    else
+        ShowErrorWithDetails(said, LauncherSettings.MsgCreateJvm, LauncherSettings.JvmPath);
+    free(said);
 }
 
 // The JVM options: those split from JvmOptions, then the three hooks. Never freed.
@@ -130,7 +196,8 @@ bool StartJvm(bool hiddenConsole)
         return false;
     }
     if (CreateJavaVm(&JavaVm, (void**)&CreatingEnv, &args) != 0) {
-        ShowError(LauncherSettings.MsgCreateJvm, LauncherSettings.JvmPath);
+        JavaVm = NULL;
+        ReportCreationFailure();
         return false;
     }
     if (hiddenConsole)
@@ -176,11 +243,16 @@ bool StopJvmWithExit()
 
 void ReleaseJvm()
 {
-    if (JavaVm != NULL) {
-        JavaVm->DetachCurrentThread();
-        JavaVm->DestroyJavaVM();
+    // Cleared first: a stopper that comes later finds no JVM rather than a destroyed one.
+    JavaVM* vm = JavaVm;
+    JavaVm = NULL;
+    if (vm != NULL) {
+        vm->DetachCurrentThread();
+        vm->DestroyJavaVM();
     }
-    if (JvmLibrary != NULL) {
+    // A service's stopper thread may still hold the old pointer: the runtime stays loaded until the
+    // process ends, so that such a late call fails inside it instead of jumping into freed code.
+    if (JvmLibrary != NULL && RunMode != RUN_MODE_SERVICE) {
         FreeLibrary(JvmLibrary);
         JvmLibrary = NULL;
     }

@@ -55,6 +55,8 @@ jstring NewJavaString(JNIEnv* env, const char* text);
 // once an exit or abort hook has shown it.
 extern char* JvmMessageText;
 
+// Hands over the collected text (null when there is none); the hook then starts a new one.
+char* TakeJvmMessageText();
 // The "vfprintf" hook: collects the JVM's own text (each piece kept whole, whatever its length).
 jint JNICALL JvmVfprintfHook(FILE* stream, const char* format, va_list args);
 // The "exit" hook: shows the collected text, lets go of what the process holds, ends with status.

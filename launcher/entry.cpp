@@ -7,6 +7,7 @@
 #include "report.h"
 #include "service.h"
 #include "settings.h"
+#include "settings_table.h"
 #include "splash.h"
 
 #include <stdlib.h>
@@ -61,32 +62,39 @@ bool EnterExecutableDirectory()
     return true;
 }
 
-// Installs the service unless it is installed already (or that cannot be told).
-static void InstallServiceSwitch()
+// Installs the service unless it is installed already; false after reporting why it was not.
+static bool InstallServiceSwitch()
 {
     switch (QueryServiceInstalled(LauncherSettings.ServiceName)) {
     case 1:
         ShowError(LauncherSettings.MsgServiceAlreadyInstalled, LauncherSettings.ServiceName);
-        break;
+        return false;
     case 0:
-        if (InstallService(LauncherSettings.ServiceName, LauncherSettings.ServiceDescription) == 0)
-            ShowNotice(LauncherSettings.MsgServiceInstalled, LauncherSettings.ServiceName);
-        break;
+        if (InstallService(LauncherSettings.ServiceName, LauncherSettings.ServiceDescription) != 0)
+            return false;
+        ShowNotice(LauncherSettings.MsgServiceInstalled, LauncherSettings.ServiceName);
+        return true;
     default:
-        break;
+        // The service manager could not be asked (no rights, for one): its reason is the last error.
+        ShowLastError();
+        return false;
     }
 }
 
-bool DispatchServiceSwitch(int argc, char** argv)
+bool DispatchServiceSwitch(int argc, char** argv, int* exitCode)
 {
     if (argc != 2)
         return false;
     const char* token = argv[1];
+    *exitCode = 0;
     if (strcmp(token, LauncherSettings.InstallSwitch) == 0) {
-        InstallServiceSwitch();
+        if (!InstallServiceSwitch())
+            *exitCode = 1;
     } else if (strcmp(token, LauncherSettings.UninstallSwitch) == 0) {
         if (UninstallService(LauncherSettings.ServiceName) == 0)
             ShowNotice(LauncherSettings.MsgServiceUninstalled, LauncherSettings.ServiceName);
+        else
+            *exitCode = 1;
     } else if (strcmp(token, LauncherSettings.ServiceSwitch) == 0) {
         RunServiceDispatcher();
     } else {
@@ -95,15 +103,32 @@ bool DispatchServiceSwitch(int argc, char** argv)
     return true;
 }
 
+// True when the only argument is the service switch of a launcher with a service name: the service
+// control manager started this process, and nobody can see a window of it.
+static bool StartedAsService(int argc, char** argv)
+{
+    if (argc != 2)
+        return false;
+    char* name = LoadSettingText(NULL, FindSettingByField("ServiceName")->Id);
+    char* serviceSwitch = LoadSettingText(NULL, FindSettingByField("ServiceSwitch")->Id);
+    bool service = name[0] != 0 && strcmp(argv[1], serviceSwitch) == 0;
+    FreeSettingText(name);
+    FreeSettingText(serviceSwitch);
+    return service;
+}
+
 bool TakeSingleInstanceGuard()
 {
-    HANDLE existing = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, LauncherSettings.MainClass);
-    if (existing != NULL) {
-        CloseHandle(existing);
+    // Creating is the test: of two launches at the same moment exactly one creates the mutex.
+    HANDLE mutex = CreateMutexA(NULL, TRUE, LauncherSettings.MainClass);
+    DWORD error = GetLastError();
+    if (mutex != NULL && error == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
         ShowError(LauncherSettings.MsgAlreadyRunning);
         return false;
     }
-    SingleInstanceMutex = CreateMutexA(NULL, TRUE, LauncherSettings.MainClass);
+    // A name the system refuses (a mutex cannot be made) guards nothing, as before.
+    SingleInstanceMutex = mutex;
     return true;
 }
 
@@ -143,11 +168,15 @@ int RunLauncher(HINSTANCE instance, const char* commandLine)
         RunCleanupChild((unsigned long)atoi(argv[2]));
         return 0;
     }
+    // A service reports to the event log from the first report on, before the settings are loaded.
+    if (StartedAsService(argc, argv))
+        EnterServiceReporting();
     if (!SaveStartDirectory())
         return 0;
     EnterExecutableDirectory();
     LoadLauncherSettings();
-    if (LauncherSettings.ServiceName[0] != 0 && DispatchServiceSwitch(argc, argv))
-        return 0;
+    int exitCode = 0;
+    if (LauncherSettings.ServiceName[0] != 0 && DispatchServiceSwitch(argc, argv, &exitCode))
+        return exitCode;
     return RunInteractive(argc, argv);
 }

@@ -243,8 +243,9 @@ void LoadLauncherSettings()
     for (char* p = LauncherSettings.MainClass; *p; p++)
         if (*p == '.')
             *p = '/';
-    // A configured INI file that cannot be opened ends loading here, before any extraction.
-    if (LauncherSettings.IniFileName[0] != 0 && !ApplyIniFile())
-        return;
+    // The INI file is optional: without it the compiled values stay, and the embedded files are
+    // extracted either way.
+    if (LauncherSettings.IniFileName[0] != 0)
+        ApplyIniFile();
     ExtractEmbeddedFiles();
 }

@@ -9,7 +9,6 @@
 #include <string.h>
 
 #define EVENT_SOURCE_KEY "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
-#define SERVICE_KEY "SYSTEM\\CurrentControlSet\\Services\\"
 // Error, warning and information events.
 #define EVENT_TYPES_SUPPORTED 7
 
@@ -20,11 +19,14 @@ int QueryServiceInstalled(const char* name)
         return -1;
     int installed = 1;
     SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_CONFIG);
+    DWORD error = GetLastError();
     if (service != NULL)
         CloseServiceHandle(service);
     else
-        installed = GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : -1;
+        installed = error == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : -1;
     CloseServiceHandle(manager);
+    // The caller reports why it could not be told.
+    SetLastError(error);
     return installed;
 }
 
@@ -52,17 +54,6 @@ static bool WriteEventSourceKey(const char* name, const char* exePath)
            RegistryWriteDword(HKEY_LOCAL_MACHINE, key, "TypesSupported", EVENT_TYPES_SUPPORTED) == 0;
 }
 
-// Writes the "Description" value into the key the service control manager made for the service.
-static bool WriteServiceDescription(const char* name, const char* description)
-{
-    char key[512]; // as for the event-log key
-    if (!FormatText(key, sizeof(key), SERVICE_KEY "%s", name)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return false;
-    }
-    return RegistryWriteExpandString(HKEY_LOCAL_MACHINE, key, "Description", description) == 0;
-}
-
 // The running executable's path and the service command line "\"path\" switch"; false with the last
 // error set when either does not fit.
 static bool GetServiceCommandLine(char* exePath, DWORD exeSize, char* commandLine, size_t commandSize)
@@ -79,8 +70,9 @@ static bool GetServiceCommandLine(char* exePath, DWORD exeSize, char* commandLin
     return true;
 }
 
-// Creates the service record; false with the last error set.
-static bool CreateServiceRecord(SC_HANDLE manager, const char* name, const char* commandLine)
+// Creates the service record, with its description when one is given; false with the last error set.
+static bool CreateServiceRecord(SC_HANDLE manager, const char* name, const char* commandLine,
+                                const char* description)
 {
     char* dependencies = NULL;
     if (LauncherSettings.ServiceDependencies[0] != 0) {
@@ -102,8 +94,15 @@ static bool CreateServiceRecord(SC_HANDLE manager, const char* name, const char*
         SetLastError(error);
         return false;
     }
+    // Through the service manager, which stores it as it reads it back.
+    SERVICE_DESCRIPTIONA text = {(char*)description};
+    bool done = description[0] == 0 || ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &text);
+    error = GetLastError();
+    if (!done)
+        DeleteService(service);
     CloseServiceHandle(service);
-    return true;
+    SetLastError(error);
+    return done;
 }
 
 int InstallService(const char* name, const char* description)
@@ -115,13 +114,11 @@ int InstallService(const char* name, const char* description)
     if (manager == NULL)
         goto failed;
     if (!GetServiceCommandLine(exePath, sizeof(exePath), commandLine, sizeof(commandLine)) ||
-        !CreateServiceRecord(manager, name, commandLine))
+        !CreateServiceRecord(manager, name, commandLine, description))
         goto failed;
     CloseServiceHandle(manager);
     manager = NULL;
-    if (!WriteEventSourceKey(name, exePath))
-        goto failed;
-    done = description[0] == 0 || WriteServiceDescription(name, description);
+    done = WriteEventSourceKey(name, exePath);
 failed:
     if (!done)
         ShowLastError();

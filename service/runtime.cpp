@@ -6,6 +6,7 @@
 #include "jvm.h"
 #include "report.h"
 #include "settings.h"
+#include "settings_table.h"
 
 // The stop wait hint reported to the service control manager, and the watchdog's limit.
 #define SERVICE_STOP_WAIT_HINT 40000
@@ -14,6 +15,9 @@
 #define SERVICE_FAILED_CODE 1013
 
 HANDLE ServiceDoneEvent = NULL;
+// Set by the worker once the JVM start has succeeded or failed; a stopper waits for it, so that a stop
+// that arrives during the start stops the JVM that comes rather than failing to find one.
+static HANDLE JvmSettledEvent = NULL;
 volatile LONG ServiceRunOk = 0;
 volatile LONG ServiceStopReported = 0;
 
@@ -21,6 +25,14 @@ volatile LONG ServiceStopReported = 0;
 static SERVICE_STATUS ServiceStatus;
 // The handle of the registered control handler, set by ServiceMain.
 static SERVICE_STATUS_HANDLE ServiceStatusHandle = NULL;
+
+void EnterServiceReporting()
+{
+    RunMode = RUN_MODE_SERVICE;
+    char* name = LoadSettingText(NULL, FindSettingByField("ServiceName")->Id);
+    EventSourceHandle = RegisterEventSourceA(NULL, name);
+    FreeSettingText(name);
+}
 
 bool RunServiceDispatcher()
 {
@@ -65,7 +77,8 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
 {
     (void)argc;
     (void)argv;
-    EventSourceHandle = RegisterEventSourceA(NULL, LauncherSettings.ServiceName);
+    if (EventSourceHandle == NULL)
+        EventSourceHandle = RegisterEventSourceA(NULL, LauncherSettings.ServiceName);
     ServiceStatusHandle = RegisterServiceCtrlHandlerA(LauncherSettings.ServiceName, ServiceCtrlHandler);
     ServiceStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     ServiceStatus.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
@@ -80,6 +93,7 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
     // Made before the running report, so that a stop arriving at once always finds it.
     ServiceDoneEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
     DWORD eventError = GetLastError();
+    JvmSettledEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     ServiceStatus.dwCurrentState = SERVICE_RUNNING;
     SetServiceStatus(ServiceStatusHandle, &ServiceStatus);
     if (ServiceDoneEvent == NULL) {
@@ -127,6 +141,8 @@ DWORD WINAPI ServiceWorkerThread(LPVOID unused)
     InterlockedExchange(&ServiceRunOk, 1);
     bool ok = StartJvm(true);
     InterlockedExchange(&ServiceRunOk, ok ? 1 : 0);
+    if (JvmSettledEvent != NULL)
+        SetEvent(JvmSettledEvent);
     if (ok) {
         int count = 0;
         char** vector = NULL;
@@ -142,6 +158,13 @@ DWORD WINAPI ServiceWorkerThread(LPVOID unused)
 DWORD WINAPI ServiceStopperThread(LPVOID unused)
 {
     (void)unused;
+    // Without the event the stopper goes on at once, as it always could; the watchdog bounds the wait.
+    if (JvmSettledEvent != NULL)
+        WaitForSingleObject(JvmSettledEvent, SERVICE_STOP_TIMEOUT);
+    // No JVM (its start failed, or the program ended and it was released): the worker ends the
+    // service by itself, and there is nothing to stop.
+    if (JavaVm == NULL)
+        return 0;
     bool ok;
     if (LauncherSettings.ServiceStopByExit) {
         ok = StopJvmWithExit();

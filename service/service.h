@@ -5,7 +5,8 @@
 
 /* install.cpp */
 
-// 1 when the service is installed, 0 when it is not, -1 when that cannot be told. Reports nothing.
+// 1 when the service is installed, 0 when it is not, -1 when that cannot be told (the reason is then
+// the last error). Reports nothing.
 int QueryServiceInstalled(const char* name);
 // Installs the service and its event-log source; 0 on success, -1 after the failure has been reported.
 int InstallService(const char* name, const char* description);
@@ -34,6 +35,9 @@ extern volatile LONG ServiceRunOk;
 // Non-zero once the stopped status was reported; an exit hook waits for it before ending the process.
 extern volatile LONG ServiceStopReported;
 
+// Sends every later report to the event log, under the service's name; done before anything else in
+// a process the service control manager started.
+void EnterServiceReporting();
 // Switches reports to the event log and runs the service until it has ended; false when the service
 // control manager could not be reached (reported, though without an event source the report is dropped).
 bool RunServiceDispatcher();

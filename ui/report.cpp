@@ -89,6 +89,30 @@ void ShowErrorWithReason(const char* format, ...)
     ReportMessage(true, text);
 }
 
+// Puts text into an edit control with every lone line feed made CR LF, as a multi-line edit control
+// breaks lines only there (the JVM's own text ends its lines with a line feed alone). When the heap
+// cannot hold the copy, the text goes in as it is.
+static void SetEditText(HWND dialog, int id, const char* text)
+{
+    size_t feeds = 0;
+    for (const char* p = text; *p; p++)
+        feeds += *p == '\n';
+    char* copy = (char*)malloc(strlen(text) + feeds + 1);
+    if (copy == NULL) {
+        SetDlgItemTextA(dialog, id, text);
+        return;
+    }
+    char* out = copy;
+    for (const char* p = text; *p; p++) {
+        if (*p == '\n' && (p == text || p[-1] != '\r'))
+            *out++ = '\r';
+        *out++ = *p;
+    }
+    *out = 0;
+    SetDlgItemTextA(dialog, id, copy);
+    free(copy);
+}
+
 static INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     (void)lParam;
@@ -97,7 +121,7 @@ static INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam
         SendDlgItemMessageA(dialog, IDC_ERROR_ICON, STM_SETICON, (WPARAM)LoadIconA(NULL, (LPCSTR)IDI_HAND), 0);
         SetDlgItemTextA(dialog, IDC_ERROR_MESSAGE, DialogMessage);
         SendDlgItemMessageA(dialog, IDC_ERROR_DETAILS, EM_SETREADONLY, TRUE, 0);
-        SetDlgItemTextA(dialog, IDC_ERROR_DETAILS, DialogDetails);
+        SetEditText(dialog, IDC_ERROR_DETAILS, DialogDetails);
         CenterWindow(dialog);
         return TRUE;
     case WM_COMMAND:
