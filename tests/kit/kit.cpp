@@ -1,14 +1,15 @@
 #include "kit.h"
 
-#include "build.h"
-#include "bytes.h"
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <exception>
 #include <sstream>
+
+// The builder's own build step (builder/build.h, whose resource names clash with windows.h): reads the
+// config and the launcher and writes the output whole, or throws and writes nothing.
+void BuildLauncher(const std::string& configPath, const std::string& launcherPath, const std::string& outputPath);
 
 #if !defined(KESTRUN_LAUNCHER_PATH) || !defined(KESTRUN_BUILDER_PATH) || !defined(KESTRUN_JVM_DOUBLE_PATH)
 #error "the build names its launcher, builder and test-double jvm.dll"
