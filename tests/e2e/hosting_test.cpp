@@ -2,21 +2,192 @@
 // exit codes and every report, seen from outside as a user and the JVM see them.
 #include "e2e.h"
 
+#include <set>
+
 namespace {
 
-const std::vector<std::string> Hooks = {"vfprintf hook", "abort hook", "exit hook"};
-
-TEST_F(E2eTest, OptionsArriveInOrderWithTheClassPathOptionLastAndTheHooksAfterIt)
+std::vector<std::string> WithHooks(std::vector<std::string> options)
 {
+    options.insert(options.end(), {"vfprintf hook", "abort hook", "exit hook"});
+    return options;
+}
+
+TEST_F(E2eTest, OptionsArriveInOrderWithVariablesExpandedAndTheClassPathOptionLast)
+{
+    // The runtime is found beside the launcher, so %JAVA_HOME% is that home, not the environment's.
+    std::string home = folder_ + "\\rt";
+    ASSERT_TRUE(WriteFile(home + "\\release", "JAVA_VERSION=\"17.0.9\"\n"));
+    ASSERT_TRUE(CreateDirectoryA((home + "\\bin").c_str(), NULL) && CreateDirectoryA((home + "\\bin\\server").c_str(), NULL));
+    ASSERT_TRUE(CopyFileA(DoubleJvmPath().c_str(), (home + "\\bin\\server\\jvm.dll").c_str(), FALSE));
+    SetEnvironmentVariableA("JAVA_HOME", "C:\\environment home");
+    SetEnvironmentVariableA("KR_E2E_QUOTED", "\"C:\\with space\"");
+    SetEnvironmentVariableA("KR_E2E_PLAIN", "plain");
     Script("out {prop:spaced}|{prop:java.class.path}");
-    LauncherRun run = Run(Build({{"JvmOptions", "-Xmx64m \"-Dspaced=a b\" -Djava.class.path=early"}}));
+    LauncherRun run = Run(Build({{"JreSearchOrder", "B"}, {"BundledRuntime", "rt"},
+                                 {"JvmOptions", "-Xmx64m \"-Dspaced=a b\" -Djava.class.path=early \"-Dq=%KR_E2E_QUOTED%\" "
+                                                "-Dp=x%KR_E2E_PLAIN%y -Dpct=100%% -Du=[%KR_E2E_UNSET%] -Dh=%JAVA_HOME%"}}));
+    SetEnvironmentVariableA("JAVA_HOME", NULL);
     ExpectNoReports(run);
     EXPECT_EQ(run.ExitCode, 0u);
-    std::vector<std::string> expected = {"-Xmx64m", "-Dspaced=a b", "-Djava.class.path=early",
-                                         "-Djava.class.path=classes"};
-    expected.insert(expected.end(), Hooks.begin(), Hooks.end());
-    EXPECT_EQ(Options(), expected);
+    EXPECT_EQ(Options(), WithHooks({"-Xmx64m", "-Dspaced=a b", "-Djava.class.path=early", "-Dq=C:\\with space",
+                                    "-Dp=xplainy", "-Dpct=100", "-Du=[]", "-Dh=" + home, "-Djava.class.path=classes"}));
     EXPECT_EQ(Out(), "a b|classes\r\n");
+}
+
+TEST_F(E2eTest, ClassPathFoldersAreFollowedByTheirArchivesRecursively)
+{
+    Script("out ran");
+    for (const char* file : {"lib\\b.jar", "lib\\A.ZIP", "lib\\notes.txt", "lib\\ext\\c.jar", "lib\\ext\\deep\\d.zip",
+                             "lib\\m.jar", "lib\\z.jar.txt"})
+        ASSERT_TRUE(WriteFile(folder_ + "\\" + file, "no classes here\n"));
+    ASSERT_TRUE(CreateDirectoryA((folder_ + "\\empty").c_str(), NULL));
+    LauncherRun run = Run(Build({{"ClassPath", ";classes;;lib;missing.jar;empty"}}));
+    ExpectNoReports(run);
+    // A folder's entries come in FindFirstFile's order, which under Wine is by name ignoring case; a
+    // subfolder's archives come where the subfolder's name sorts.
+    EXPECT_EQ(Options(), WithHooks({"-Djava.class.path=classes;lib;lib\\A.ZIP;lib\\b.jar;lib\\ext\\c.jar;"
+                                    "lib\\ext\\deep\\d.zip;lib\\m.jar;missing.jar;empty"}));
+}
+
+TEST_F(E2eTest, ArgumentsComeFromTheCommandLineElseAppOptionsElseTheIniFile)
+{
+    Script("out {argc}:{args}|{prop:ini}");
+    const std::string cafe = "caf\xE9";  // ANSI (1252) on the command line, UTF-8 in Java
+    ASSERT_EQ(GetACP(), 1252u) << "the session's ANSI code page";
+    ASSERT_TRUE(WriteFile(folder_ + "\\app.ini", "[Application Configuration]\r\nAppOptions=from ini\r\nJvmOptions=-Dini=yes\r\n"));
+    struct Row {
+        LauncherKeys Keys;
+        std::string Arguments;
+        std::string Out;
+    } rows[] = {
+        {{}, "", "0:|null\r\n"},
+        {{{"AppOptions", "one \"two three\""}}, "", "2:[one][two three]|null\r\n"},
+        {{{"AppOptions", "one"}}, "x \"y z\"", "2:[x][y z]|null\r\n"},
+        {{{"AppOptions", "one"}, {"IniFileName", "app.ini"}}, "", "2:[from][ini]|yes\r\n"},
+        {{{"IniFileName", "app.ini"}}, "\"" + cafe + "\" plain", "2:[caf\xC3\xA9][plain]|yes\r\n"},
+    };
+    for (const Row& row : rows) {
+        LauncherRun run = Run(Build(row.Keys), row.Arguments);
+        ExpectNoReports(run);
+        EXPECT_EQ(Out(), row.Out) << row.Arguments;
+    }
+}
+
+TEST_F(E2eTest, WorkingDirectorySettingsDecideUserDir)
+{
+    const std::string data = folder_ + "\\data", start = folder_ + "\\start";
+    ASSERT_TRUE(CreateDirectoryA(start.c_str(), NULL));
+    // Changed to early, the runtime search and the JVM's class path work from data.
+    ASSERT_TRUE(WriteScript(data + "\\classes", MainClass(), "out {prop:user.dir}"));
+    ASSERT_TRUE(WriteFile(data + "\\rt\\jvm.dll", "") && CopyFileA(DoubleJvmPath().c_str(), (data + "\\rt\\jvm.dll").c_str(), FALSE));
+    Script("out {prop:user.dir}");
+    struct Row {
+        LauncherKeys Keys;
+        std::string UserDir;
+    } rows[] = {
+        {{}, folder_},
+        {{{"WorkingDirectory", "data"}}, data},
+        {{{"UseStartDirectory", "1"}}, start},
+        {{{"UseStartDirectory", "1"}, {"WorkingDirectory", "data"}}, start},
+        {{{"EarlyWorkingDirectory", "1"}, {"WorkingDirectory", "data"}, {"JvmPath", "rt\\jvm.dll"}}, data},
+    };
+    for (const Row& row : rows) {
+        LauncherRun run = Run(Build(row.Keys), "", start);
+        ExpectNoReports(run);
+        EXPECT_EQ(ReadFile(row.UserDir + "\\out.log"), row.UserDir + "\r\n");
+        DeleteFileA((row.UserDir + "\\out.log").c_str());
+    }
+    ExpectOneError(Run(Build({{"WorkingDirectory", "data"}, {"JvmPath", "rt\\jvm.dll"}}), "", start),
+                   "Unable to locate suitable Java Runtime Environment on this machine.");
+    LauncherRun missing = Run(Build({{"WorkingDirectory", "nowhere"}}));
+    ExpectOneError(missing, "Error accessing file/directory: nowhere\n\nReason: File not found.\r\n");
+    EXPECT_EQ(missing.ExitCode, ExitFailure);
+}
+
+TEST_F(E2eTest, StreamModeOneFilesAreEmptiedAtEachStart)
+{
+    Script("out said {args}\nerr warned {args}");
+    ASSERT_TRUE(WriteFile(folder_ + "\\out.log", "stale output\r\n") && WriteFile(folder_ + "\\err.log", "stale\r\n"));
+    std::string exe = Build({{"StderrMode", "1"}, {"StderrFile", "err.log"}});
+    Run(exe, "1");
+    EXPECT_EQ(Out(), "said [1]\r\n");
+    Run(exe, "2");
+    EXPECT_EQ(Out(), "said [2]\r\n");
+    EXPECT_EQ(ReadFile(folder_ + "\\err.log"), "warned [2]\r\n");
+}
+
+TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
+{
+    struct Row {
+        std::string Script;
+        std::string MainClass;
+        DWORD ExitCode;
+        std::vector<std::string> Reports;
+    } rows[] = {
+        {"out fine", MainClass(), 0, {}},
+        {"exit 3", MainClass(), 3, {}},
+        {"exit -7", MainClass(), (DWORD)-7, {}},
+        {"out never", "e2e.Missing", ExitFailure, {"Error locating class: e2e/Missing"}},
+        {"out never", "java.lang.System", ExitFailure, {"Error locating method: main(java/lang/String[])"}},
+        {"throw java.lang.IllegalStateException boom", MainClass(), ExitFailure,
+         {"Error invoking method: main(java/lang/String[])"}},
+        {"out before\nabort broken state", MainClass(), 3, {"FATAL ERROR in native method: broken state\n"}},
+    };
+    for (const Row& row : rows) {
+        Script(row.Script);
+        LauncherRun run = Run(Build({{"MainClass", row.MainClass}, {"StderrMode", "1"}, {"StderrFile", "err.log"}}));
+        EXPECT_EQ(run.ExitCode, row.ExitCode) << row.Script;
+        std::vector<std::string> texts;
+        for (const SeenReport& report : run.Reports)
+            texts.push_back(report.Caption + ": " + report.Text);
+        std::vector<std::string> expected;
+        for (const std::string& text : row.Reports)
+            expected.push_back("Error: " + text);
+        EXPECT_EQ(texts, expected) << row.Script;
+    }
+}
+
+TEST_F(E2eTest, LoadAndCreationFailuresNameThePath)
+{
+    Script("out never");
+    std::string notADll = folder_ + "\\bad\\jvm.dll";
+    ASSERT_TRUE(WriteFile(notADll, "this is no DLL"));
+    std::string noEntry = WindowsPath(KESTRUN_NOENTRY_DLL_PATH);
+    const std::pair<LauncherKeys, std::string> rows[] = {
+        {{{"JvmPath", "absent\\jvm.dll"}}, "Unable to locate suitable Java Runtime Environment on this machine."},
+        {{{"JvmPath", notADll}}, "Unable to load JVM: " + notADll},
+        {{{"JvmPath", noEntry}}, "Unable to locate JNI interfaces in " + noEntry},
+        {{{"JvmOptions", "-Xmx64m --bogus"}}, "Unable to create JVM instance using " + DoubleJvmPath()},
+    };
+    for (const auto& [keys, message] : rows) {
+        LauncherRun run = Run(Build(keys));
+        ExpectOneError(run, message);
+        EXPECT_EQ(run.ExitCode, ExitFailure);
+    }
+}
+
+TEST_F(E2eTest, NonDaemonThreadsKeepTheProcessAliveUntilTheyEnd)
+{
+    Script("thread worker\n  sleep 1000\n  out worker done\nend\nout main done");
+    LauncherRun run = Run(Build());
+    ExpectNoReports(run);
+    EXPECT_EQ(run.ExitCode, 0u);
+    EXPECT_EQ(Out(), "main done\r\nworker done\r\n");
+}
+
+TEST_F(E2eTest, JvmTextIsShownBeforeAnExitFromAnotherThread)
+{
+    // main fails at once (the JVM prints the prefix of its trace through the hook); a second later a
+    // non-daemon thread ends the process. The launcher's own report of main may be cut short by that end.
+    Script("thread late\n  sleep 1000\n  out late exit\n  exit 5\nend\nthrow java.lang.IllegalStateException boom");
+    LauncherRun run = Run(Build());
+    EXPECT_EQ(run.ExitCode, 5u);
+    std::multiset<std::string> texts;
+    for (const SeenReport& report : run.Reports)
+        texts.insert(report.Caption + ": " + report.Text);
+    EXPECT_EQ(texts.count("Error: Exception in thread \"main\" "), 1u);
+    EXPECT_EQ(texts.size() - texts.count("Error: Error invoking method: main(java/lang/String[])"), 1u);
+    EXPECT_EQ(Out(), "late exit\r\n");
 }
 
 } // namespace
