@@ -21,8 +21,14 @@ const std::string DemoConfig = "[launcher]\nJvmOptions = -Dx=" + std::string(819
                                "[messages]\n1536 = Demo is already open.\nMsgLoadJvm = Cannot load %s\n"
                                "[files]\nFile = app.jar\n[version]\nProductName = Demo\nProductVersion = 1.2.3\n";
 
-// Standard output and error (without carriage returns) of a command, and its exit code.
-struct Ran { int Code; std::string Out; };
+// The exit code of a command, and its standard output and error without carriage returns.
+struct Ran {
+    int Code;
+    std::string Out;
+    bool operator==(const Ran& o) const { return Code == o.Code && Out == o.Out; }
+};
+void PrintTo(const Ran& r, std::ostream* out) { *out << "exit " << r.Code << ": " << r.Out; }
+Ran Wrote(const std::string& out) { return {0, "kestrun: wrote " + out + "\n"}; }
 
 Ran RunCommand(const std::string& command)
 {
@@ -112,9 +118,7 @@ TEST(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
     };
     for (const Case& c : cases) {
         WriteText(config, c.Config);
-        Ran r = Build(config, KR_LAUNCHER_X64, out);
-        EXPECT_EQ(r.Code, 1) << c.Message;
-        EXPECT_EQ(r.Out, "kestrun: " + config + ":" + c.Message + "\n");
+        EXPECT_EQ(Build(config, KR_LAUNCHER_X64, out), (Ran{1, "kestrun: " + config + ":" + c.Message + "\n"}));
         EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1) << "written for " << c.Message;
     }
 }
@@ -123,12 +127,11 @@ TEST(Builder, OnlyTheResourcesAndTheMovedRelocationsChange)
 {
     std::string config = DemoProject(), out = fs::path(config).replace_filename("out.exe");
     for (const char* launcher : {KR_LAUNCHER_X64, KR_LAUNCHER_X86}) {
-        ASSERT_EQ(Build(config, launcher, out).Code, 0) << launcher;
+        ASSERT_EQ(Build(config, launcher, out), Wrote(out));
         PeImage before = ParsePeImage(ReadWholeFile(launcher), launcher), after = ParsePeImage(ReadWholeFile(out), out);
         int resource = FindSectionByRva(before, GetDataDirectory(before, DIR_RESOURCE).Rva);
         ASSERT_EQ(after.Sections.size(), before.Sections.size());
-        ASSERT_EQ(before.Sections[resource + 1].Name, ".reloc") << "the relocations follow the resources";
-        ASSERT_EQ(resource + 2, (int)before.Sections.size());
+        ASSERT_EQ(resource + 2, (int)before.Sections.size()) << "the relocations follow the resources";
         EXPECT_EQ(UpToTheResources(before, resource), UpToTheResources(after, resource)) << launcher;
         auto relocations = [](const PeImage& image) {
             return Bytes(image.Data.begin() + image.Sections.back().RawPointer, image.Data.end()); };
@@ -141,8 +144,8 @@ TEST(Builder, OnlyTheResourcesAndTheMovedRelocationsChange)
 TEST(Builder, BuildingTwiceGivesIdenticalBytes)
 {
     std::string config = DemoProject(), folder = fs::path(config).parent_path();
-    ASSERT_EQ(Build(config, KR_LAUNCHER_X64, folder + "/1.exe").Code, 0);
-    ASSERT_EQ(Build(config, KR_LAUNCHER_X64, folder + "/2.exe").Code, 0);
+    ASSERT_EQ(Build(config, KR_LAUNCHER_X64, folder + "/1.exe"), Wrote(folder + "/1.exe"));
+    ASSERT_EQ(Build(config, KR_LAUNCHER_X64, folder + "/2.exe"), Wrote(folder + "/2.exe"));
     EXPECT_EQ(ReadWholeFile(folder + "/1.exe"), ReadWholeFile(folder + "/2.exe"));
 }
 
@@ -151,7 +154,7 @@ TEST(Builder, ShowGivesBackTheConfigAndTheShippedValuesOfUnsetKeys)
     std::string config = DemoProject(), out = fs::path(config).replace_filename("out.exe");
     struct Arch { std::string Name; const char* Launcher; };
     for (const Arch& arch : {Arch{"x64", KR_LAUNCHER_X64}, Arch{"x86", KR_LAUNCHER_X86}}) {
-        ASSERT_EQ(Build(config, arch.Launcher, out).Code, 0) << arch.Launcher;
+        ASSERT_EQ(Build(config, arch.Launcher, out), Wrote(out));
         Ran shown = RunCommand(Q(KR_KESTRUN) + " show " + Q(out));
         ASSERT_EQ(shown.Code, 0) << shown.Out;
         EXPECT_EQ(shown.Out.find("; " + out + ": " + arch.Name + " launcher, "), 0u) << shown.Out;
@@ -172,7 +175,6 @@ TEST(Builder, EmbeddedFileNamesAreWrittenInTheConfigsCodePage)
     const Case cases[] = {
         {"1251", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.jar", "\xCF\xF0\xE8\xE2\xE5\xF2.jar"},
         {"1250", "\xC5\x81\xC3\xB3" "d\xC5\xBA.jar", "\xA3\xF3" "d\x9F.jar"},
-        {"1253", "\xCE\xA9\xCE\xB1.jar", "\xD9\xE1.jar"},
         {"1252", "Caf\xC3\xA9\xE2\x82\xAC.jar", "Caf\xE9\x80.jar"},
         {"28591", "Caf\xC3\xA9.jar", "Caf\xE9.jar"},
         {"65001", "\xE6\x97\xA5.jar", "\xE6\x97\xA5.jar"},
@@ -181,7 +183,7 @@ TEST(Builder, EmbeddedFileNamesAreWrittenInTheConfigsCodePage)
     for (const Case& c : cases) {
         WriteText(config, std::string("[launcher]\nCodePage = ") + c.CodePage + "\n[files]\nFile = " + c.Name + "\n");
         WriteText(fs::u8path(folder + "/" + c.Name), "x");
-        ASSERT_EQ(Build(config, KR_LAUNCHER_X64, out).Code, 0) << c.Name;
+        ASSERT_EQ(Build(config, KR_LAUNCHER_X64, out), Wrote(out));
         Bytes built = ReadWholeFile(out); // holds the archive: count 1, then the name
         EXPECT_NE(std::string(built.begin(), built.end()).find(std::string("\1\0\0\0", 4) + c.Bytes + '\0'),
                   std::string::npos) << c.CodePage;
@@ -191,22 +193,19 @@ TEST(Builder, EmbeddedFileNamesAreWrittenInTheConfigsCodePage)
 TEST(Wine, WindowsBuilderWritesTheSameBytesAsTheLinuxBuilder)
 {
     std::string config = DemoProject(), folder = fs::path(config).parent_path();
-    ASSERT_EQ(Build(config, KR_LAUNCHER_X64, folder + "/linux.exe").Code, 0);
-    Ran r = Wine(KR_WINDOWS_BUILDER, "build " + Q(config) + " -o " + Q(folder + "/windows.exe") + " --launcher " +
-                                         Q(KR_LAUNCHER_X64));
-    ASSERT_EQ(r.Code, 0) << r.Out;
-    EXPECT_EQ(r.Out, "kestrun: wrote " + folder + "/windows.exe\n");
+    ASSERT_EQ(Build(config, KR_LAUNCHER_X64, folder + "/linux.exe"), Wrote(folder + "/linux.exe"));
+    ASSERT_EQ(Wine(KR_WINDOWS_BUILDER, "build " + Q(config) + " -o " + Q(folder + "/windows.exe") + " --launcher " +
+                                           Q(KR_LAUNCHER_X64)), Wrote(folder + "/windows.exe"));
     EXPECT_EQ(ReadWholeFile(folder + "/windows.exe"), ReadWholeFile(folder + "/linux.exe"));
 }
 
 TEST(Wine, LoaderSeesTheBuiltStringsAndArchive)
 {
     std::string config = DemoProject(), out = fs::path(config).replace_filename("demo.exe");
-    ASSERT_EQ(Build(config, KR_LAUNCHER_X64, out).Code, 0);
-    Ran r = Wine(KR_CHECKER, Q(out) + " 1536 1600 1456 1392 1424");
-    EXPECT_EQ(r.Code, 0);
-    EXPECT_EQ(r.Out, "rcdata 16000 01000000" "6170702E6A617200" "00006DC64717DA01" "0D000000"
-                     "617070206A6172206279746573\n" // one entry: app.jar, its time, 13 bytes
-                     "string 1536 Demo is already open.\nstring 1600 Cannot load %s\n"
-                     "string 1456 Caf\xE9 \x80 loading\nstring 1392 2\nstring 1424 stderr.log\n");
+    ASSERT_EQ(Build(config, KR_LAUNCHER_X64, out), Wrote(out));
+    EXPECT_EQ(Wine(KR_CHECKER, Q(out) + " 1536 1600 1456 1392 1424"),
+              (Ran{0, "rcdata 16000 01000000" "6170702E6A617200" "00006DC64717DA01" "0D000000"
+                      "617070206A6172206279746573\n" // one entry: app.jar, its time, 13 bytes
+                      "string 1536 Demo is already open.\nstring 1600 Cannot load %s\n"
+                      "string 1456 Caf\xE9 \x80 loading\nstring 1392 2\nstring 1424 stderr.log\n"}));
 }
