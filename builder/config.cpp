@@ -234,7 +234,7 @@ void ReadCodePage(const Context& c, const IniSection& launcher)
         if (e.Key != "CodePage")
             continue;
         if (!IsInteger(e.Value) || !IsKnownCodePage((unsigned)std::stoi(e.Value)))
-            c.Fail(e.Line, "CodePage " + e.Value + " is not supported (use 1252, 28591, 20127 or 65001)");
+            c.Fail(e.Line, "CodePage " + e.Value + " is not supported (use 874, 1250 to 1258, 28591, 20127 or 65001)");
         c.Plan.CodePage = (unsigned)std::stoi(e.Value);
     }
 }
