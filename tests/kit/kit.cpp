@@ -1,5 +1,6 @@
 #include "kit.h"
 
+#undef RES_ICON // winuser.h's, not the builder's resource type
 #include "build.h"
 #include "bytes.h"
 
@@ -180,6 +181,21 @@ bool WriteStringEntries(const std::string& exe, const std::map<int, std::string>
                              MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), block.data(),
                              (DWORD)(block.size() * sizeof(WORD)));
     }
+    if (!ok)
+        *error = "resource update failed: error " + std::to_string(GetLastError());
+    if (update != NULL && !EndUpdateResourceA(update, !ok) && ok) {
+        *error = "EndUpdateResourceA: error " + std::to_string(GetLastError());
+        ok = false;
+    }
+    return ok;
+}
+
+bool WriteRawData(const std::string& exe, int id, const std::string& bytes, std::string* error)
+{
+    HANDLE update = BeginUpdateResourceA(exe.c_str(), FALSE);
+    bool ok = update != NULL && UpdateResourceA(update, (LPCSTR)RT_RCDATA, MAKEINTRESOURCEA(id),
+                                                MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), (void*)bytes.data(),
+                                                (DWORD)bytes.size());
     if (!ok)
         *error = "resource update failed: error " + std::to_string(GetLastError());
     if (update != NULL && !EndUpdateResourceA(update, !ok) && ok) {
