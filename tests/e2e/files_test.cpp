@@ -80,10 +80,11 @@ protected:
 TEST_F(FilesE2eTest, FilesKeepTheirTimesAndFollowTheExpandedClassPath)
 {
     ASSERT_TRUE(WriteFile(folder_ + "\\lib\\x.jar", "nothing here"));
-    LauncherRun run = Run(WithFiles({{"ClassPath", "lib"}}));
+    SetEnvironmentVariableA("KR_FILES_EXTRA", "extra.jar");
+    LauncherRun run = Run(WithFiles({{"ClassPath", "lib;%KR_FILES_EXTRA%"}}));
     ExpectNoReports(run);
     EXPECT_EQ(Out(), "ran \r\n");
-    EXPECT_EQ(ClassPathSeen(), "lib;lib\\x.jar;" + temp_ + "\\3359517C2451361442\\a.jar;" + temp_ +
+    EXPECT_EQ(ClassPathSeen(), "lib;lib\\x.jar;extra.jar;" + temp_ + "\\3359517C2451361442\\a.jar;" + temp_ +
                                    "\\3359517C2451361442\\b.txt");
     EXPECT_EQ(ReadFile(In("b.txt")), "data");
     EXPECT_TRUE(LastWrite(In("a.jar")) == TimeA);
