@@ -190,6 +190,21 @@ bool WriteStringEntries(const std::string& exe, const std::map<int, std::string>
     return ok;
 }
 
+bool WriteRawData(const std::string& exe, int id, const std::string& bytes, std::string* error)
+{
+    HANDLE update = BeginUpdateResourceA(exe.c_str(), FALSE);
+    bool ok = update != NULL && UpdateResourceA(update, (LPCSTR)RT_RCDATA, MAKEINTRESOURCEA(id),
+                                                MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), (void*)bytes.data(),
+                                                (DWORD)bytes.size());
+    if (!ok)
+        *error = "resource update failed: error " + std::to_string(GetLastError());
+    if (update != NULL && !EndUpdateResourceA(update, !ok) && ok) {
+        *error = "EndUpdateResourceA: error " + std::to_string(GetLastError());
+        ok = false;
+    }
+    return ok;
+}
+
 bool WriteScript(const std::string& root, const std::string& className, const std::string& script)
 {
     std::string relative = className;

@@ -47,6 +47,8 @@ std::string MakeLauncher(const std::string& folder, const std::string& exeName, 
 // Writes string-table entries (setting id -> ANSI text) straight into a built launcher, for values the
 // builder refuses (a launcher must cope with a damaged table too); false with the reason in *error.
 bool WriteStringEntries(const std::string& exe, const std::map<int, std::string>& entries, std::string* error);
+// Replaces a built launcher's RCDATA resource id by bytes (a damaged archive, say); false with the reason.
+bool WriteRawData(const std::string& exe, int id, const std::string& bytes, std::string* error);
 
 // --- the jvm.dll double
 // Writes the script of a test-double class (dotted name) below the class path folder root.

@@ -1,0 +1,206 @@
+// Embedded files: extracted at start into a folder of the temporary directory named by the stored
+// main class, put on the class path behind ClassPath, kept when up to date, refused when damaged, and
+// removed by the cleanup child.
+#include "e2e.h"
+
+namespace {
+
+// "e2e.Files" as the launcher stores it: the name of its extraction folder.
+const char* const Scrambled = "3359517C2451361442";
+const FILETIME TimeA = {0x56789ABC, 0x01D91234};
+const FILETIME TimeB = {0x00000001, 0x01D80000};
+
+FILETIME LastWrite(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
+}
+
+bool SetLastWrite(const std::string& path, FILETIME time)
+{
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, NULL, OPEN_EXISTING, 0, NULL);
+    bool ok = file != INVALID_HANDLE_VALUE && SetFileTime(file, NULL, NULL, &time);
+    CloseHandle(file);
+    return ok;
+}
+
+bool operator==(FILETIME a, FILETIME b) { return CompareFileTime(&a, &b) == 0; }
+
+// Bytes written as a literal, NULs included.
+template <size_t N> std::string Bytes(const char (&literal)[N]) { return std::string(literal, N - 1); }
+
+// Each test has a temporary folder of its own (TMP is what GetTempPath reads first), holding the
+// launcher's extraction folder.
+class FilesE2eTest : public E2eTest {
+protected:
+    void SetUp() override
+    {
+        E2eTest::SetUp();
+        GetEnvironmentVariableA("TMP", savedTmp_, sizeof(savedTmp_));
+        temp_ = folder_ + "\\temp";
+        extracted_ = temp_ + "\\" + Scrambled;
+        ASSERT_TRUE(CreateDirectoryA(temp_.c_str(), NULL));
+        SetEnvironmentVariableA("TMP", temp_.c_str());
+        keys_["MainClass"] = "e2e.Files";
+        keys_["ClassPath"] = "";
+        // The main class lives in the embedded a.jar; b.txt is data.
+        ASSERT_TRUE(WriteFile(folder_ + "\\files\\a.jar", "== e2e/Files\nout ran {args}\n"));
+        ASSERT_TRUE(WriteFile(folder_ + "\\files\\b.txt", "data"));
+        ASSERT_TRUE(SetLastWrite(folder_ + "\\files\\a.jar", TimeA));
+        ASSERT_TRUE(SetLastWrite(folder_ + "\\files\\b.txt", TimeB));
+    }
+    void TearDown() override { SetEnvironmentVariableA("TMP", savedTmp_[0] ? savedTmp_ : NULL); }
+    std::string WithFiles(const LauncherKeys& changes = {})
+    {
+        return Build(changes, "app.exe", "[files]\nFile = files\\a.jar\nFile = files\\b.txt\n");
+    }
+    std::string In(const std::string& name) { return extracted_ + "\\" + name; }
+    std::string ClassPathSeen()
+    {
+        std::vector<std::string> lines = TraceLines(trace_, "property java.class.path=");
+        return lines.empty() ? "(none)" : lines[0];
+    }
+    bool TempIsEmpty()
+    {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((temp_ + "\\*").c_str(), &found);
+        int names = 0;
+        for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+            names++;
+        FindClose(search);
+        return names == 2; // "." and ".."
+    }
+
+    char savedTmp_[MAX_PATH] = "";
+    std::string temp_;
+    std::string extracted_;
+};
+
+TEST_F(FilesE2eTest, FilesKeepTheirTimesAndFollowTheExpandedClassPath)
+{
+    ASSERT_TRUE(WriteFile(folder_ + "\\lib\\x.jar", "nothing here"));
+    SetEnvironmentVariableA("KR_FILES_EXTRA", "extra.jar");
+    LauncherRun run = Run(WithFiles({{"ClassPath", "lib;%KR_FILES_EXTRA%"}}));
+    ExpectNoReports(run);
+    EXPECT_EQ(Out(), "ran \r\n");
+    EXPECT_EQ(ClassPathSeen(), "lib;lib\\x.jar;extra.jar;" + temp_ + "\\3359517C2451361442\\a.jar;" + temp_ +
+                                   "\\3359517C2451361442\\b.txt");
+    EXPECT_EQ(ReadFile(In("b.txt")), "data");
+    EXPECT_TRUE(LastWrite(In("a.jar")) == TimeA);
+    EXPECT_TRUE(LastWrite(In("b.txt")) == TimeB);
+}
+
+TEST_F(FilesE2eTest, UpToDateFilesAreLeftAloneAndAChangedOneIsRewritten)
+{
+    std::string exe = WithFiles();
+    ExpectNoReports(Run(exe));
+    // Other bytes of the same size with the stored time pass for up to date: a start leaves them.
+    ASSERT_TRUE(WriteFile(In("b.txt"), "DATA"));
+    ASSERT_TRUE(SetLastWrite(In("b.txt"), TimeB));
+    ExpectNoReports(Run(exe));
+    EXPECT_EQ(Out(), "ran \r\n");
+    EXPECT_EQ(ReadFile(In("b.txt")), "DATA");
+    EXPECT_TRUE(LastWrite(In("b.txt")) == TimeB);
+    // Another time: rewritten with the stored bytes and time.
+    ASSERT_TRUE(SetLastWrite(In("b.txt"), TimeA));
+    ExpectNoReports(Run(exe));
+    EXPECT_EQ(ReadFile(In("b.txt")), "data");
+    EXPECT_TRUE(LastWrite(In("b.txt")) == TimeB);
+}
+
+TEST_F(FilesE2eTest, FileHeldOpenByARunningInstanceIsSkippedAndStaysOnTheClassPath)
+{
+    std::string exe = WithFiles();
+    ExpectNoReports(Run(exe));
+    ASSERT_TRUE(WriteFile(In("b.txt"), "the running instance's version"));
+    HANDLE held = CreateFileA(In("b.txt").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    LauncherRun run = Run(exe);
+    CloseHandle(held);
+    ExpectNoReports(run);
+    EXPECT_EQ(Out(), "ran \r\n");
+    EXPECT_EQ(ReadFile(In("b.txt")), "the running instance's version");
+    EXPECT_EQ(ClassPathSeen(), In("a.jar") + ";" + In("b.txt"));
+}
+
+TEST_F(FilesE2eTest, DamagedArchiveOrUnsafeNameIsReportedAndNothingIsWritten)
+{
+    // A sound first entry "ok.txt" (time 1, 2 bytes), then the fault.
+    const std::string count2 = Bytes("\2\0\0\0");
+    const std::string ok = Bytes("ok.txt\0\1\0\0\0\0\0\0\0\2\0\0\0hi");
+    const std::string rest = Bytes("\0\1\0\0\0\0\0\0\0\2\0\0\0hi");
+    const std::string nameFault = "Internal error RC000021: embedded file 2 has a name that is not a plain file name: ";
+    const std::pair<std::string, std::string> cases[] = {
+        {Bytes("\2\0\0"),
+         "Internal error RC000020: the embedded file archive is too short to hold its count."},
+        {count2 + ok + Bytes("b.txt\0\1\0\0\0\0\0\0\0\x64\0\0\0hi"),
+         "Internal error RC000020: embedded file 2 of 2 runs past the end of the archive."},
+        {count2 + ok + ".." + rest, nameFault + "\"..\""},
+        {count2 + ok + "..\\evil.txt" + rest, nameFault + "\"..\\evil.txt\""},
+        {count2 + ok + "\\evil.txt" + rest, nameFault + "\"\\evil.txt\""},
+        {count2 + ok + "C:evil.txt" + rest, nameFault + "\"C:evil.txt\""},
+        {count2 + ok + "C:\\evil.txt" + rest, nameFault + "\"C:\\evil.txt\""},
+    };
+    Script("out ran");
+    keys_["ClassPath"] = "classes";
+    keys_["MainClass"] = MainClass();
+    for (const auto& [archive, report] : cases) {
+        std::string exe = Build(), error;
+        ASSERT_TRUE(WriteRawData(exe, 16000, archive, &error)) << error;
+        LauncherRun run = Run(exe);
+        // The launcher goes on without the files: the main class from "classes" runs.
+        ExpectOneError(run, report);
+        EXPECT_EQ(Out(), "ran\r\n");
+        EXPECT_TRUE(TempIsEmpty()) << report;
+        EXPECT_FALSE(PathExists("C:\\evil.txt"));
+    }
+}
+
+TEST_F(FilesE2eTest, UnwritableTemporaryFolderIsReported)
+{
+    ASSERT_TRUE(WriteFile(folder_ + "\\plain", "a file, not a folder"));
+    std::string exe = WithFiles();
+    SetEnvironmentVariableA("TMP", (folder_ + "\\plain\\temp").c_str());
+    LauncherRun run = Run(exe);
+    ASSERT_EQ(run.Reports.size(), 2u) << DescribeReports(run.Reports);
+    EXPECT_EQ(run.Reports[0].Text, "Error writing to file/directory: " + folder_ + "\\plain\\temp\\" + Scrambled +
+                                       "\\a.jar\n\nReason: Path not found.\r\n");
+    EXPECT_EQ(run.Reports[1].Text, "Error locating class: e2e/Files");
+    EXPECT_EQ(run.ExitCode, ExitFailure);
+}
+
+TEST_F(FilesE2eTest, CleanupChildRemovesTheFilesAfterSystemExit)
+{
+    // Only the JVM's exit and abort hooks start the cleanup child; a return from main leaves the files.
+    ASSERT_TRUE(WriteFile(folder_ + "\\files\\a.jar", "== e2e/Files\nout leaving\nexit 3\n"));
+    LauncherRun run = Run(WithFiles({{"RemoveExtractedFiles", "1"}}));
+    ExpectNoReports(run);
+    EXPECT_EQ(run.ExitCode, 3u);
+    EXPECT_EQ(Out(), "leaving\r\n");
+    EXPECT_TRUE(WaitFor([&] { return !PathExists(extracted_); }, 30000)) << "the files stay";
+}
+
+TEST_F(FilesE2eTest, CleanupSwitchRunsOnlyWithExactlyAProcessId)
+{
+    std::string exe = WithFiles();
+    // Other forms are ordinary arguments of a start: the program gets them, the files stay.
+    const std::pair<std::string, std::string> others[] = {
+        {"-krremovetemporaryjarfiles", "ran [-krremovetemporaryjarfiles]\r\n"},
+        {"-krremovetemporaryjarfiles 0 1", "ran [-krremovetemporaryjarfiles][0][1]\r\n"},
+    };
+    for (const auto& [arguments, out] : others) {
+        ExpectNoReports(Run(exe, arguments));
+        EXPECT_EQ(Out(), out);
+        EXPECT_TRUE(PathExists(In("a.jar")));
+        DeleteFileA((folder_ + "\\out.log").c_str());
+    }
+    // 0 names no running process: the files go at once and no program runs.
+    LauncherRun cleanup = Run(exe, "-krremovetemporaryjarfiles 0");
+    ExpectNoReports(cleanup);
+    EXPECT_EQ(cleanup.ExitCode, 0u);
+    EXPECT_FALSE(PathExists(extracted_));
+    EXPECT_FALSE(PathExists(trace_));
+}
+
+} // namespace
