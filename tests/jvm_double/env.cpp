@@ -28,14 +28,15 @@ static jclass JNICALL FindClass(JNIEnv* env, const char* name) {
     return c ? reinterpret_cast<jclass>(&c->mirror) : nullptr;
 }
 
-static jmethodID LookUp(JNIEnv* env, jclass cls, const char* name, const char* sig, bool isStatic, const char* function) {
+static jmethodID LookUp(JNIEnv* env, jclass cls, const char* name, const char* sig, bool isStatic,
+                        const char* function) {
     JavaThread& t = CheckEnv(env, function);
     ClassInfo& c = ClassArg(cls, function);
+    std::string message = name;
     TraceLine("jni %s %s.%s%s", function, c.name.c_str(), name, sig);
     for (MethodInfo& m : c.methods)
         if (m.name == name && m.signature == sig && m.isStatic == isStatic) return reinterpret_cast<jmethodID>(&m);
     if (!c.script) DoubleFailure("unmodelled method %s.%s%s", c.name.c_str(), name, sig);
-    std::string message = name;
     ThrowJava(t, "java/lang/NoSuchMethodError", &message);
     return nullptr;
 }
@@ -49,11 +50,11 @@ static jmethodID JNICALL GetStaticMethodID(JNIEnv* env, jclass cls, const char* 
 }
 
 // jni.h's C++ members (JNIEnv_::CallStaticVoidMethod, NewObject...) pass their arguments to the V forms.
-static jvalue Call(JNIEnv* env, jclass cls, jmethodID id, bool constructor, va_list args, const char* function) {
+static JavaObject* Call(JNIEnv* env, jclass cls, jmethodID id, bool constructor, va_list args, const char* function) {
     JavaThread& t = CheckEnv(env, function);
     ClassInfo& c = ClassArg(cls, function);
     MethodInfo* m = reinterpret_cast<MethodInfo*>(id);
-    if (!m || m->isStatic == constructor || (m->name == "<init>") != constructor || (constructor && m->owner != &c))
+    if (!m || m->isStatic == constructor || (constructor && m->owner != &c))
         FatalJava(std::string(function) + (constructor ? ": not a constructor of the class" : ": not a static method"));
     TraceLine("jni %s %s.%s%s", function, m->owner->name.c_str(), m->name.c_str(), m->signature.c_str());
     std::vector<jvalue> values;  // the library's parameters are objects, ints and booleans (promoted to int)
@@ -74,16 +75,16 @@ static void JNICALL CallStaticVoidMethodV(JNIEnv* env, jclass cls, jmethodID id,
 }
 
 static jobject JNICALL CallStaticObjectMethodV(JNIEnv* env, jclass cls, jmethodID id, va_list args) {
-    return Call(env, cls, id, false, args, "CallStaticObjectMethodV").l;
+    return reinterpret_cast<jobject>(Call(env, cls, id, false, args, "CallStaticObjectMethodV"));
 }
 
 static jobject JNICALL NewObjectV(JNIEnv* env, jclass cls, jmethodID id, va_list args) {
-    return Call(env, cls, id, true, args, "NewObjectV").l;
+    return reinterpret_cast<jobject>(Call(env, cls, id, true, args, "NewObjectV"));
 }
 
 static jstring JNICALL NewString(JNIEnv* env, const jchar* chars, jsize length) {
     CheckEnv(env, "NewString");
-    JavaObject* s = NewJavaString(std::u16string(reinterpret_cast<const char16_t*>(chars), static_cast<size_t>(length)));
+    JavaObject* s = NewJavaString(std::u16string(reinterpret_cast<const char16_t*>(chars), length));
     TraceLine("jni NewString %s", Utf8(s->text).c_str());
     return reinterpret_cast<jstring>(s);
 }
@@ -91,22 +92,22 @@ static jstring JNICALL NewString(JNIEnv* env, const jchar* chars, jsize length) 
 static jobjectArray JNICALL NewObjectArray(JNIEnv* env, jsize length, jclass cls, jobject init) {
     JavaThread& t = CheckEnv(env, "NewObjectArray");
     ClassInfo& c = ClassArg(cls, "NewObjectArray");
-    TraceLine("jni NewObjectArray %s[%ld]", c.name.c_str(), static_cast<long>(length));
     std::string message = std::to_string(length);
+    TraceLine("jni NewObjectArray %s[%ld]", c.name.c_str(), static_cast<long>(length));
     if (length < 0) return ThrowJava(t, "java/lang/NegativeArraySizeException", &message), nullptr;
     JavaObject* a = new JavaObject(c.name);
-    a->items.assign(static_cast<size_t>(length), Obj(init));
+    a->items.assign(length, Obj(init));
     return reinterpret_cast<jobjectArray>(a);
 }
 
 static void JNICALL SetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index, jobject value) {
     JavaThread& t = CheckEnv(env, "SetObjectArrayElement");
-    JavaObject* a = Obj(array);
+    std::vector<JavaObject*>& items = Obj(array)->items;
+    std::string message = "Index " + std::to_string(index) + " out of bounds for length " + std::to_string(items.size());
     TraceLine("jni SetObjectArrayElement [%ld]", static_cast<long>(index));
-    std::string message = "Index " + std::to_string(index) + " out of bounds for length " + std::to_string(a->items.size());
-    if (index < 0 || static_cast<size_t>(index) >= a->items.size()) ThrowJava(t, "java/lang/ArrayIndexOutOfBoundsException", &message);
-    else if (value && Obj(value)->className != a->className) DoubleFailure("unmodelled ArrayStoreException");
-    else a->items[static_cast<size_t>(index)] = Obj(value);
+    if (value && Obj(value)->className != Obj(array)->className) DoubleFailure("unmodelled ArrayStoreException");
+    if (index < 0 || static_cast<size_t>(index) >= items.size()) ThrowJava(t, "java/lang/ArrayIndexOutOfBoundsException", &message);
+    else items[index] = Obj(value);
 }
 
 static jboolean JNICALL ExceptionCheck(JNIEnv* env) {
@@ -134,8 +135,10 @@ static void JNICALL ExceptionClear(JNIEnv* env) {
 }
 
 // The stubs take no parameters: they never return, so the caller's arguments do not matter.
-#define KR_NATIVE(name) static void JNICALL Unmodelled_##name() { DoubleFailure("unmodelled JNI function %s called", #name); }
-#define KR_INVOKE(name) static void JNICALL UnmodelledVm_##name() { DoubleFailure("unmodelled invocation function %s called", #name); }
+#define KR_NATIVE(name) \
+    static void JNICALL Unmodelled_##name() { DoubleFailure("unmodelled JNI function %s called", #name); }
+#define KR_INVOKE(name) \
+    static void JNICALL UnmodelledVm_##name() { DoubleFailure("unmodelled invocation function %s called", #name); }
 #include "jni_names.inc"
 #undef KR_NATIVE
 #undef KR_INVOKE
@@ -143,15 +146,6 @@ static void JNICALL ExceptionClear(JNIEnv* env) {
 template <class Member> static void SetStub(Member& member, void(JNICALL* stub)()) {
     static_assert(sizeof member == sizeof stub, "table members are plain function pointers");
     memcpy(&member, &stub, sizeof member);
-}
-
-// Every slot after the reserved ones must be filled, else jni.h and the generated names disagree.
-static void CheckComplete(const void* table, size_t size, size_t reserved) {
-    for (size_t i = reserved; i < size / sizeof(void*); i++) {
-        void* slot;
-        memcpy(&slot, static_cast<const char*>(table) + i * sizeof slot, sizeof slot);
-        if (!slot) DoubleFailure("JNI table slot %u is empty", static_cast<unsigned>(i));
-    }
 }
 
 const JNINativeInterface_* NativeTable() {
@@ -175,17 +169,14 @@ const JNINativeInterface_* NativeTable() {
         t.ExceptionCheck = ExceptionCheck;
         t.ExceptionDescribe = ExceptionDescribe;
         t.ExceptionClear = ExceptionClear;
-        CheckComplete(&t, sizeof t, 4);
     });
     return &t;
 }
 
-void FillInvokeTable(JNIInvokeInterface_& t, void (*fillModelled)(JNIInvokeInterface_&)) {
+void FillInvokeTable(JNIInvokeInterface_& t) {
 #define KR_NATIVE(name)
 #define KR_INVOKE(name) SetStub(t.name, UnmodelledVm_##name);
 #include "jni_names.inc"
 #undef KR_NATIVE
 #undef KR_INVOKE
-    fillModelled(t);
-    CheckComplete(&t, sizeof t, 3);
 }

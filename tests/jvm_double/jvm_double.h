@@ -46,7 +46,7 @@ struct MethodInfo {
     ClassInfo* owner;
     std::string name, signature;
     bool isStatic;
-    jvalue (*fn)(JavaThread& t, MethodInfo& m, const std::vector<jvalue>& args);
+    JavaObject* (*fn)(JavaThread& t, MethodInfo& m, const std::vector<jvalue>& args);
 };
 
 struct ClassInfo {
@@ -76,7 +76,7 @@ void StartJavaThread(const std::string& name, std::function<void(JavaThread&)> b
 
 /* env.cpp */
 const JNINativeInterface_* NativeTable();
-void FillInvokeTable(JNIInvokeInterface_& table, void (*fillModelled)(JNIInvokeInterface_&));
+void FillInvokeTable(JNIInvokeInterface_& table);  // stubs only: the VM sets the modelled members
 
 /* library.cpp */
 extern JavaObject* SystemOut;

@@ -1,6 +1,6 @@
 // The class library in miniature: the members of java.lang.System, java.io.FileOutputStream and
-// java.io.PrintStream that a launcher uses, system properties, throwables, and the script classes found
-// on the class path (directories hold "com/acme/App.script"; archives are text files of sections).
+// java.io.PrintStream that a launcher uses, throwables, and the script classes found on the class path
+// (directories hold "com/acme/App.script"; a .jar or .zip file holds sections "== com/acme/App").
 #include "jvm_double.h"
 
 #include <fstream>
@@ -11,7 +11,7 @@ JavaObject* SystemErr = nullptr;  // replaced by System.setErr
 static std::recursive_mutex StreamLock;  // a PrintStream is synchronized; never held while waiting for the VM
 static std::map<std::string, ClassInfo*> Classes;  // under VmLock
 
-static JavaObject* NewObject(const std::string& cls, JavaObject* out, HANDLE file, const std::string& name) {
+static JavaObject* NewStream(const char* cls, JavaObject* out, HANDLE file, const std::string& name) {
     JavaObject* o = new JavaObject(cls);
     o->out = out;
     o->file = file;
@@ -26,9 +26,9 @@ JavaObject* NewJavaString(const std::u16string& text) {
 }
 
 void InitSystemStreams() {
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE), err = GetStdHandle(STD_ERROR_HANDLE);
-    SystemOut = NewObject("java/io/PrintStream", NewObject("java/io/FileOutputStream", nullptr, out, "FileDescriptor.out"), nullptr, "");
-    SystemErr = NewObject("java/io/PrintStream", NewObject("java/io/FileOutputStream", nullptr, err, "FileDescriptor.err"), nullptr, "");
+    const char* file = "java/io/FileOutputStream";
+    SystemOut = NewStream("java/io/PrintStream", NewStream(file, nullptr, GetStdHandle(STD_OUTPUT_HANDLE), "FileDescriptor.out"), 0, "");
+    SystemErr = NewStream("java/io/PrintStream", NewStream(file, nullptr, GetStdHandle(STD_ERROR_HANDLE), "FileDescriptor.err"), 0, "");
 }
 
 // A PrintStream on a FileOutputStream has no buffer: each print is one write that reaches the file or
@@ -36,9 +36,8 @@ void InitSystemStreams() {
 void PrintText(JavaObject* printStream, const std::string& text, bool newline) {
     std::lock_guard<std::recursive_mutex> hold(StreamLock);
     std::string bytes = newline ? text + "\r\n" : text;
-    DWORD written = 0;
-    HANDLE h = printStream->out->file;
-    if (h && h != INVALID_HANDLE_VALUE) WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    DWORD written;
+    WriteFile(printStream->out->file, bytes.data(), bytes.size(), &written, nullptr);
 }
 
 static JavaObject* NewThrowable(const std::string& className, const std::string* message) {
@@ -53,7 +52,9 @@ void ThrowJava(JavaThread& t, const std::string& className, const std::string* m
     TraceLine("throw %s", ThrowableText(t.pending).c_str());
 }
 
-std::string ThrowableText(JavaObject* e) { return Replace(e->className, '/', '.') + (e->hasMessage ? ": " + e->message : ""); }
+std::string ThrowableText(JavaObject* e) {
+    return Replace(e->className, '/', '.') + (e->hasMessage ? ": " + e->message : "");
+}
 
 void PrintStackTrace(JavaObject* e, std::string prefix) {
     std::lock_guard<std::recursive_mutex> hold(StreamLock);
@@ -63,65 +64,63 @@ void PrintStackTrace(JavaObject* e, std::string prefix) {
     }
 }
 
-/* the library's methods (the launcher never passes them null) */
-
+// The launcher never passes a library method null.
 static JavaObject* Arg(const std::vector<jvalue>& args, size_t i) {
     if (!args[i].l) DoubleFailure("a null argument to a library method is not modelled");
     return reinterpret_cast<JavaObject*>(args[i].l);
 }
 
-static jvalue Value(JavaObject* o) {
-    jvalue v;
-    v.j = 0;
-    v.l = reinterpret_cast<jobject>(o);
-    return v;
-}
-
-static jvalue SystemSetStream(JavaThread&, MethodInfo& m, const std::vector<jvalue>& args) {
+static JavaObject* SystemSetStream(JavaThread&, MethodInfo& m, const std::vector<jvalue>& args) {
     std::lock_guard<std::recursive_mutex> hold(StreamLock);
     (m.name == "setOut" ? SystemOut : SystemErr) = Arg(args, 0);
     TraceLine("System.%s %s", m.name.c_str(), Arg(args, 0)->out->fileName.c_str());
-    return Value(nullptr);
+    return nullptr;
 }
 
-static jvalue SystemSetProperty(JavaThread&, MethodInfo&, const std::vector<jvalue>& args) {
+// The previous value it returns is not modelled (null): the launcher ignores it.
+static JavaObject* SystemSetProperty(JavaThread&, MethodInfo&, const std::vector<jvalue>& args) {
     std::lock_guard<std::recursive_mutex> hold(VmLock);
-    std::string key = Utf8(Arg(args, 0)->text);
-    const std::string* old = Properties.count(key) ? &Properties[key] : nullptr;
-    std::u16string previous(old ? old->size() : 0, u'\0');  // UTF-16 needs no more units than UTF-8 has bytes
-    int n = old ? MultiByteToWideChar(CP_UTF8, 0, old->data(), static_cast<int>(old->size()),
-                                      reinterpret_cast<wchar_t*>(&previous[0]), static_cast<int>(previous.size())) : 0;
-    JavaObject* result = old ? NewJavaString(previous.substr(0, static_cast<size_t>(n))) : nullptr;
-    Properties[key] = Utf8(Arg(args, 1)->text);
-    TraceLine("System.setProperty %s=%s", key.c_str(), Properties[key].c_str());
-    return Value(result);
+    std::string key = Utf8(Arg(args, 0)->text), value = Properties[key] = Utf8(Arg(args, 1)->text);
+    TraceLine("System.setProperty %s=%s", key.c_str(), value.c_str());
+    return nullptr;
 }
 
-static jvalue SystemExit(JavaThread&, MethodInfo&, const std::vector<jvalue>& args) {
+static JavaObject* SystemExit(JavaThread&, MethodInfo&, const std::vector<jvalue>& args) {
     TraceLine("System.exit %ld", static_cast<long>(args[0].i));
     ExitJava(args[0].i);
 }
 
 // FileOutputStream(String, boolean) opens as Java does: shared, created or emptied unless appending;
-// its failure's message ends with the system's text for the error.
-static jvalue NewFileOutputStream(JavaThread& t, MethodInfo&, const std::vector<jvalue>& args) {
+// the message of its failure ends with the system's text for the error.
+static JavaObject* NewFileOutputStream(JavaThread& t, MethodInfo&, const std::vector<jvalue>& args) {
     std::string name = Utf8(Arg(args, 0)->text);
     bool append = args[1].i != 0;  // a boolean argument arrives promoted to int
-    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(Arg(args, 0)->text.c_str()), append ? FILE_APPEND_DATA : GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h != INVALID_HANDLE_VALUE) TraceLine("open %s append=%d", name.c_str(), append ? 1 : 0);
-    if (h != INVALID_HANDLE_VALUE) return Value(NewObject("java/io/FileOutputStream", nullptr, h, name));
+    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(Arg(args, 0)->text.c_str()),
+                           append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        TraceLine("open %s append=%d", name.c_str(), append ? 1 : 0);
+        return NewStream("java/io/FileOutputStream", nullptr, h, name);
+    }
     char reason[512];
     DWORD error = GetLastError();
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason, sizeof reason, nullptr);
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,
+                             sizeof reason, nullptr);
     while (n > 0 && strchr("\r\n. ", reason[n - 1])) n--;  // without the final ".\r\n"
     std::string message = name + " (" + (n ? std::string(reason, n) : "error " + std::to_string(error)) + ")";
     ThrowJava(t, "java/io/FileNotFoundException", &message);
-    return Value(nullptr);
+    return nullptr;
 }
 
-static jvalue NewPrintStream(JavaThread&, MethodInfo&, const std::vector<jvalue>& args) {
-    return Value(NewObject("java/io/PrintStream", Arg(args, 0), INVALID_HANDLE_VALUE, ""));
+static JavaObject* NewPrintStream(JavaThread&, MethodInfo&, const std::vector<jvalue>& args) {
+    return NewStream("java/io/PrintStream", Arg(args, 0), INVALID_HANDLE_VALUE, "");
+}
+
+static JavaObject* ScriptMain(JavaThread& t, MethodInfo& m, const std::vector<jvalue>& args) {
+    std::vector<std::u16string> texts;
+    for (JavaObject* s : Arg(args, 0)->items) texts.push_back(s ? s->text : u"null");
+    RunScriptMain(t, *m.owner, texts);
+    return nullptr;
 }
 
 static ClassInfo* Define(const std::string& name, std::vector<MethodInfo> methods) {
@@ -132,16 +131,15 @@ static ClassInfo* Define(const std::string& name, std::vector<MethodInfo> method
 }
 
 static void DefineLibrary() {
+    const char* setProperty = "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;";
     Define("java/lang/String", {});
     Define("java/lang/System", {{nullptr, "setOut", "(Ljava/io/PrintStream;)V", true, SystemSetStream},
                                 {nullptr, "setErr", "(Ljava/io/PrintStream;)V", true, SystemSetStream},
-                                {nullptr, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;", true, SystemSetProperty},
+                                {nullptr, "setProperty", setProperty, true, SystemSetProperty},
                                 {nullptr, "exit", "(I)V", true, SystemExit}});
     Define("java/io/FileOutputStream", {{nullptr, "<init>", "(Ljava/lang/String;Z)V", false, NewFileOutputStream}});
     Define("java/io/PrintStream", {{nullptr, "<init>", "(Ljava/io/OutputStream;)V", false, NewPrintStream}});
 }
-
-/* the class path and script classes */
 
 static bool ReadWholeFile(const std::string& path, std::string& text) {
     std::ifstream in(path, std::ios::binary);
@@ -151,39 +149,26 @@ static bool ReadWholeFile(const std::string& path, std::string& text) {
     return static_cast<bool>(in);
 }
 
-// An archive (a .jar or .zip file) holds sections "== com/acme/App" running to the next "== " line.
-static bool FindInArchive(const std::string& path, const std::string& name, std::string& text) {
-    std::string suffix = path.size() > 4 ? path.substr(path.size() - 4) : "", archive, line;
-    if (_stricmp(suffix.c_str(), ".jar") && _stricmp(suffix.c_str(), ".zip")) return false;
-    bool inside = false, found = false;
-    std::istringstream lines(ReadWholeFile(path, archive) ? archive : "");
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.compare(0, 3, "== ") == 0) found = (inside = line.substr(3) == name) || found;
-        else if (inside) text += line + "\n";
-    }
-    return found;
-}
-
-// The first class path entry that holds the class's script wins; missing entries are skipped.
+// The script of a class from the first class path entry that holds it; missing entries are skipped.
 static bool FindClassScript(const std::string& name, std::string& text, std::string& origin) {
     for (const std::string& entry : ClassPath) {
         DWORD attributes = GetFileAttributesA(entry.c_str());
-        origin = entry + "\\" + name + ".script";
-        for (char& c : origin)
-            if (c == '/') c = '\\';
-        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && ReadWholeFile(origin, text)) return true;
-        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) && FindInArchive(entry, name, text)) return (origin = entry), true;
+        std::string suffix = entry.size() > 4 ? entry.substr(entry.size() - 4) : "", archive, line;
+        origin = Replace(entry + "\\" + name + ".script", '/', '\\');
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) && ReadWholeFile(origin, text))
+            return true;
+        bool isArchive = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                         (!_stricmp(suffix.c_str(), ".jar") || !_stricmp(suffix.c_str(), ".zip"));
+        bool inside = false, found = false;  // a section runs from "== com/acme/App" to the next "== " line
+        std::istringstream lines(isArchive && ReadWholeFile(entry, archive) ? archive : "");
+        while (std::getline(lines, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.compare(0, 3, "== ") == 0) found = (inside = line.substr(3) == name) || found;
+            else if (inside) text += line + "\n";
+        }
+        if (found) return (origin = entry), true;
     }
     return false;
-}
-
-static jvalue ScriptMain(JavaThread& t, MethodInfo& m, const std::vector<jvalue>& args) {
-    std::vector<std::u16string> texts;
-    for (JavaObject* s : Arg(args, 0)->items) texts.push_back(s ? s->text : u"null");
-    RunScriptMain(t, *m.owner, texts);
-    return Value(nullptr);
 }
 
 ClassInfo* FindJavaClass(JavaThread& t, const std::string& name) {
@@ -193,7 +178,7 @@ ClassInfo* FindJavaClass(JavaThread& t, const std::string& name) {
     if (Classes.count(name)) return Classes[name];
     if (name.compare(0, 5, "java/") == 0) DoubleFailure("unmodelled class %s", name.c_str());
     // A dotted name is never a class's internal name. The class loader's failure is reported as HotSpot does.
-    if (name.empty() || name.find('.') != std::string::npos || !FindClassScript(name, text, origin)) {
+    if (name.empty() || name != Replace(name, '.', '/') || !FindClassScript(name, text, origin)) {
         JavaObject* cause = NewThrowable("java/lang/ClassNotFoundException", &dotted);
         cause->frames = {"java.base/jdk.internal.loader.BuiltinClassLoader.loadClass(BuiltinClassLoader.java:641)",
                          "java.base/jdk.internal.loader.ClassLoaders$AppClassLoader.loadClass(ClassLoaders.java:188)",
