@@ -57,17 +57,7 @@ static JavaObject* Call(JNIEnv* env, jclass cls, jmethodID id, bool constructor,
     if (!m || m->isStatic == constructor || (constructor && m->owner != &c))
         FatalJava(std::string(function) + (constructor ? ": not a constructor of the class" : ": not a static method"));
     TraceLine("jni %s %s.%s%s", function, m->owner->name.c_str(), m->name.c_str(), m->signature.c_str());
-    std::vector<jvalue> values;  // the library's parameters are objects, ints and booleans (promoted to int)
-    for (size_t i = 1; m->signature[i] != ')'; i++) {
-        jvalue v;
-        v.j = 0;
-        if (m->signature[i] == 'L' || m->signature[i] == '[') v.l = va_arg(args, jobject);
-        else v.i = va_arg(args, int);
-        while (m->signature[i] == '[') i++;
-        if (m->signature[i] == 'L') i = m->signature.find(';', i);
-        values.push_back(v);
-    }
-    return m->fn(t, *m, values);
+    return m->fn(t, *m, args);
 }
 
 static void JNICALL CallStaticVoidMethodV(JNIEnv* env, jclass cls, jmethodID id, va_list args) {
@@ -103,11 +93,11 @@ static jobjectArray JNICALL NewObjectArray(JNIEnv* env, jsize length, jclass cls
 static void JNICALL SetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index, jobject value) {
     JavaThread& t = CheckEnv(env, "SetObjectArrayElement");
     std::vector<JavaObject*>& items = Obj(array)->items;
-    std::string message = "Index " + std::to_string(index) + " out of bounds for length " + std::to_string(items.size());
+    std::string message = "Index " + std::to_string(index) + " out of bounds for length ";
     TraceLine("jni SetObjectArrayElement [%ld]", static_cast<long>(index));
     if (value && Obj(value)->className != Obj(array)->className) DoubleFailure("unmodelled ArrayStoreException");
-    if (index < 0 || static_cast<size_t>(index) >= items.size()) ThrowJava(t, "java/lang/ArrayIndexOutOfBoundsException", &message);
-    else items[index] = Obj(value);
+    if (index >= 0 && static_cast<size_t>(index) < items.size()) items[index] = Obj(value);
+    else ThrowJava(t, "java/lang/ArrayIndexOutOfBoundsException", &(message += std::to_string(items.size())));
 }
 
 static jboolean JNICALL ExceptionCheck(JNIEnv* env) {

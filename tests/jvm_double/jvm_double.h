@@ -46,7 +46,7 @@ struct MethodInfo {
     ClassInfo* owner;
     std::string name, signature;
     bool isStatic;
-    JavaObject* (*fn)(JavaThread& t, MethodInfo& m, const std::vector<jvalue>& args);
+    JavaObject* (*fn)(JavaThread& t, MethodInfo& m, va_list args);  // reads its parameters from args
 };
 
 struct ClassInfo {

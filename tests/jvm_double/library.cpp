@@ -26,9 +26,9 @@ JavaObject* NewJavaString(const std::u16string& text) {
 }
 
 void InitSystemStreams() {
-    const char* file = "java/io/FileOutputStream";
-    SystemOut = NewStream("java/io/PrintStream", NewStream(file, nullptr, GetStdHandle(STD_OUTPUT_HANDLE), "FileDescriptor.out"), 0, "");
-    SystemErr = NewStream("java/io/PrintStream", NewStream(file, nullptr, GetStdHandle(STD_ERROR_HANDLE), "FileDescriptor.err"), 0, "");
+    const char *print = "java/io/PrintStream", *file = "java/io/FileOutputStream";
+    SystemOut = NewStream(print, NewStream(file, 0, GetStdHandle(STD_OUTPUT_HANDLE), "FileDescriptor.out"), 0, "");
+    SystemErr = NewStream(print, NewStream(file, 0, GetStdHandle(STD_ERROR_HANDLE), "FileDescriptor.err"), 0, "");
 }
 
 // A PrintStream on a FileOutputStream has no buffer: each print is one write that reaches the file or
@@ -64,38 +64,41 @@ void PrintStackTrace(JavaObject* e, std::string prefix) {
     }
 }
 
-// The launcher never passes a library method null.
-static JavaObject* Arg(const std::vector<jvalue>& args, size_t i) {
-    if (!args[i].l) DoubleFailure("a null argument to a library method is not modelled");
-    return reinterpret_cast<JavaObject*>(args[i].l);
+// The next object parameter; the launcher never passes a library method null.
+static JavaObject* Arg(va_list& args) {
+    JavaObject* o = reinterpret_cast<JavaObject*>(va_arg(args, jobject));
+    if (!o) DoubleFailure("a null argument to a library method is not modelled");
+    return o;
 }
 
-static JavaObject* SystemSetStream(JavaThread&, MethodInfo& m, const std::vector<jvalue>& args) {
+static JavaObject* SystemSetStream(JavaThread&, MethodInfo& m, va_list args) {
     std::lock_guard<std::recursive_mutex> hold(StreamLock);
-    (m.name == "setOut" ? SystemOut : SystemErr) = Arg(args, 0);
-    TraceLine("System.%s %s", m.name.c_str(), Arg(args, 0)->out->fileName.c_str());
+    JavaObject* stream = (m.name == "setOut" ? SystemOut : SystemErr) = Arg(args);
+    TraceLine("System.%s %s", m.name.c_str(), stream->out->fileName.c_str());
     return nullptr;
 }
 
 // The previous value it returns is not modelled (null): the launcher ignores it.
-static JavaObject* SystemSetProperty(JavaThread&, MethodInfo&, const std::vector<jvalue>& args) {
+static JavaObject* SystemSetProperty(JavaThread&, MethodInfo&, va_list args) {
     std::lock_guard<std::recursive_mutex> hold(VmLock);
-    std::string key = Utf8(Arg(args, 0)->text), value = Properties[key] = Utf8(Arg(args, 1)->text);
+    std::string key = Utf8(Arg(args)->text), value = Properties[key] = Utf8(Arg(args)->text);
     TraceLine("System.setProperty %s=%s", key.c_str(), value.c_str());
     return nullptr;
 }
 
-static JavaObject* SystemExit(JavaThread&, MethodInfo&, const std::vector<jvalue>& args) {
-    TraceLine("System.exit %ld", static_cast<long>(args[0].i));
-    ExitJava(args[0].i);
+static JavaObject* SystemExit(JavaThread&, MethodInfo&, va_list args) {
+    int status = va_arg(args, int);
+    TraceLine("System.exit %d", status);
+    ExitJava(status);
 }
 
 // FileOutputStream(String, boolean) opens as Java does: shared, created or emptied unless appending;
 // the message of its failure ends with the system's text for the error.
-static JavaObject* NewFileOutputStream(JavaThread& t, MethodInfo&, const std::vector<jvalue>& args) {
-    std::string name = Utf8(Arg(args, 0)->text);
-    bool append = args[1].i != 0;  // a boolean argument arrives promoted to int
-    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(Arg(args, 0)->text.c_str()),
+static JavaObject* NewFileOutputStream(JavaThread& t, MethodInfo&, va_list args) {
+    std::u16string wide = Arg(args)->text;
+    std::string name = Utf8(wide);
+    bool append = va_arg(args, int) != 0;  // a boolean arrives promoted to int
+    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()),
                            append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
@@ -112,13 +115,13 @@ static JavaObject* NewFileOutputStream(JavaThread& t, MethodInfo&, const std::ve
     return nullptr;
 }
 
-static JavaObject* NewPrintStream(JavaThread&, MethodInfo&, const std::vector<jvalue>& args) {
-    return NewStream("java/io/PrintStream", Arg(args, 0), INVALID_HANDLE_VALUE, "");
+static JavaObject* NewPrintStream(JavaThread&, MethodInfo&, va_list args) {
+    return NewStream("java/io/PrintStream", Arg(args), INVALID_HANDLE_VALUE, "");
 }
 
-static JavaObject* ScriptMain(JavaThread& t, MethodInfo& m, const std::vector<jvalue>& args) {
+static JavaObject* ScriptMain(JavaThread& t, MethodInfo& m, va_list args) {
     std::vector<std::u16string> texts;
-    for (JavaObject* s : Arg(args, 0)->items) texts.push_back(s ? s->text : u"null");
+    for (JavaObject* s : Arg(args)->items) texts.push_back(s ? s->text : u"null");
     RunScriptMain(t, *m.owner, texts);
     return nullptr;
 }
@@ -155,9 +158,9 @@ static bool FindClassScript(const std::string& name, std::string& text, std::str
         DWORD attributes = GetFileAttributesA(entry.c_str());
         std::string suffix = entry.size() > 4 ? entry.substr(entry.size() - 4) : "", archive, line;
         origin = Replace(entry + "\\" + name + ".script", '/', '\\');
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) && ReadWholeFile(origin, text))
-            return true;
-        bool isArchive = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && ReadWholeFile(origin, text)) return true;
+        bool isArchive = !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
                          (!_stricmp(suffix.c_str(), ".jar") || !_stricmp(suffix.c_str(), ".zip"));
         bool inside = false, found = false;  // a section runs from "== com/acme/App" to the next "== " line
         std::istringstream lines(isArchive && ReadWholeFile(entry, archive) ? archive : "");

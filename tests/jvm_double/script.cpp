@@ -67,7 +67,8 @@ Script* ParseScript(const std::string& text, const std::string& origin) {
 static long Number(const Frame& f, const Command& c, const std::string& text) {
     char* end = nullptr;
     long n = strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end) DoubleFailure("%s line %d: '%s' is not a number", f.cls->script->origin.c_str(), c.line, text.c_str());
+    const char* origin = f.cls->script->origin.c_str();
+    if (text.empty() || *end) DoubleFailure("%s line %d: '%s' is not a number", origin, c.line, text.c_str());
     return n;
 }
 
@@ -108,8 +109,6 @@ static void Throw(JavaThread& t, const Frame& f, const Command& c) {
     t.pending->frames.push_back(Replace(f.cls->name, '/', '.') + method + simple + ".java)");
 }
 
-static bool Run(JavaThread& t, Frame& f, const std::vector<Command>& commands);
-
 // Runs commands; false when one left an exception pending.
 static bool Run(JavaThread& t, Frame& f, const std::vector<Command>& commands) {
     for (const Command& c : commands) {
@@ -117,7 +116,8 @@ static bool Run(JavaThread& t, Frame& f, const std::vector<Command>& commands) {
         if (c.verb == "out" || c.verb == "out+" || c.verb == "err") {
             PrintText(c.verb[0] == 'o' ? SystemOut : SystemErr, Expand(t, f, c.rest), c.verb != "out+");
         } else if (c.verb == "repeat") {
-            std::vector<Command> inner{ParseLine(space == std::string::npos ? "" : c.rest.substr(space + 1), c.line, f.cls->script->origin)};
+            std::string command = space == std::string::npos ? "" : c.rest.substr(space + 1);
+            std::vector<Command> inner{ParseLine(command, c.line, f.cls->script->origin)};
             for (f.iteration = 0; f.iteration < Number(f, c, c.rest.substr(0, space)); f.iteration++)
                 if (!Run(t, f, inner)) return false;
         } else if (c.verb == "throw") {

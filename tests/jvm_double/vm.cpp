@@ -150,10 +150,9 @@ void FatalJava(const std::string& text) {
     _exit(1);
 }
 
-static bool IsSupportedJniVersion(jint version) {
-    for (jint v : {JNI_VERSION_1_2, JNI_VERSION_1_4, JNI_VERSION_1_6, JNI_VERSION_1_8, 0x00090000, 0x000a0000})
-        if (v == version) return true;
-    return false;
+static bool IsSupportedJniVersion(jint v) {  // as HotSpot 17 for creating and attaching
+    return v == JNI_VERSION_1_2 || v == JNI_VERSION_1_4 || v == JNI_VERSION_1_6 || v == JNI_VERSION_1_8 ||
+           v == 0x00090000 || v == 0x000a0000;
 }
 
 static bool StartsWith(const char* text, const char* prefix) { return strncmp(text, prefix, strlen(prefix)) == 0; }
@@ -165,8 +164,10 @@ static jint TakeOption(const char* s) {
     static const char* const plain[] = {"-XX:", "-Xint", "-Xcomp", "-Xbatch", "-Xrs", "-Xcheck:jni", "-Xshare:",
                                         "-Xlog", "-verbose", "-ea", "-da", "-esa", "-dsa", "-javaagent:",
                                         "-agentlib:", "--add-opens=", "--add-exports=", "--add-modules="};
-    static const char* const sizes[][2] = {{"-Xmx", "Invalid maximum heap size"}, {"-Xms", "Invalid initial heap size"},
-                                           {"-Xmn", "Invalid new generation size"}, {"-Xss", "Invalid thread stack size"}};
+    static const char* const sizes[][2] = {{"-Xmx", "Invalid maximum heap size"},
+                                           {"-Xms", "Invalid initial heap size"},
+                                           {"-Xmn", "Invalid new generation size"},
+                                           {"-Xss", "Invalid thread stack size"}};
     const char *eq = strchr(s, '='), *error = "Unrecognized option";
     jint result = JNI_ERR;
     if (StartsWith(s, "-D")) {
@@ -221,7 +222,7 @@ static jint JNICALL DestroyJavaVM(JavaVM*) {
     if (State != Created) return JNI_ERR;
     if (!t) t = NewJavaThread("DestroyJavaVM", true);  // HotSpot attaches the caller first
     std::unique_lock<std::recursive_mutex> hold(VmLock);
-    ThreadsChanged.wait(hold, [t] { return LiveThreads.size() == 1; });  // every other thread is non-daemon
+    ThreadsChanged.wait(hold, [] { return LiveThreads.size() == 1; });  // every other thread is non-daemon
     State = Destroyed;
     TraceLine("destroyed");
     DetachJavaThread(t);
