@@ -1,204 +1,172 @@
-// The modelled JNI functions. Each one checks that its JNIEnv belongs to the calling thread, records
-// itself in the trace, and behaves as HotSpot does for the cases the double models.
+// The JNI tables. The functions a launcher uses check that their JNIEnv belongs to the calling thread,
+// record themselves in the trace and behave as HotSpot does. Every other member is a stub that names
+// itself and ends the process, so a host relying on it fails loudly instead of reading garbage; the
+// member names come from the build machine's jni.h (jni_names.inc, made by gen_jni_names.py).
 #include "jvm_double.h"
 
 #include <cstring>
 
 static JavaObject* Obj(jobject o) { return reinterpret_cast<JavaObject*>(o); }
-template <class T = jobject> static T Ref(JavaObject* o) { return reinterpret_cast<T>(o); }
-static MethodInfo* Method(jmethodID m) { return reinterpret_cast<MethodInfo*>(m); }
 
-JavaThread& CheckEnv(JNIEnv* env, const char* function) {
+static JavaThread& CheckEnv(JNIEnv* env, const char* function) {
     JavaThread* t = reinterpret_cast<JavaThread::Env*>(env)->owner;
     if (t->osId != GetCurrentThreadId()) FatalJava("Using JNIEnv in the wrong thread");
-    if (t->pending && strcmp(function, "ExceptionCheck") && strcmp(function, "ExceptionOccurred") &&
-        strcmp(function, "ExceptionDescribe") && strcmp(function, "ExceptionClear") &&
-        strcmp(function, "DeleteLocalRef"))
+    if (t->pending && strncmp(function, "Exception", 9) != 0)
         TraceLine("jni-warning %s called with an exception pending", function);
     return *t;
 }
 
-static ClassInfo* ClassArg(jclass c, const char* function) {
-    JavaObject* o = Obj(c);
-    if (!o || o->kind != ObjKind::Class)
-        FatalJava((std::string(function) + ": the class argument is not a class").c_str());
-    return o->classInfo;
-}
-
-static MethodInfo& MethodArg(jmethodID id, bool isStatic, const char* function) {
-    MethodInfo* m = Method(id);
-    if (!m) FatalJava((std::string(function) + ": null method ID").c_str());
-    if (m->isStatic != isStatic)
-        FatalJava((std::string(function) + (isStatic ? ": instance method ID passed as static"
-                                                     : ": static method ID passed as instance")).c_str());
-    return *m;
-}
-
-static std::string MethodName(const MethodInfo& m) { return m.owner->name + "." + m.name + m.signature; }
-
-/* arguments of Call and NewObject functions, read by the method's signature */
-
-static std::vector<char> ParameterTypes(const std::string& sig) {
-    std::vector<char> types;
-    for (size_t i = 1; i < sig.size() && sig[i] != ')'; i++) {
-        char type = sig[i];
-        while (sig[i] == '[') i++;
-        if (sig[i] == 'L') i = sig.find(';', i);
-        types.push_back(type == '[' ? 'L' : type);
-    }
-    return types;
-}
-
-static std::vector<jvalue> ArgsFromV(const MethodInfo& m, va_list args) {
-    std::vector<jvalue> values;
-    for (char type : ParameterTypes(m.signature)) {
-        jvalue v;
-        v.j = 0;
-        if (type == 'J') v.j = va_arg(args, jlong);
-        else if (type == 'F') v.f = static_cast<jfloat>(va_arg(args, double));
-        else if (type == 'D') v.d = va_arg(args, double);
-        else if (type == 'L') v.l = va_arg(args, jobject);
-        else v.i = va_arg(args, int);  // boolean, byte, char, short and int arrive promoted to int
-        if (type == 'Z') v.z = v.i ? JNI_TRUE : JNI_FALSE;
-        values.push_back(v);
-    }
-    return values;
-}
-
-static std::vector<jvalue> ArgsFromA(const MethodInfo& m, const jvalue* args) {
-    return std::vector<jvalue>(args, args + ParameterTypes(m.signature).size());
-}
-
-/* classes and methods */
-
-static jint JNICALL GetVersion(JNIEnv* env) {
-    CheckEnv(env, "GetVersion");
-    TraceLine("jni GetVersion");
-    return 0x000a0000;
+static ClassInfo& ClassArg(jclass c, const char* function) {
+    if (!c || !Obj(c)->classInfo) FatalJava(std::string(function) + ": the class argument is not a class");
+    return *Obj(c)->classInfo;
 }
 
 static jclass JNICALL FindClass(JNIEnv* env, const char* name) {
     JavaThread& t = CheckEnv(env, "FindClass");
     TraceLine("jni FindClass %s", name ? name : "(null)");
     ClassInfo* c = FindJavaClass(t, name ? name : "");
-    return c ? Ref<jclass>(c->mirror) : nullptr;
+    return c ? reinterpret_cast<jclass>(&c->mirror) : nullptr;
 }
 
-static jmethodID LookUpMethod(JNIEnv* env, jclass cls, const char* name, const char* sig, bool isStatic,
-                              const char* function) {
+static jmethodID LookUp(JNIEnv* env, jclass cls, const char* name, const char* sig, bool isStatic,
+                        const char* function) {
     JavaThread& t = CheckEnv(env, function);
-    ClassInfo* c = ClassArg(cls, function);
-    TraceLine("jni %s %s.%s%s", function, c->name.c_str(), name, sig);
-    return reinterpret_cast<jmethodID>(FindJavaMethod(t, c, name, sig, isStatic));
+    ClassInfo& c = ClassArg(cls, function);
+    std::string message = name;
+    TraceLine("jni %s %s.%s%s", function, c.name.c_str(), name, sig);
+    for (MethodInfo& m : c.methods)
+        if (m.name == name && m.signature == sig && m.isStatic == isStatic) return reinterpret_cast<jmethodID>(&m);
+    if (!c.script) DoubleFailure("unmodelled method %s.%s%s", c.name.c_str(), name, sig);
+    ThrowJava(t, "java/lang/NoSuchMethodError", &message);
+    return nullptr;
 }
 
 static jmethodID JNICALL GetMethodID(JNIEnv* env, jclass cls, const char* name, const char* sig) {
-    return LookUpMethod(env, cls, name, sig, false, "GetMethodID");
+    return LookUp(env, cls, name, sig, false, "GetMethodID");
 }
 
 static jmethodID JNICALL GetStaticMethodID(JNIEnv* env, jclass cls, const char* name, const char* sig) {
-    return LookUpMethod(env, cls, name, sig, true, "GetStaticMethodID");
+    return LookUp(env, cls, name, sig, true, "GetStaticMethodID");
 }
 
-static jclass JNICALL GetObjectClass(JNIEnv* env, jobject o) {
-    JavaThread& t = CheckEnv(env, "GetObjectClass");
-    TraceLine("jni GetObjectClass");
-    ClassInfo* c = Obj(o) ? FindJavaClass(t, Obj(o)->className) : nullptr;
-    return c ? Ref<jclass>(c->mirror) : nullptr;
-}
-
-static jboolean JNICALL IsInstanceOfFn(JNIEnv* env, jobject o, jclass cls) {
-    CheckEnv(env, "IsInstanceOf");
-    TraceLine("jni IsInstanceOf");
-    return !o || IsInstanceOf(Obj(o), ClassArg(cls, "IsInstanceOf")->name) ? JNI_TRUE : JNI_FALSE;
-}
-
-/* calls */
-
-static jvalue Call(JNIEnv* env, jmethodID id, bool isStatic, JavaObject* self, const std::vector<jvalue>* a,
-                   va_list v, const char* function) {
+// jni.h's C++ members (JNIEnv_::CallStaticVoidMethod, NewObject...) pass their arguments to the V forms.
+static JavaObject* Call(JNIEnv* env, jclass cls, jmethodID id, bool constructor, va_list args, const char* function) {
     JavaThread& t = CheckEnv(env, function);
-    MethodInfo& m = MethodArg(id, isStatic, function);
-    TraceLine("jni %s %s", function, MethodName(m).c_str());
-    return InvokeJava(t, m, self, a ? *a : ArgsFromV(m, v));
+    ClassInfo& c = ClassArg(cls, function);
+    MethodInfo* m = reinterpret_cast<MethodInfo*>(id);
+    if (!m || m->isStatic == constructor || (constructor && m->owner != &c))
+        FatalJava(std::string(function) + (constructor ? ": not a constructor of the class" : ": not a static method"));
+    TraceLine("jni %s %s.%s%s", function, m->owner->name.c_str(), m->name.c_str(), m->signature.c_str());
+    return m->fn(t, *m, args);
 }
 
-// Defines F, FV and FA for a static or instance call of the given result (R: the jvalue member).
-#define KR_CALLS(F, Type, R, isStatic, Target)                                                          \
-    static Type JNICALL F##V(JNIEnv* env, Target x, jmethodID id, va_list args) {                       \
-        jvalue r = Call(env, id, isStatic, isStatic ? nullptr : Obj(x), nullptr, args, #F "V");           \
-        return (Type)R;                                                                                   \
-    }                                                                                                     \
-    static Type JNICALL F(JNIEnv* env, Target x, jmethodID id, ...) {                                   \
-        va_list args;                                                                                     \
-        va_start(args, id);                                                                               \
-        jvalue r = Call(env, id, isStatic, isStatic ? nullptr : Obj(x), nullptr, args, #F);              \
-        va_end(args);                                                                                     \
-        return (Type)R;                                                                                   \
-    }                                                                                                     \
-    static Type JNICALL F##A(JNIEnv* env, Target x, jmethodID id, const jvalue* a) {                    \
-        std::vector<jvalue> values = ArgsFromA(MethodArg(id, isStatic, #F "A"), a);                      \
-        va_list none{};                                                                                   \
-        jvalue r = Call(env, id, isStatic, isStatic ? nullptr : Obj(x), &values, none, #F "A");          \
-        return (Type)R;                                                                                   \
-    }
+static void JNICALL CallStaticVoidMethodV(JNIEnv* env, jclass cls, jmethodID id, va_list args) {
+    Call(env, cls, id, false, args, "CallStaticVoidMethodV");
+}
 
-KR_CALLS(CallStaticVoidMethod, void, (void)r, true, jclass)
-KR_CALLS(CallStaticObjectMethod, jobject, r.l, true, jclass)
-KR_CALLS(CallVoidMethod, void, (void)r, false, jobject)
-KR_CALLS(CallObjectMethod, jobject, r.l, false, jobject)
-
-static jobject Construct(JNIEnv* env, jclass cls, jmethodID id, const std::vector<jvalue>* a, va_list v,
-                         const char* function) {
-    JavaThread& t = CheckEnv(env, function);
-    ClassInfo* c = ClassArg(cls, function);
-    MethodInfo& m = MethodArg(id, false, function);
-    if (m.name != "<init>" || m.owner != c) FatalJava((std::string(function) + ": not a constructor of the class").c_str());
-    TraceLine("jni %s %s", function, MethodName(m).c_str());
-    return InvokeJava(t, m, nullptr, a ? *a : ArgsFromV(m, v)).l;
+static jobject JNICALL CallStaticObjectMethodV(JNIEnv* env, jclass cls, jmethodID id, va_list args) {
+    return reinterpret_cast<jobject>(Call(env, cls, id, false, args, "CallStaticObjectMethodV"));
 }
 
 static jobject JNICALL NewObjectV(JNIEnv* env, jclass cls, jmethodID id, va_list args) {
-    return Construct(env, cls, id, nullptr, args, "NewObjectV");
+    return reinterpret_cast<jobject>(Call(env, cls, id, true, args, "NewObjectV"));
 }
 
-static jobject JNICALL NewObject(JNIEnv* env, jclass cls, jmethodID id, ...) {
-    va_list args;
-    va_start(args, id);
-    jobject o = Construct(env, cls, id, nullptr, args, "NewObject");
-    va_end(args);
-    return o;
+static jstring JNICALL NewString(JNIEnv* env, const jchar* chars, jsize length) {
+    CheckEnv(env, "NewString");
+    JavaObject* s = NewJavaString(std::u16string(reinterpret_cast<const char16_t*>(chars), length));
+    TraceLine("jni NewString %s", Utf8(s->text).c_str());
+    return reinterpret_cast<jstring>(s);
 }
 
-static jobject JNICALL NewObjectA(JNIEnv* env, jclass cls, jmethodID id, const jvalue* a) {
-    std::vector<jvalue> values = ArgsFromA(MethodArg(id, false, "NewObjectA"), a);
-    va_list none{};
-    return Construct(env, cls, id, &values, none, "NewObjectA");
+static jobjectArray JNICALL NewObjectArray(JNIEnv* env, jsize length, jclass cls, jobject init) {
+    JavaThread& t = CheckEnv(env, "NewObjectArray");
+    ClassInfo& c = ClassArg(cls, "NewObjectArray");
+    std::string message = std::to_string(length);
+    TraceLine("jni NewObjectArray %s[%ld]", c.name.c_str(), static_cast<long>(length));
+    if (length < 0) return ThrowJava(t, "java/lang/NegativeArraySizeException", &message), nullptr;
+    JavaObject* a = new JavaObject(c.name);
+    a->items.assign(length, Obj(init));
+    return reinterpret_cast<jobjectArray>(a);
 }
 
-void FillCallFunctions(JNINativeInterface_& t) {
-    t.CallStaticVoidMethod = CallStaticVoidMethod;
-    t.CallStaticVoidMethodV = CallStaticVoidMethodV;
-    t.CallStaticVoidMethodA = CallStaticVoidMethodA;
-    t.CallStaticObjectMethod = CallStaticObjectMethod;
-    t.CallStaticObjectMethodV = CallStaticObjectMethodV;
-    t.CallStaticObjectMethodA = CallStaticObjectMethodA;
-    t.CallVoidMethod = CallVoidMethod;
-    t.CallVoidMethodV = CallVoidMethodV;
-    t.CallVoidMethodA = CallVoidMethodA;
-    t.CallObjectMethod = CallObjectMethod;
-    t.CallObjectMethodV = CallObjectMethodV;
-    t.CallObjectMethodA = CallObjectMethodA;
-    t.NewObject = NewObject;
-    t.NewObjectV = NewObjectV;
-    t.NewObjectA = NewObjectA;
+static void JNICALL SetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index, jobject value) {
+    JavaThread& t = CheckEnv(env, "SetObjectArrayElement");
+    std::vector<JavaObject*>& items = Obj(array)->items;
+    std::string message = "Index " + std::to_string(index) + " out of bounds for length ";
+    TraceLine("jni SetObjectArrayElement [%ld]", static_cast<long>(index));
+    if (value && Obj(value)->className != Obj(array)->className) DoubleFailure("unmodelled ArrayStoreException");
+    if (index >= 0 && static_cast<size_t>(index) < items.size()) items[index] = Obj(value);
+    else ThrowJava(t, "java/lang/ArrayIndexOutOfBoundsException", &(message += std::to_string(items.size())));
 }
 
-void FillClassFunctions(JNINativeInterface_& t) {
-    t.GetVersion = GetVersion;
-    t.FindClass = FindClass;
-    t.GetMethodID = GetMethodID;
-    t.GetStaticMethodID = GetStaticMethodID;
-    t.GetObjectClass = GetObjectClass;
-    t.IsInstanceOf = IsInstanceOfFn;
+static jboolean JNICALL ExceptionCheck(JNIEnv* env) {
+    JavaThread& t = CheckEnv(env, "ExceptionCheck");
+    TraceLine("jni ExceptionCheck %s", t.pending ? "true" : "false");
+    return t.pending != nullptr;
+}
+
+// HotSpot prints "Exception in thread "name" " through its own output (the vfprintf hook, or stderr),
+// then the throwable's printStackTrace on Java's System.err; the exception is cleared.
+static void JNICALL ExceptionDescribe(JNIEnv* env) {
+    JavaThread& t = CheckEnv(env, "ExceptionDescribe");
+    JavaObject* e = t.pending;
+    TraceLine("jni ExceptionDescribe %s", e ? ThrowableText(e).c_str() : "(none)");
+    if (!e) return;
+    t.pending = nullptr;
+    VmPrint("Exception ");
+    VmPrint("in thread \"%s\" ", t.name.c_str());
+    PrintStackTrace(e, "");
+}
+
+static void JNICALL ExceptionClear(JNIEnv* env) {
+    CheckEnv(env, "ExceptionClear").pending = nullptr;
+    TraceLine("jni ExceptionClear");
+}
+
+// The stubs take no parameters: they never return, so the caller's arguments do not matter.
+#define KR_NATIVE(name) \
+    static void JNICALL Unmodelled_##name() { DoubleFailure("unmodelled JNI function %s called", #name); }
+#define KR_INVOKE(name) \
+    static void JNICALL UnmodelledVm_##name() { DoubleFailure("unmodelled invocation function %s called", #name); }
+#include "jni_names.inc"
+#undef KR_NATIVE
+#undef KR_INVOKE
+
+template <class Member> static void SetStub(Member& member, void(JNICALL* stub)()) {
+    static_assert(sizeof member == sizeof stub, "table members are plain function pointers");
+    memcpy(&member, &stub, sizeof member);
+}
+
+const JNINativeInterface_* NativeTable() {
+    static JNINativeInterface_ t;
+    static std::once_flag built;
+    std::call_once(built, [] {
+#define KR_NATIVE(name) SetStub(t.name, Unmodelled_##name);
+#define KR_INVOKE(name)
+#include "jni_names.inc"
+#undef KR_NATIVE
+#undef KR_INVOKE
+        t.FindClass = FindClass;
+        t.GetMethodID = GetMethodID;
+        t.GetStaticMethodID = GetStaticMethodID;
+        t.CallStaticVoidMethodV = CallStaticVoidMethodV;
+        t.CallStaticObjectMethodV = CallStaticObjectMethodV;
+        t.NewObjectV = NewObjectV;
+        t.NewString = NewString;
+        t.NewObjectArray = NewObjectArray;
+        t.SetObjectArrayElement = SetObjectArrayElement;
+        t.ExceptionCheck = ExceptionCheck;
+        t.ExceptionDescribe = ExceptionDescribe;
+        t.ExceptionClear = ExceptionClear;
+    });
+    return &t;
+}
+
+void FillInvokeTable(JNIInvokeInterface_& t) {
+#define KR_NATIVE(name)
+#define KR_INVOKE(name) SetStub(t.name, UnmodelledVm_##name);
+#include "jni_names.inc"
+#undef KR_NATIVE
+#undef KR_INVOKE
 }
