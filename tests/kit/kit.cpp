@@ -1,7 +1,8 @@
-#include "kit.h"
-
+// The builder's headers come before windows.h, whose RES_ICON macro would clash with their names.
 #include "build.h"
 #include "bytes.h"
+
+#include "kit.h"
 
 #include <stdio.h>
 #include <stdlib.h>
