@@ -24,13 +24,13 @@ static void CheckSplit(const std::string& list, int flags)
     std::vector<std::string> args, got;
     for (size_t at = 1; list.size() > 1 && at <= list.size(); at += args.back().size() + 1)
         args.push_back(list.substr(at, list.find('\0', at) - at));
-    std::string text = args.empty() || !(flags & 2) ? "" : "  "; // leading blanks are skipped
+    std::string text, pad = args.empty() || !(flags & 2) ? "" : " "; // blanks around the text give nothing
     for (size_t i = 0; i < args.size(); i++)
         if (!Quote(args[i], flags >> (2 + i % 6) & 1, i == 0 || i + 1 == args.size(), &(text += i ? " " : "")))
             return;
     int count, reserve = flags & 1;
     char** array;
-    SplitArguments(text.c_str(), &count, &array, reserve);
+    SplitArguments((pad + pad + text + pad).c_str(), &count, &array, reserve);
     for (int i = reserve; i < count; free(array[i++]))
         got.push_back(array[i]);
     if (count != (int)args.size() + reserve || (reserve && array[0] != NULL) || got != args)

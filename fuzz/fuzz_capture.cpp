@@ -1,7 +1,7 @@
-// The capture's line assembly: the input after two bytes, 1 to 16 times, goes in reads of varying
-// size through TakeCapturedRead. Read independently, it is pieces (a line with its line feed, or 1024
-// bytes without one); each read must append all complete pieces fed, in order; the buffer must be
-// the end of what was appended, start at a piece, and fit, holding everything while everything fits.
+// The capture's line assembly: the input after two bytes, 1 to 16 times (to 16 KB), goes in reads
+// of varying size through TakeCapturedRead. Read independently, it is pieces (a line with its line
+// feed, or 1024 bytes without one); each read must append all complete pieces fed, in order; the buffer
+// must be the end of what was appended, start at a piece, and fit, holding all while all fits.
 #include "capture_buffer.h"
 
 #include <algorithm>
@@ -31,7 +31,7 @@ static void Sink(const char* lines, int length)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Stream.clear();
-    for (int i = 0; size > 2 && i <= data[0] % 16; i++)
+    for (int i = 0; size > 2 && i <= data[0] % 16 && Stream.size() < 2 * CAPTURE_BUFFER_SIZE; i++)
         Stream.append((const char*)data + 2, size - 2);
     PieceEnd.assign(Stream.size() + 1, true);
     for (size_t i = 0, run = 0; i < Stream.size(); i++)

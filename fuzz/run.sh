@@ -14,11 +14,19 @@ build=$root/build/fuzz
 [ -f "$build/build.ninja" ] ||
     cmake -G Ninja -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
           -DKESTRUN_FUZZ=ON >/dev/null
-ninja -C "$build" -j "${KESTRUN_JOBS:-2}" >"$build/build.log" 2>&1 || { tail -40 "$build/build.log"; exit 1; }
+ninja -C "$build" -j "${KESTRUN_JOBS:-2}" fuzz/all >"$build/build.log" 2>&1 || { tail -40 "$build/build.log"; exit 1; }
 
-targets=${*:-$(cd "$root/fuzz" && ls fuzz_*.cpp | sed 's/^fuzz_//; s/\.cpp$//')}
+all=$(cd "$root/fuzz" && ls fuzz_*.cpp | sed 's/^fuzz_//; s/\.cpp$//')
+targets=${*:-$all}
 mkdir -p "$build/crashes"
 status=0
+# Seeds left behind by a target that is gone would never run.
+for name in $(ls "$root/fuzz/corpus"); do
+    if ! echo "$all" | grep -qx "$name"; then
+        echo "fuzz: $name FAILED (fuzz/corpus/$name has no target fuzz/fuzz_$name.cpp)"
+        status=1
+    fi
+done
 for name in $targets; do
     seeds=$root/fuzz/corpus/$name
     if [ ! -x "$build/fuzz/fuzz_$name" ]; then
