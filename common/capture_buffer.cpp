@@ -21,3 +21,39 @@ void AddCapturedPiece(char* text, int* length, const char* piece, int pieceLengt
     *length += pieceLength;
     text[*length] = 0;
 }
+
+void AddCapturedLines(char* text, int* length, const char* lines, int linesLength)
+{
+    for (int start = 0; start < linesLength;) {
+        const char* feed = (const char*)memchr(lines + start, '\n', (size_t)(linesLength - start));
+        int end = feed != NULL ? (int)(feed - lines) + 1 : linesLength;
+        AddCapturedPiece(text, length, lines + start, end - start);
+        start = end;
+    }
+}
+
+// Bytes at the front of line that are ready to append: up to its last line feed, or all of a full
+// buffer without one; 0 when only an unfinished line is held.
+static int ReadyLinesLength(const char* line, int held)
+{
+    for (int at = held; at > 0; at--)
+        if (line[at - 1] == '\n')
+            return at;
+    return held == CAPTURE_LINE_SIZE ? held : 0;
+}
+
+void TakeCapturedRead(char* line, int* held, const char* bytes, int size, CapturedLinesSink sink)
+{
+    for (int taken = 0; taken < size;) {
+        int step = size - taken < CAPTURE_LINE_SIZE - *held ? size - taken : CAPTURE_LINE_SIZE - *held;
+        memcpy(line + *held, bytes + taken, (size_t)step);
+        taken += step;
+        *held += step;
+        int ready = ReadyLinesLength(line, *held);
+        if (ready > 0) {
+            sink(line, ready);
+            memmove(line, line + ready, (size_t)(*held - ready));
+            *held -= ready;
+        }
+    }
+}

@@ -1,52 +1,60 @@
-// SplitArguments and NextToken: every token must be a substring-derived text of the input, and the
-// tokens NextToken yields must hold no delimiter.
+// SplitArguments as a round trip: the input is a flag byte and a list of arguments separated by NUL
+// bytes, written as tokens by a quoting of this file's own and joined by blanks; splitting must give
+// the list back. NextToken on the input's text must give its runs between semicolons.
 #include "arguments.h"
 #include "fuzz_text.h"
 
-static void CheckSplit(const char* text, bool reserveFirst)
+#include <string>
+#include <vector>
+
+// Appends arg as a token, plain or wrapped in a quote and a last character that splitting drops; only
+// quotes protect blanks, and must be closed after it. False when that form cannot give arg back.
+static bool Quote(const std::string& arg, bool wrap, bool atEnd, std::string* out)
 {
-    int count = 0;
-    char** array = NULL;
-    SplitArguments(text, &count, &array, reserveFirst);
-    size_t length = strlen(text);
-    for (int i = 0; i < count; i++) {
-        if (reserveFirst && i == 0) {
-            if (array[0] != NULL)
-                abort();
-            continue;
-        }
-        if (array[i] == NULL || strlen(array[i]) > length)
-            abort();
-        free(array[i]);
-    }
+    wrap |= arg[0] == '"' || (arg.empty() && atEnd);
+    bool inQuotes = wrap, unprotected = false;
+    for (char c : arg)
+        unprotected |= c == ' ' && !inQuotes, inQuotes ^= c == '"';
+    *out += wrap ? "\"" + arg + (inQuotes ? "\"" : "x") : arg;
+    return !unprotected && (wrap || !inQuotes);
+}
+
+static void CheckSplit(const std::string& list, int flags)
+{
+    std::vector<std::string> args, got;
+    for (size_t at = 1; list.size() > 1 && at <= list.size(); at += args.back().size() + 1)
+        args.push_back(list.substr(at, list.find('\0', at) - at));
+    std::string text, pad = args.empty() || !(flags & 2) ? "" : " "; // blanks around the text give nothing
+    for (size_t i = 0; i < args.size(); i++)
+        if (!Quote(args[i], flags >> (2 + i % 6) & 1, i == 0 || i + 1 == args.size(), &(text += i ? " " : "")))
+            return;
+    int count, reserve = flags & 1;
+    char** array;
+    SplitArguments((pad + pad + text + pad).c_str(), &count, &array, reserve);
+    for (int i = reserve; i < count; free(array[i++]))
+        got.push_back(array[i]);
+    if (count != (int)args.size() + reserve || (reserve && array[0] != NULL) || got != args)
+        abort();
     free(array);
 }
 
-static void CheckTokens(char* text, const char* delimiters)
+static void CheckTokens(char* text)
 {
-    size_t length = strlen(text);
-    char* end = text + length;
-    char* cursor = NULL;
-    for (char* token = NextToken(text, delimiters, &cursor); token != NULL;
-         token = NextToken(text, delimiters, &cursor)) {
-        if (token < text || token >= end || *token == 0 || strpbrk(token, delimiters) != NULL)
-            abort();
-        if (cursor == NULL || cursor < token || cursor > end)
-            abort();
-    }
+    std::vector<std::string> expected, tokens;
+    std::string list = text;
+    for (size_t at = 0; (at = list.find_first_not_of(';', at)) != std::string::npos; at += expected.back().size())
+        expected.push_back(list.substr(at, list.find(';', at) - at));
+    for (char* cursor = NULL, *token; (token = NextToken(text, ";", &cursor)) != NULL;)
+        tokens.push_back(token);
+    if (tokens != expected)
+        abort();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    // The first byte picks the delimiter set of NextToken; the rest is the text.
-    static const char* const delimiterSets[] = {";", " ", " \t", ";,"};
-    if (size == 0)
-        return 0;
-    char* text = FuzzText(data + 1, size - 1);
-    if (text == NULL)
-        return 0;
-    CheckSplit(text, (data[0] & 0x80) != 0);
-    CheckTokens(text, delimiterSets[data[0] & 3]);
+    char* text = FuzzText(data, size);
+    CheckSplit(std::string((const char*)data, size), size > 0 ? data[0] : 0);
+    CheckTokens(text);
     free(text);
     return 0;
 }

@@ -1,42 +1,51 @@
-// The capture buffer's append-and-trim: pieces of 1 to CAPTURE_LINE_SIZE bytes taken from the input,
-// appended one after another into an exactly sized buffer. The text must always be a whole-line
-// suffix of everything appended (or the last piece alone), end in the last piece and fit.
+// The capture's line assembly: the input after two bytes, 1 to 16 times (to 16 KB), goes in reads
+// of varying size through TakeCapturedRead. Read independently, it is pieces (a line with its line
+// feed, or 1024 bytes without one); each read must append all complete pieces fed, in order; the buffer
+// must be the end of what was appended, start at a piece, and fit, holding all while all fits.
 #include "capture_buffer.h"
 
+#include <algorithm>
 #include <stdint.h>
 #include <stdlib.h>
-#include <string.h>
 #include <string>
+#include <vector>
+
+static std::string Stream;
+static std::vector<bool> PieceEnd; // PieceEnd[i]: a piece of the stream ends before byte i
+static size_t Appended;
+static char Text[CAPTURE_BUFFER_SIZE];
+static int Length;
+
+static void Sink(const char* lines, int length)
+{
+    Appended += (size_t)length;
+    if (Appended > Stream.size() || Stream.compare(Appended - length, length, lines, length) || !PieceEnd[Appended])
+        abort();
+    AddCapturedLines(Text, &Length, lines, length);
+    size_t kept = (size_t)Length, start = Appended - kept;
+    if (kept >= CAPTURE_BUFFER_SIZE || Text[kept] != 0 || (Appended < CAPTURE_BUFFER_SIZE && kept != Appended) ||
+        Stream.compare(start, kept, Text, kept) != 0 || !PieceEnd[start])
+        abort();
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    // Exactly CAPTURE_BUFFER_SIZE bytes on the heap, so that AddressSanitizer sees any overrun.
-    char* text = (char*)malloc(CAPTURE_BUFFER_SIZE);
-    if (text == NULL)
-        return 0;
-    text[0] = 0;
-    int length = 0;
-    std::string all;
-    size_t at = 0;
-    // Each step: two bytes give the piece length (1 to CAPTURE_LINE_SIZE), then its bytes, repeated
-    // to that length from what the input has left (a short input still gives long pieces).
-    while (at + 2 < size) {
-        int pieceLength = 1 + (int)(((unsigned)data[at] << 8 | data[at + 1]) % CAPTURE_LINE_SIZE);
-        at += 2;
-        std::string piece;
-        for (int i = 0; i < pieceLength; i++)
-            piece += (char)data[at + (size_t)i % (size - at)];
-        at += (size_t)pieceLength < size - at ? (size_t)pieceLength : size - at;
-        AddCapturedPiece(text, &length, piece.data(), pieceLength);
-        all += piece;
-        if (length < pieceLength || length > CAPTURE_BUFFER_SIZE - 1 || text[length] != 0)
-            abort();
-        if (memcmp(text, all.data() + all.size() - (size_t)length, (size_t)length) != 0)
-            abort();
-        // Trimmed text starts after a line feed, or is the last piece alone.
-        if ((size_t)length < all.size() && all[all.size() - (size_t)length - 1] != '\n' && length != pieceLength)
+    Stream.clear();
+    for (int i = 0; size > 2 && i <= data[0] % 16 && Stream.size() < 2 * CAPTURE_BUFFER_SIZE; i++)
+        Stream.append((const char*)data + 2, size - 2);
+    PieceEnd.assign(Stream.size() + 1, true);
+    for (size_t i = 0, run = 0; i < Stream.size(); i++)
+        PieceEnd[i + 1] = (run = Stream[i] == '\n' || run + 1 == CAPTURE_LINE_SIZE ? 0 : run + 1) == 0;
+    char line[CAPTURE_LINE_SIZE];
+    int held = Length = Text[0] = 0;
+    Appended = 0;
+    for (size_t fed = 0, ready = 0, read; fed < Stream.size(); fed += read) {
+        read = std::min(Stream.size() - fed, 1 + (uint8_t)Stream[fed] * (data[1] + 1ul) % (4 * CAPTURE_LINE_SIZE));
+        TakeCapturedRead(line, &held, Stream.data() + fed, (int)read, Sink);
+        for (size_t i = fed + 1; i <= fed + read; i++)
+            ready = PieceEnd[i] ? i : ready;
+        if (Appended != ready)
             abort();
     }
-    free(text);
     return 0;
 }

@@ -1,43 +1,34 @@
-// The runtime version rule: any name against any minimum, checked against a second,
-// independent reading of the two numbers.
+// The version readers, on a minimum word (4 bytes) and one or two texts split at the first newline.
+// JavaVersionAcceptable must agree with strtoull's reading of the two numbers; CompareJavaVersions must
+// be an order the maximum rule respects; a release-file version found must be part of the text and fit.
 #include "fuzz_text.h"
 #include "java_version.h"
 
-// The number at *p as a saturated 64-bit value (anything past 2^32 compares as 2^32).
-static unsigned long long Number(const char** p)
-{
-    unsigned long long value = 0;
-    while (**p >= '0' && **p <= '9') {
-        if (value < 0x100000000ull)
-            value = value * 10 + (unsigned)(*(*p) - '0');
-        if (value > 0x100000000ull)
-            value = 0x100000000ull;
-        ++*p;
-    }
-    return value;
-}
+#include <ctype.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 4)
         return 0;
-    unsigned minimum = (unsigned)data[0] << 24 | (unsigned)data[1] << 16 | (unsigned)data[2] << 8 | data[3];
-    char* name = FuzzText(data + 4, size - 4);
-    if (name == NULL)
-        return 0;
-    bool got = JavaVersionAcceptable(name, minimum);
-    bool expected = false;
-    if (name[0] >= '0' && name[0] <= '9') {
-        const char* p = name;
-        unsigned long long first = Number(&p), second = 0;
-        if (p[0] == '.' && p[1] >= '0' && p[1] <= '9') {
-            ++p;
-            second = Number(&p);
-        }
-        expected = first != (minimum >> 16) ? first > (minimum >> 16) : second >= (minimum & 0xF);
-    }
-    if (got != expected)
+    unsigned minimum = (unsigned)data[0] << 24 | data[1] << 16 | data[2] << 8 | data[3], major = minimum >> 16;
+    char *text = FuzzText(data + 4, size - 4), release[64], *line = strchr(text, '\n'), *p;
+    unsigned long long first = strtoull(text, &p, 10);
+    unsigned long long second = p[0] == '.' && isdigit((uint8_t)p[1]) ? strtoull(p + 1, NULL, 10) : 0;
+    bool acceptable = isdigit((uint8_t)text[0]) && (first != major ? first > major : second >= (minimum & 15));
+    if (JavaVersionAcceptable(text, minimum) != acceptable)
         abort();
-    free(name);
+    for (size_t room = 0; room <= sizeof(release); room += 7)
+        if (FindReleaseVersion(text, release, room) && (strlen(release) >= room || !strstr(text, release)))
+            abort();
+    JavaVersionNumber a, b;
+    if (line == NULL)
+        JavaVersionFromWord(minimum, &b);
+    if (ParseJavaVersion(text, &a) && (line == NULL || ParseJavaVersion(line + 1, &b))) {
+        int ab = CompareJavaVersions(&a, &b), ba = CompareJavaVersions(&b, &a);
+        if (a.Count < 1 || a.Count > JAVA_VERSION_MAX_PARTS || b.Count < 1 || CompareJavaVersions(&a, &a) != 0 ||
+            (ab < 0) != (ba > 0) || (ab == 0) != (ba == 0) || (ab <= 0 && !JavaVersionWithinMaximum(&a, &b)))
+            abort();
+    }
+    free(text);
     return 0;
 }

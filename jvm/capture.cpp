@@ -76,31 +76,14 @@ bool AppendCapturedOutput(const char* text, int length)
     return true;
 }
 
-// Appends each complete line held in line (a piece each, all under one hold of the mutex), moves
-// the rest to the front, and appends a full buffer without a line feed as one piece. Returns the
-// bytes still held.
-static DWORD AppendHeldLines(char* line, DWORD held)
+// The sink of the readers' line buffers: appends the lines under one hold of the capture mutex.
+// Without the mutex (reported) the lines are lost.
+static void AppendCapturedLines(const char* lines, int length)
 {
-    char* feed = (char*)memchr(line, '\n', held);
-    if (feed == NULL && held < CAPTURE_LINE_SIZE)
-        return held;
-    bool locked = LockCapturedOutput();
-    DWORD start = 0;
-    for (; feed != NULL; feed = (char*)memchr(line + start, '\n', held - start)) {
-        DWORD end = (DWORD)(feed - line) + 1;
-        if (locked)
-            AddCapturedPiece(CapturedOutput, &CapturedOutputLength, line + start, (int)(end - start));
-        start = end;
-    }
-    if (start == 0 && held == CAPTURE_LINE_SIZE) {
-        if (locked)
-            AddCapturedPiece(CapturedOutput, &CapturedOutputLength, line, (int)held);
-        start = held;
-    }
-    if (locked)
-        ReleaseMutex(CaptureMutex);
-    memmove(line, line + start, held - start);
-    return held - start;
+    if (!LockCapturedOutput())
+        return;
+    AddCapturedLines(CapturedOutput, &CapturedOutputLength, lines, length);
+    ReleaseMutex(CaptureMutex);
 }
 
 // Bytes waiting in the pipe; 0 when none or the pipe is gone.
@@ -169,25 +152,18 @@ static DWORD WINAPI OutputReaderThread(void* parameter)
 {
     HANDLE pipe = (HANDLE)parameter;
     char line[CAPTURE_LINE_SIZE];
-    DWORD held = 0;
+    int held = 0;
     ReaderStop stop = {false, 0};
     OVERLAPPED overlapped;
     memset(&overlapped, 0, sizeof(overlapped));
     overlapped.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     if (overlapped.hEvent == NULL)
         return 0;
-    // Reads take up to a chunk at a time and go through the line buffer in its own steps, so the
-    // pieces appended are the same however the reads split the stream.
+    // Reads take up to a chunk at a time and go through the line buffer in its own steps.
     char chunk[CAPTURE_READ_SIZE];
     DWORD read;
-    while (ReadCapturePipe(pipe, &overlapped, chunk, sizeof(chunk), &read, &stop)) {
-        for (DWORD taken = 0; taken < read;) {
-            DWORD step = read - taken < CAPTURE_LINE_SIZE - held ? read - taken : CAPTURE_LINE_SIZE - held;
-            memcpy(line + held, chunk + taken, step);
-            taken += step;
-            held = AppendHeldLines(line, held + step);
-        }
-    }
+    while (ReadCapturePipe(pipe, &overlapped, chunk, sizeof(chunk), &read, &stop))
+        TakeCapturedRead(line, &held, chunk, (int)read, AppendCapturedLines);
     CloseHandle(overlapped.hEvent);
     return 0;
 }
