@@ -200,12 +200,13 @@ bool RunMainClass(int argc, char** argv, bool attachMode)
     if (!attachMode && !LauncherSettings.EarlyWorkingDirectory && !SelectWorkingDirectory(false))
         return false;
     JNIEnv* env = CreatingEnv;
-    if (attachMode && !AttachStopperThread(&env))
+    JavaVM* vm = NULL;
+    if (attachMode && !AttachStopperThread(&env, &vm))
         return false;
     // An attach-mode run is a second main call into the running program: its streams stay where the
     // first run put them (a log is never emptied, no second capture pipe is opened).
     bool ok = PublishWorkingDirectory(env) && (attachMode || RedirectJavaStreams(env)) && CallMain(env, argc, argv);
     if (attachMode)
-        JavaVm->DetachCurrentThread();
+        vm->DetachCurrentThread();
     return ok;
 }

@@ -205,7 +205,7 @@ bool StartJvm(bool hiddenConsole)
     return true;
 }
 
-bool AttachStopperThread(JNIEnv** env)
+bool AttachStopperThread(JNIEnv** env, JavaVM** attached)
 {
     // A stop can arrive while the worker is still creating the JVM: there is nothing to attach to yet.
     JavaVM* vm = JavaVm;
@@ -214,13 +214,15 @@ bool AttachStopperThread(JNIEnv** env)
         ShowError(LauncherSettings.MsgAttachThread);
         return false;
     }
+    *attached = vm;
     return true;
 }
 
 bool StopJvmWithExit()
 {
     JNIEnv* env = NULL;
-    if (!AttachStopperThread(&env))
+    JavaVM* vm = NULL;
+    if (!AttachStopperThread(&env, &vm))
         return false;
     bool ok = false;
     jclass system = env->FindClass("java/lang/System");
@@ -237,18 +239,18 @@ bool StopJvmWithExit()
         if (!ok)
             ShowError(LauncherSettings.MsgInvokeMethod, "exit(int)");
     }
-    JavaVm->DetachCurrentThread();
+    vm->DetachCurrentThread();
     return ok;
 }
 
 void ReleaseJvm()
 {
-    // Cleared first: a stopper that comes later finds no JVM rather than a destroyed one.
-    JavaVM* vm = JavaVm;
-    JavaVm = NULL;
-    if (vm != NULL) {
-        vm->DetachCurrentThread();
-        vm->DestroyJavaVM();
+    // DestroyJavaVM waits for the program's other threads, and a service stop must still reach the
+    // JVM meanwhile; once it is destroyed, a stopper that comes later finds none.
+    if (JavaVm != NULL) {
+        JavaVm->DetachCurrentThread();
+        JavaVm->DestroyJavaVM();
+        JavaVm = NULL;
     }
     // A service's stopper thread may still hold the old pointer: the runtime stays loaded until the
     // process ends, so that such a late call fails inside it instead of jumping into freed code.

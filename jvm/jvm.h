@@ -23,9 +23,9 @@ extern JNIEnv* CreatingEnv;
 bool StartJvm(bool hiddenConsole);
 // Attaches the calling thread and calls System.exit(0). False after the failure has been reported.
 bool StopJvmWithExit();
-// Attaches the calling thread as "Kestrun stopper thread"; false after reporting when there is no
-// JVM yet or the attach is refused.
-bool AttachStopperThread(JNIEnv** env);
+// Attaches the calling thread as "Kestrun stopper thread" to the JVM, which *vm then names (the thread
+// detaches from it); false after reporting when there is no JVM yet or the attach is refused.
+bool AttachStopperThread(JNIEnv** env, JavaVM** vm);
 // Detaches the calling thread, destroys the JVM (waiting for the program's threads) and unloads it.
 void ReleaseJvm();
 // Applies the working-directory settings: the start directory (unless configuredOnly) or

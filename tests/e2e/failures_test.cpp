@@ -55,14 +55,16 @@ TEST_F(E2eTest, OfTwoLaunchesAtTheSameMomentOnlyOneRuns)
     // The program outlives the second launch's guard check by far; the check is what is tested.
     Script("out started\nsleep 8000");
     std::string exe = Build({{"AllowMultipleInstances", "0"}});
-    ReportWatcher watcher(0);
     PROCESS_INFORMATION first = StartSuspended(exe, folder_), second = StartSuspended(exe, folder_);
+    ReportWatcher firstWatcher(first.dwProcessId), secondWatcher(second.dwProcessId);
     ResumeThread(first.hThread);
     ResumeThread(second.hThread);
     HANDLE both[2] = {first.hProcess, second.hProcess};
     EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 60000), WAIT_OBJECT_0);
-    watcher.Stop();
-    std::vector<SeenReport> reports = watcher.Reports();
+    firstWatcher.Stop();
+    secondWatcher.Stop();
+    std::vector<SeenReport> reports = firstWatcher.Reports(), more = secondWatcher.Reports();
+    reports.insert(reports.end(), more.begin(), more.end());
     ASSERT_EQ(reports.size(), 1u) << DescribeReports(reports);
     EXPECT_EQ(reports[0].Text, "An instance of this program is already running.");
     EXPECT_EQ(Out(), "started\r\n");

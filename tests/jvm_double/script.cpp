@@ -25,7 +25,7 @@ struct Frame {
 
 static Command ParseLine(const std::string& line, int number, const std::string& origin) {
     static const char* const verbs[] = {"out", "out+", "err", "repeat", "throw", "exit", "abort", "sleep", "thread",
-                                        "stop-on", "stop-ignore", "wait-stop", "end"};
+                                        "window", "stop-on", "stop-ignore", "wait-stop", "end"};
     size_t space = line.find(' ');
     Command c{number, line.substr(0, space), space == std::string::npos ? "" : line.substr(space + 1), {}};
     for (const char* verb : verbs)
@@ -109,6 +109,22 @@ static void Throw(JavaThread& t, const Frame& f, const Command& c) {
     t.pending->frames.push_back(Replace(f.cls->name, '/', '.') + method + simple + ".java)");
 }
 
+// A visible top-level window titled title, pumped until it is closed or ms have passed.
+static void ShowFrame(const std::string& title, DWORD ms) {
+    HWND window = CreateWindowExA(0, "STATIC", title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 320, 200, nullptr, nullptr, nullptr, nullptr);
+    if (!window) DoubleFailure("CreateWindowExA failed (error %lu)", GetLastError());
+    TraceLine("window-shown %s", title.c_str());
+    DWORD end = GetTickCount() + ms;
+    MSG message;
+    for (LONG left; IsWindow(window) && (left = static_cast<LONG>(end - GetTickCount())) > 0;) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    }
+    if (IsWindow(window)) DestroyWindow(window);
+    TraceLine("window-closed %s", title.c_str());
+}
+
 // Runs commands; false when one left an exception pending.
 static bool Run(JavaThread& t, Frame& f, const std::vector<Command>& commands) {
     for (const Command& c : commands) {
@@ -132,6 +148,10 @@ static bool Run(JavaThread& t, Frame& f, const std::vector<Command>& commands) {
             Sleep(static_cast<DWORD>(Number(f, c, c.rest)));  // Thread.sleep
         } else if (c.verb == "thread") {
             StartJavaThread(c.rest, [f, &c](JavaThread& worker) mutable { Run(worker, f, c.block); });
+        } else if (c.verb == "window") {  // "window MS TITLE": an application's frame on its event thread
+            std::string title = space == std::string::npos ? "" : c.rest.substr(space + 1);
+            DWORD ms = static_cast<DWORD>(Number(f, c, c.rest.substr(0, space)));
+            StartJavaThread("AWT-EventQueue-0", [title, ms](JavaThread&) { ShowFrame(title, ms); });
         } else if (c.verb == "wait-stop") {  // returns once a stop call has been made, before or during the wait
             WaitForSingleObject(f.cls->script->stopped, INFINITE);
             TraceLine("stopped %s", f.cls->name.c_str());

@@ -100,6 +100,14 @@ bool PathExists(const std::string& path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::string SystemText(DWORD code)
+{
+    char text[4000];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, code,
+                                  MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof(text), NULL);
+    return length > 0 ? std::string(text, length) : "(no text for " + std::to_string(code) + ")";
+}
+
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs)
 {
     for (DWORD start = GetTickCount();; Sleep(10)) {

@@ -28,6 +28,9 @@ bool WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool PathExists(const std::string& path);
 
+// The system's own text for an error code, as FormatMessageA gives it ("(no text for N)" if none).
+std::string SystemText(DWORD code);
+
 // --- waiting
 // Polls condition until it holds or timeoutMs have passed; the condition's last answer.
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 20000);

@@ -137,8 +137,11 @@ void ReportWatcher::Look()
     for (auto [window, owner] : candidates.Windows) {
         if (std::find(seen_.begin(), seen_.end(), window) != seen_.end())
             continue;
-        seen_.push_back(window);
         SeenReport report = Describe(window, owner);
+        // A box can be visible a moment before its text is set: it is looked at again, for a while.
+        if (report.Text.empty() && !report.IsErrorDialog && pending_[window]++ < 200)
+            continue;
+        seen_.push_back(window);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             reports_.push_back(report);

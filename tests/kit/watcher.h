@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -47,6 +48,7 @@ private:
     std::mutex mutex_;
     std::vector<SeenReport> reports_;
     std::vector<HWND> seen_;
+    std::map<HWND, int> pending_;  // boxes seen without their text yet, and how often
     HANDLE stopEvent_;
     std::thread thread_;
 };

@@ -72,10 +72,10 @@ protected:
         CloseHandle(process);
         Call(DELETE, DeleteService);
     }
-    // The one report of a switch, which ends with 0 whatever happened.
-    void ExpectReport(const LauncherRun& run, const std::string& caption, const std::string& text)
+    // The one report of a switch, and its exit code: 0, or 1 when installing or removing failed.
+    void ExpectReport(const LauncherRun& run, const std::string& caption, const std::string& text, DWORD code = 0)
     {
-        EXPECT_EQ(run.ExitCode, 0u);
+        EXPECT_EQ(run.ExitCode, code);
         ASSERT_EQ(run.Reports.size(), 1u) << DescribeReports(run.Reports);
         EXPECT_EQ(run.Reports[0].Caption + ": " + run.Reports[0].Text, caption + ": " + text);
     }
@@ -141,7 +141,7 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
           {"ServiceInteractive", "1"}, {"ServiceDependencies", "KrDepA;KrDepB"}, {"InstallSwitch", "/setup"},
           {"UninstallSwitch", "/remove"}, {"ServiceSwitch", "-svc"}},
          "my service.exe", "/setup", "/remove", "272 2 1 LocalSystem \"" + folder_ + "\\my service.exe\" -svc",
-         std::string("7:KrDepA\0\0", 10), std::string("2:Runs the %SystemRoot% demo\0", 29)},
+         std::string("7:KrDepA\0\0", 10), std::string("1:Runs the %SystemRoot% demo\0", 29)},
         {{}, "app.exe", "-install", "-uninstall",
          "16 3 1 LocalSystem \"" + folder_ + "\\app.exe\" -startlauncherinservicemode", "", ""},
     };
@@ -157,9 +157,10 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
         EXPECT_EQ(RegistryValue(key, "Description"), row.description);
         EXPECT_EQ(RegistryValue(source, "EventMessageFile"), "2:" + exe + std::string(1, '\0'));
         EXPECT_EQ(RegistryValue(source, "TypesSupported"), std::string("4:\x07\0\0\0", 6));
-        ExpectReport(Run(exe, row.install), "Error", "Service is already installed: " + service_);
+        ExpectReport(Run(exe, row.install), "Error", "Service is already installed: " + service_, 1);
         ExpectReport(Run(exe, row.uninstall), "Information", "Service uninstalled: " + service_);
         EXPECT_EQ(Config(), "");
+        ExpectReport(Run(exe, row.uninstall), "Error", SystemText(ERROR_SERVICE_DOES_NOT_EXIST), 1);
         // Removal leaves the event-log source.
         EXPECT_EQ(RegistryValue(source, "TypesSupported"), std::string("4:\x07\0\0\0", 6));
     }
@@ -242,7 +243,9 @@ TEST_F(ServiceTest, ApplicationIgnoringTheStopIsEndedByTheWatchdog)
 TEST_F(ServiceTest, FailedStartEndsWithTheServiceSpecificCodeAndLogsTheDetails)
 {
     struct Row { LauncherKeys changes; std::string report; } const rows[] = {
-        {{{"JvmOptions", "-bogus"}}, "err: Unable to create JVM instance using " + DoubleJvmPath()},
+        {{{"JvmOptions", "-bogus"}}, "err: Unable to create JVM instance using " + DoubleJvmPath() +
+                                         "\n\nDetails:\nUnrecognized option: -bogus\n"
+                                         "Error: Could not create the Java Virtual Machine.\n"},
         {{{"MainClass", "svc.Missing"}, {"StdoutMode", "2"}, {"StderrMode", "2"}},
          "err: Error locating class: svc/Missing\n\nDetails:\njava.lang.NoClassDefFoundError: svc/Missing\r\n"
          "Caused by: java.lang.ClassNotFoundException: svc.Missing\r\n\tat "},

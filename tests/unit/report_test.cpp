@@ -1,5 +1,6 @@
 // Reports as the user sees them: each test shows a real message box or the error dialog in this
 // process, and a watcher thread reads it off the screen and closes it.
+#include "kit.h"
 #include "report.h"
 #include "watcher.h"
 
@@ -8,16 +9,6 @@
 #include <string>
 
 namespace {
-
-// The system's own text for a code, as FormatMessageA gives it.
-std::string SystemText(DWORD code)
-{
-    char text[4000];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, code,
-                                  MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof(text), NULL);
-    EXPECT_GT(length, 0u) << "no system text for " << code;
-    return std::string(text, length);
-}
 
 TEST(Report, SystemTextOfTheLastError)
 {
