@@ -25,9 +25,14 @@ static HANDLE CaptureMutex = NULL;
 #define CAPTURE_READ_SIZE 16384
 // Longest wait, in ms, for a read while a stop takes what the pipe held.
 #define CAPTURE_DRAIN_WAIT 200
+// Longest waits, in ms, for the capture mutex and for a reader to end after a stop.
+#define CAPTURE_LOCK_WAIT 10000
+#define CAPTURE_END_WAIT 10000
 
 // Set by StopOutputCapture: the readers take what their pipe holds at that moment, then end.
 static HANDLE CaptureStopEvent = NULL;
+// Why a configured stream is not captured (its reader could not be made); empty when all are.
+static char CaptureNote[256];
 
 HANDLE CreateCapturePipe(const char* setterName, char* name, size_t nameSize)
 {
@@ -46,21 +51,36 @@ HANDLE CreateCapturePipe(const char* setterName, char* name, size_t nameSize)
     return pipe;
 }
 
-// Takes the capture mutex, opening it on first use; false after reporting RC000016.
+// Opens the capture mutex once. A name that another process made first is not used: a mutex of theirs
+// could be held for ever, so the readers then share one without a name. False after reporting RC000016.
+static bool OpenCaptureMutex()
+{
+    if (CaptureMutex != NULL)
+        return true;
+    FormatText(CaptureMutexName, sizeof(CaptureMutexName), "mutex%lu", (unsigned long)GetCurrentProcessId());
+    HANDLE mutex = CreateMutexA(NULL, FALSE, CaptureMutexName);
+    if (mutex != NULL && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        mutex = CreateMutexA(NULL, FALSE, NULL);
+    }
+    if (mutex == NULL) {
+        ShowErrorWithReason("Internal error RC000016");
+        return false;
+    }
+    CaptureMutex = mutex;
+    return true;
+}
+
+// Takes the capture mutex; false after reporting RC000016. It is held only for an append, so a wait
+// that lasts is a fault, and it is bounded.
 static bool LockCapturedOutput()
 {
-    if (CaptureMutex == NULL) {
-        HANDLE mutex = CreateMutexA(NULL, FALSE, CaptureMutexName);
-        if (mutex == NULL) {
-            ShowErrorWithReason("Internal error RC000016");
-            return false;
-        }
-        // Both readers may open it at once: one handle is kept, the other closed.
-        if (InterlockedCompareExchangePointer(&CaptureMutex, mutex, NULL) != NULL)
-            CloseHandle(mutex);
-    }
-    DWORD waited = WaitForSingleObject(CaptureMutex, INFINITE);
+    if (!OpenCaptureMutex())
+        return false;
+    DWORD waited = WaitForSingleObject(CaptureMutex, CAPTURE_LOCK_WAIT);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        if (waited == WAIT_TIMEOUT)
+            SetLastError(ERROR_TIMEOUT);
         ShowErrorWithReason("Internal error RC000016");
         return false;
     }
@@ -146,38 +166,60 @@ static bool ReadCapturePipe(HANDLE pipe, OVERLAPPED* overlapped, char* buffer, D
     return *read > 0 || stop->Stopping;
 }
 
+// A reader's pipe and the event of its reads, made before the reader starts.
+struct CaptureReader {
+    HANDLE Pipe;
+    HANDLE ReadEvent;
+};
+static CaptureReader Readers[2];
+
 // Reads the pipe into a line buffer and appends its complete lines until the pipe is closed or
 // broken, or a stop has taken what the pipe held when it came. An unfinished last line is dropped.
 static DWORD WINAPI OutputReaderThread(void* parameter)
 {
-    HANDLE pipe = (HANDLE)parameter;
+    CaptureReader* reader = (CaptureReader*)parameter;
     char line[CAPTURE_LINE_SIZE];
     int held = 0;
     ReaderStop stop = {false, 0};
     OVERLAPPED overlapped;
     memset(&overlapped, 0, sizeof(overlapped));
-    overlapped.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-    if (overlapped.hEvent == NULL)
-        return 0;
+    overlapped.hEvent = reader->ReadEvent;
     // Reads take up to a chunk at a time and go through the line buffer in its own steps.
     char chunk[CAPTURE_READ_SIZE];
     DWORD read;
-    while (ReadCapturePipe(pipe, &overlapped, chunk, sizeof(chunk), &read, &stop))
+    while (ReadCapturePipe(reader->Pipe, &overlapped, chunk, sizeof(chunk), &read, &stop))
         TakeCapturedRead(line, &held, chunk, (int)read, AppendCapturedLines);
-    CloseHandle(overlapped.hEvent);
+    CloseHandle(reader->ReadEvent);
     return 0;
 }
 
-HANDLE StartOutputReader(HANDLE pipe)
+// Makes what a reader needs, its thread suspended; false, with the system's reason as the last error,
+// when any of it cannot be made.
+static bool PrepareReader(CaptureReader* reader, HANDLE* thread)
 {
     if (CaptureStopEvent == NULL)
         CaptureStopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-    else
-        ResetEvent(CaptureStopEvent);
-    HANDLE thread = CaptureStopEvent == NULL ? NULL : CreateThread(NULL, 0, OutputReaderThread, pipe, 0, NULL);
-    if (thread == NULL)
-        ShowErrorWithReason("Internal error RC000015");
-    return thread;
+    reader->ReadEvent = CaptureStopEvent == NULL ? NULL : CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (reader->ReadEvent == NULL)
+        return false;
+    *thread = CreateThread(NULL, 0, OutputReaderThread, reader, CREATE_SUSPENDED, NULL);
+    if (*thread != NULL)
+        return true;
+    DWORD error = GetLastError();
+    CloseHandle(reader->ReadEvent);
+    SetLastError(error);
+    return false;
+}
+
+// Notes that a stream stays where it was, and why, for the details of a later failure report.
+static void NoteUncaptured(const char* setterName, DWORD error)
+{
+    char reason[200];
+    GetSystemErrorText(error, reason, sizeof(reason));
+    size_t used = strlen(CaptureNote);
+    // A note that does not fit is left out: the output itself matters more.
+    FormatText(CaptureNote + used, sizeof(CaptureNote) - used, "(System.%s was not captured: %s)\r\n",
+               strcmp(setterName, "setOut") == 0 ? "out" : "err", reason);
 }
 
 bool StartOutputCapture(const char* setterName, HANDLE* pipe, HANDLE* readerThread)
@@ -189,12 +231,20 @@ bool StartOutputCapture(const char* setterName, HANDLE* pipe, HANDLE* readerThre
         *pipe = NULL;
         return false;
     }
-    FormatText(CaptureMutexName, sizeof(CaptureMutexName), "mutex%lu", (unsigned long)GetCurrentProcessId());
-    // The JVM opens the pipe as its client here; the reader starts only after that.
-    if (!RedirectJavaStream(CreatingEnv, name, setterName))
-        return false;
-    *readerThread = StartOutputReader(*pipe);
-    return *readerThread != NULL;
+    // Made before Java writes into the pipe: once its buffer is full, a pipe nobody reads would stop
+    // the program. Without them the stream stays as it was.
+    CaptureReader* reader = &Readers[strcmp(setterName, "setOut") == 0 ? 0 : 1];
+    reader->Pipe = *pipe;
+    if (!OpenCaptureMutex() || !PrepareReader(reader, readerThread)) {
+        NoteUncaptured(setterName, GetLastError());
+        CloseHandle(*pipe);
+        *pipe = NULL;
+        return true;
+    }
+    // The JVM opens the pipe as its client here. Should that fail, the reader finds no client and ends.
+    bool redirected = RedirectJavaStream(CreatingEnv, name, setterName);
+    ResumeThread(*readerThread);
+    return redirected;
 }
 
 // Ends one stream's capture that was started: the reader first, then the pipe.
@@ -202,10 +252,13 @@ static void StopStreamCapture(HANDLE* pipe, HANDLE* readerThread)
 {
     if (*readerThread == NULL)
         return;
-    WaitForSingleObject(*readerThread, INFINITE);
+    // A reader that does not end keeps its pipe: closing it under the reader could let the handle
+    // value be reused while it still reads.
+    bool ended = WaitForSingleObject(*readerThread, CAPTURE_END_WAIT) == WAIT_OBJECT_0;
     CloseHandle(*readerThread);
     *readerThread = NULL;
-    CloseHandle(*pipe);
+    if (ended)
+        CloseHandle(*pipe);
     *pipe = NULL;
 }
 
@@ -222,6 +275,26 @@ void StopOutputCapture()
         StopStreamCapture(&StderrCapturePipe, &StderrReaderThread);
 }
 
+// Shows message with the details a failed run has: why a stream was not captured, the captured
+// output, then extra (null: nothing more); a plain error when there are none.
+static void ShowRunFailure(const char* extra, const char* message)
+{
+    bool captured = LauncherSettings.StdoutMode == 2 || LauncherSettings.StderrMode == 2;
+    const char* output = captured ? CapturedOutput : "";
+    if (extra == NULL)
+        extra = "";
+    if (output[0] == 0 && CaptureNote[0] == 0 && extra[0] == 0) {
+        ShowError("%s", message);
+        return;
+    }
+    GrowableString details = {};
+    if (AppendText(&details, CaptureNote) && AppendText(&details, output) && AppendText(&details, extra))
+        ShowErrorWithDetails(details.text != NULL ? details.text : "", "%s", message);
+    else
+        ShowError("%s", message);
+    FreeGrowableString(&details);
+}
+
 void ShowErrorWithCapturedOutput(const char* format, ...)
 {
     StopOutputCapture();
@@ -231,8 +304,17 @@ void ShowErrorWithCapturedOutput(const char* format, ...)
     if (!FormatTextV(message, sizeof(message), format, args))
         MarkTextCut(message, sizeof(message));
     va_end(args);
-    if ((LauncherSettings.StdoutMode == 2 || LauncherSettings.StderrMode == 2) && CapturedOutput[0] != 0)
-        ShowErrorWithDetails(CapturedOutput, "%s", message);
-    else
-        ShowError("%s", message);
+    ShowRunFailure(NULL, message);
+}
+
+void ShowMainClassNotFound()
+{
+    StopOutputCapture();
+    char message[REPORT_TEXT_SIZE];
+    if (!FormatText(message, sizeof(message), LauncherSettings.MsgLocateClass, LauncherSettings.MainClass))
+        MarkTextCut(message, sizeof(message));
+    GrowableString classPath = {};
+    DescribeClassPath(&classPath);
+    ShowRunFailure(classPath.text, message);
+    FreeGrowableString(&classPath);
 }

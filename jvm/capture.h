@@ -18,17 +18,17 @@ extern HANDLE StderrReaderThread;
 // The last captured output, trimmed by whole lines; written by the readers under the capture mutex.
 extern char CapturedOutput[CAPTURE_BUFFER_SIZE];
 extern int CapturedOutputLength;
-// "mutex" and the process id: the named mutex the readers hold while they change CapturedOutput.
+// "mutex" and the process id: the named mutex the readers hold while they change CapturedOutput (one
+// without a name when another process made that name first).
 extern char CaptureMutexName[32];
 
 // Redirects System.out ("setOut") or System.err ("setErr") into a new pipe and starts its reader.
-// False after the failure has been reported.
+// False after the failure has been reported. When the reader cannot be made the stream stays where it
+// was (true), and a later failure report says so in its details.
 bool StartOutputCapture(const char* setterName, HANDLE* pipe, HANDLE* readerThread);
 // Creates the stream's pipe "\\.\pipe\<setter><pid>" (its name into name, nameSize bytes); fails if
 // the name exists already. INVALID_HANDLE_VALUE after reporting RC0000014.
 HANDLE CreateCapturePipe(const char* setterName, char* name, size_t nameSize);
-// Starts the reader of a connected pipe; null after reporting RC000015.
-HANDLE StartOutputReader(HANDLE pipe);
 // Appends one piece of 1 to CAPTURE_LINE_SIZE bytes to CapturedOutput under the capture mutex.
 // False, the piece lost, after reporting RC000016 (mutex not available) or for a bad length.
 bool AppendCapturedOutput(const char* text, int length);
@@ -38,3 +38,6 @@ void StopOutputCapture();
 // Reports a failed main-class run: with captured output as the details of the error dialog (or the
 // event-log entry), else as a plain error.
 void ShowErrorWithCapturedOutput(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Reports that the main class was not found: the captured output (if any) and the class path the JVM
+// was given, with the entries that do not exist marked, as the details.
+void ShowMainClassNotFound();

@@ -2,6 +2,7 @@
 
 #include "arguments.h"
 #include "expand.h"
+#include "format.h"
 #include "growable.h"
 #include "jre.h"
 #include "report.h"
@@ -126,8 +127,49 @@ char* ExpandVariables(const char* text)
     return ExpandVariablesWith(text, FoundJavaHome, LookUpEnvironment);
 }
 
+// The current directory when the class path went to the JVM, against which it resolves relative
+// entries; empty when it did not fit.
+static char ClassPathDirectory[MAX_PATH + 1];
+
+// True when path exists, a relative one taken from ClassPathDirectory.
+static bool ClassPathEntryExists(const char* path)
+{
+    char full[2 * MAX_PATH + 2]; // an entry too long to join is looked up as it is
+    bool relative = path[0] != '\\' && !(path[0] != 0 && path[1] == ':');
+    if (relative && ClassPathDirectory[0] != 0 && FormatText(full, sizeof(full), "%s\\%s", ClassPathDirectory, path))
+        path = full;
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool DescribeClassPath(GrowableString* text)
+{
+    const char* option = NULL;
+    for (const char* at = strstr(LauncherSettings.JvmOptions, "-Djava.class.path="); at != NULL;
+         at = strstr(at + 1, "-Djava.class.path="))
+        option = at + strlen("-Djava.class.path=");
+    if (option == NULL)
+        return AppendText(text, "The JVM was given no class path: it looks in its current directory.\r\n");
+    bool ok = AppendText(text, "Class path given to the JVM:\r\n");
+    while (ok && *option != 0 && *option != '"') {
+        size_t length = strcspn(option, ";\"");
+        char entry[MAX_PATH + 1]; // an entry too long to check is listed without a mark
+        bool checked = length < sizeof(entry);
+        if (checked) {
+            memcpy(entry, option, length);
+            entry[length] = 0;
+        }
+        ok = length == 0 || (AppendText(text, "  ") && AppendTextPart(text, option, length) &&
+                             AppendText(text, checked && !ClassPathEntryExists(entry) ? "   (not found)\r\n" : "\r\n"));
+        option += length + (option[length] == ';');
+    }
+    return ok;
+}
+
 bool BuildClassPathOption()
 {
+    DWORD length = GetCurrentDirectoryA(sizeof(ClassPathDirectory), ClassPathDirectory);
+    if (length == 0 || length >= sizeof(ClassPathDirectory))
+        ClassPathDirectory[0] = 0;
     GrowableString options = {};
     GrowableString classPath = {};
     bool ok = AppendText(&options, LauncherSettings.JvmOptions) || ReportNoMemory();

@@ -174,7 +174,7 @@ static bool CallMain(JNIEnv* env, int argc, char** argv)
 {
     jclass mainClass = env->FindClass(LauncherSettings.MainClass);
     if (StepFailed(env, mainClass)) {
-        ShowErrorWithCapturedOutput(LauncherSettings.MsgLocateClass, LauncherSettings.MainClass);
+        ShowMainClassNotFound();
         return false;
     }
     jmethodID main = env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V");

@@ -2,6 +2,8 @@
 // hooks, and the class path option.
 #pragma once
 
+#include "growable.h"
+
 #include <windows.h>
 
 #include <stdarg.h>
@@ -72,5 +74,8 @@ bool BuildClassPathOption();
 // A new heap text with every %NAME% reference of text expanded (%JAVA_HOME%: FoundJavaHome); the
 // caller owns it. Null when memory ran out.
 char* ExpandVariables(const char* text);
+// Appends the class path the JVM was given, an entry a line, with those that do not exist marked
+// "(not found)"; false when memory ran out.
+bool DescribeClassPath(GrowableString* text);
 // 1 for an existing directory, 0 for an entry holding '%' or naming something else, -1 when missing.
 int GetPathKind(const char* entry);
