@@ -1,5 +1,5 @@
 // The launcher hosting the (test-double) JVM: options, class path, arguments, directories, streams,
-// exit codes and every report, seen from outside as a user and the JVM see them.
+// exit codes and every report (with the output captured for it), seen from outside as a user and the JVM see them.
 #include "e2e.h"
 
 #include <set>
@@ -75,11 +75,9 @@ TEST_F(E2eTest, WorkingDirectorySettingsDecideUserDir)
 {
     const std::string data = folder_ + "\\data", start = folder_ + "\\start", spaced = folder_ + "\\with spaces";
     ASSERT_TRUE(CreateDirectoryA(start.c_str(), NULL));
-    const std::string script = "out {args} {prop:user.dir}";
-    Script(script);
-    ASSERT_TRUE(WriteScript(spaced + "\\classes", MainClass(), script));
     // Changed to early, the runtime search and the JVM's class path work from data.
-    ASSERT_TRUE(WriteScript(data + "\\classes", MainClass(), script));
+    for (const std::string& root : {folder_, spaced, data})
+        ASSERT_TRUE(WriteScript(root + "\\classes", MainClass(), "out {args} {prop:user.dir}"));
     const std::string dll = data + "\\rt\\jvm.dll";
     ASSERT_TRUE(WriteFile(dll, "") && CopyFileA(DoubleJvmPath().c_str(), dll.c_str(), FALSE));
     struct Row {
@@ -127,7 +125,6 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
     SetEnvironmentVariableA("JAVA_HOME", NULL);
     keys_["StderrMode"] = "1";
     keys_["StderrFile"] = "err.log";
-    const std::string invokeFailed = "Error invoking method: main(java/lang/String[])";
     struct Row {
         std::string Script;
         LauncherKeys Keys;
@@ -143,7 +140,8 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
         {"out never", {{"MainClass", "e2e.Missing"}}, ExitFailure, "", "Error locating class: e2e/Missing"},
         {"out never", {{"MainClass", "java.lang.System"}}, ExitFailure, "",
          "Error locating method: main(java/lang/String[])"},
-        {"throw java.lang.IllegalStateException boom", {}, ExitFailure, "", invokeFailed},
+        {"throw java.lang.IllegalStateException boom", {}, ExitFailure, "",
+         "Error invoking method: main(java/lang/String[])"},
         {"out before\nabort broken state", {}, 3, "before\r\n", "FATAL ERROR in native method: broken state\n"},
         // Failures to load or create the JVM name the path.
         {"out never", {{"JvmPath", "absent\\jvm.dll"}, {"JreSearchOrder", "0E"}}, ExitFailure, "",
@@ -185,6 +183,44 @@ TEST_F(E2eTest, JvmTextIsShownBeforeAnExitFromAnotherThread)
     EXPECT_EQ(texts.count("Error: Exception in thread \"main\" "), 1u);
     EXPECT_EQ(texts.size() - texts.count("Error: Error invoking method: main(java/lang/String[])"), 1u);
     EXPECT_EQ(Out(), "late exit\r\n");
+}
+
+// Output capture: with StdoutMode/StderrMode 2 what a failing program printed last shows in the
+// details of the launcher's error dialog; without captured text the error is a plain box.
+TEST_F(E2eTest, FailingProgramShowsItsLastOutputInTheErrorDialog)
+{
+    // short line 1519 .. short line 1999: the last whole lines that fit in 8191 characters (481 of 17).
+    std::string lastShortLines;
+    for (int i = 1519; i < 2000; i++)
+        lastShortLines += "short line " + std::to_string(i) + "\r\n";
+    const std::string trace = "java.lang.IllegalStateException: boom\r\n\tat " + MainClass() + ".main(" + name_ +
+                              ".java)\r\n";
+    // The program sleeps between streams: the two streams' readers append in the order they read.
+    const struct {
+        const char* Name;
+        std::string Script;
+        std::string StderrMode;
+        std::string Details;  // "": a plain error box
+    } cases[] = {
+        {"interleaved", "out one\nsleep 300\nerr two\nsleep 300\nout three\nsleep 300\nthrow "
+                        "java.lang.IllegalStateException boom",
+         "2", "one\r\ntwo\r\nthree\r\n" + trace},
+        {"unfinished line", "out complete\nout+ unfinished\nthrow java.lang.IllegalStateException x", "0",
+         "complete\r\n"},
+        {"limit", "repeat 2000 out short line {i}\nthrow java.lang.IllegalStateException x", "0", lastShortLines},
+        {"nothing", "throw java.lang.IllegalStateException x", "0", ""},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.Name);
+        Script(test.Script);
+        LauncherRun run = Run(Build({{"StdoutMode", "2"}, {"StderrMode", test.StderrMode}}));
+        EXPECT_EQ(run.ExitCode, ExitFailure);
+        ExpectOneError(run, "Error invoking method: main(java/lang/String[])");
+        if (run.Reports.empty())
+            continue;
+        EXPECT_EQ(run.Reports[0].IsErrorDialog, !test.Details.empty());
+        EXPECT_EQ(run.Reports[0].Details, test.Details);
+    }
 }
 
 } // namespace

@@ -49,8 +49,6 @@ TEST_F(LauncherE2eTest, ASecondInstanceOfTheMainClassIsRefusedUnlessAllowed)
     PostMessageA(window, WM_CLOSE, 0, 0);
     HANDLE both[2] = {one.Process.hProcess, other.Process.hProcess};
     EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 30000), WAIT_OBJECT_0);
-    oneWatcher.Stop();
-    otherWatcher.Stop();
     std::vector<SeenReport> reports = oneWatcher.Reports(), more = otherWatcher.Reports();
     reports.insert(reports.end(), more.begin(), more.end());
     ASSERT_EQ(reports.size(), 1u) << DescribeReports(reports);

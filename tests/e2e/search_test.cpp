@@ -40,7 +40,6 @@ void Set(const std::string& key, const char* name, const std::string& value, DWO
 }
 
 void SetJavaHome(const std::string& home) { SetEnvironmentVariableA("JAVA_HOME", home.c_str()); }
-
 std::string Chosen(const std::string& jvm) { return "chose " + jvm; }
 
 class SearchE2eTest : public E2eTest {
@@ -66,12 +65,6 @@ protected:
     const std::string x86Double_ = WindowsPath(KESTRUN_X86_JVM_DOUBLE_PATH);
 };
 
-struct SearchRow {
-    const char* Name;
-    LauncherKeys Keys;
-    std::function<std::string()> Setup;  // writes keys, variables and folders; returns the report expected
-};
-
 TEST_F(SearchE2eTest, TheFirstMethodThatFindsAnAcceptableRuntimeWins)
 {
     ASSERT_TRUE(PathExists(x86Double_)) << "the i686 double comes from the x86 build";
@@ -79,7 +72,11 @@ TEST_F(SearchE2eTest, TheFirstMethodThatFindsAnAcceptableRuntimeWins)
     keys_["JvmOptions"] = "--refused";
     const std::string F = folder_;
     const std::string longHome = "C:\\" + std::string(300, 'h');
-    const std::vector<SearchRow> rows = {
+    const struct {
+        const char* Name;
+        LauncherKeys Keys;
+        std::function<std::string()> Setup;  // writes keys, variables and folders; returns the report expected
+    } rows[] = {
         {"0: the first JvmPath entry that exists",
          {{"JreSearchOrder", "0"}, {"JvmPath", "absent.dll;rt\\bin\\jvm.dll;" + DoubleJvmPath()}},
          [&] { Home("rt", "", "bin"); return Chosen("rt\\bin\\jvm.dll"); }},
@@ -87,110 +84,94 @@ TEST_F(SearchE2eTest, TheFirstMethodThatFindsAnAcceptableRuntimeWins)
          [&] { Registered(Jre + "1.6", "rt16"); return Chosen(DoubleJvmPath()); }},
         {"10: the registry before JvmPath", {{"JreSearchOrder", "10"}, {"JvmPath", DoubleJvmPath()}},
          [&] { return Chosen(Registered(Jre + "1.6", "rt16")); }},
-        {"1: CurrentVersion before the subkeys", {{"JreSearchOrder", "1"}},
-         [&] {
-             Registered(Jre + "1.10", "rt110");
-             Set(Jre, "CurrentVersion", "1.4");
-             return Chosen(Registered(Jre + "1.4", "rt14"));
-         }},
-        {"1: below the minimum passed over, then the first in key order, not the newest", {{"JreSearchOrder", "1"}},
-         [&] {
-             Registered(Jre + "1.3.1", "rt131");
-             std::string first = Registered(Jre + "1.4.2", "rt142");
-             Registered(Jre + "1.5.0", "rt150");
-             return Chosen(first);
-         }},
-        {"1: wrong types, over-long values and a missing jvm.dll passed over", {{"JreSearchOrder", "1"}},
-         [&] {
-             Set(Jre + "1.5", "JavaHome", Flag, REG_DWORD);
-             Set(Jre + "1.5", "RuntimeLib", std::string(300, '\x7F'), REG_BINARY);
-             Set(Jre + "1.6", "JavaHome", longHome);
-             Set(Jre + "1.6", "RuntimeLib", longHome + "\\bin\\jvm.dll");
-             Set(Jre + "1.7", "RuntimeLib", F + "\\uninstalled\\bin\\jvm.dll");
-             return Chosen(Registered(Jre + "1.8", "rt18"));
-         }},
-        {"23: a kit's client VM, else its server VM below jre", {{"JreSearchOrder", "23"}},
-         [&] {
-             Set(Jdk + "1.6", "JavaHome", Home("kit", "", "jre\\bin\\server"));
-             return Chosen(F + "\\kit\\jre\\bin\\server\\jvm.dll");
-         }},
-        {"1: the old methods load a 32-bit runtime and fail", {{"JreSearchOrder", "1"}},
-         [&] {
-             std::string home = Home("x86-jre6", "", "bin\\client", true);
-             Set(Jre + "1.6", "RuntimeLib", home + "\\bin\\client\\jvm.dll");
-             return "Unable to load JVM: " + home + "\\bin\\client\\jvm.dll";
-         }},
-        {"01234: the old methods know neither JDK 9+ keys nor JAVA_HOME", {{"JreSearchOrder", "01234"}},
-         [&] {
-             Set(Jdk9 + "17", "JavaHome", Home("jdk17", "17.0.9"));
-             SetJavaHome(F + "\\jdk17");
-             return NoJre;
-         }},
-        {"J: JDK 9+ keys, the newest wins whatever CurrentVersion says", {{"JreSearchOrder", "J"}},
-         [&] {
-             Set(Jdk9, "CurrentVersion", "11");
-             Set(Jdk9 + "11", "JavaHome", Home("jdk11", "11.0.2"));
-             Set(Jdk9 + "17", "JavaHome", Home("jdk17", "17.0.9"));
-             return Chosen(F + "\\jdk17\\bin\\server\\jvm.dll");
-         }},
-        {"J: a JRE 10 key through RuntimeLib", {{"JreSearchOrder", "J"}},
-         [&] {
-             std::string home = Home("jre10", "10.0.2", "bin\\client");
-             Set("Software\\JavaSoft\\JRE\\10.0.2", "JavaHome", home);
-             Set("Software\\JavaSoft\\JRE\\10.0.2", "RuntimeLib", home + "\\bin\\client\\jvm.dll");
-             return Chosen(home + "\\bin\\client\\jvm.dll");
-         }},
-        {"J: an old JRE key with JavaHome ending in a backslash", {{"JreSearchOrder", "J"}},
-         [&] {
-             Set(Jre + "1.8", "JavaHome", Home("rh8\\jre", "") + "\\");
-             return Chosen(F + "\\rh8\\jre\\bin\\server\\jvm.dll");
-         }},
-        {"J: wrong types, over-long and removed homes passed over", {{"JreSearchOrder", "J"}},
-         [&] {
-             Set(Jdk9 + "21", "JavaHome", Flag, REG_DWORD);
-             Set(Jdk9 + "22", "JavaHome", longHome);
-             Set(Jdk9 + "23", "JavaHome", F + "\\uninstalled");
-             Set(Jdk9 + "17", "JavaHome", Home("jdk17", "17.0.9"));
-             return Chosen(F + "\\jdk17\\bin\\server\\jvm.dll");
-         }},
-        {"V: an Adoptium MSI Path with its backslash, JavaHome a flag", {{"JreSearchOrder", "V"}},
-         [&] {
-             std::string key = "Software\\Eclipse Adoptium\\JDK\\21.0.1.12\\hotspot\\MSI";
-             Set(key, "Path", Home("jdk-21.0.1.12-hotspot", "21.0.1") + "\\");
-             Set(key, "JavaHome", Flag, REG_DWORD);
-             return Chosen(F + "\\jdk-21.0.1.12-hotspot\\bin\\server\\jvm.dll");
-         }},
-        {"V: a per-user install under HKCU", {{"JreSearchOrder", "V"}},
-         [&] {
-             std::string home = Home("user17", "", "bin\\j9vm");
-             Set("Software\\Eclipse Adoptium\\JRE\\17.0.8.7\\openj9\\MSI", "Path", home, REG_SZ, HKEY_CURRENT_USER, 0);
-             return Chosen(F + "\\user17\\bin\\j9vm\\jvm.dll");
-         }},
-        {"EJV: 32-bit runtimes in JAVA_HOME and the 32-bit view passed over", {{"JreSearchOrder", "EJV"}},
-         [&] {
-             SetJavaHome(Home("x86-home", "21.0.1", "bin\\server", true));
-             std::string x86 = Home("x86-21", "21.0.1", "bin\\server", true);
-             Set(Jdk9 + "21", "JavaHome", x86, REG_SZ, HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY);
-             Set(Jdk9 + "11", "JavaHome", Home("mixed", "11.0.2", "bin\\server", true));
-             Home("mixed", "", "bin\\client");
-             return Chosen(F + "\\mixed\\bin\\client\\jvm.dll");
-         }},
-        {"E: JAVA_HOME with a backslash, the version from the folder's name", {{"JreSearchOrder", "E"}},
-         [&] {
-             SetJavaHome(Home("jdk-21.0.2+13", "") + "\\");
-             return Chosen(F + "\\jdk-21.0.2+13\\bin\\server\\jvm.dll");
-         }},
-        {"BE: the bundled runtime before JAVA_HOME", {{"JreSearchOrder", "BE"}, {"BundledRuntime", "runtime"}},
-         [&] {
-             SetJavaHome(Home("jdk17", "17.0.9"));
-             return Chosen(Home("runtime", "11.0.2") + "\\bin\\server\\jvm.dll");
-         }},
-        {"EB: JAVA_HOME before the bundled runtime", {{"JreSearchOrder", "EB"}, {"BundledRuntime", "runtime"}},
-         [&] {
-             SetJavaHome(Home("jdk17", "17.0.9"));
-             Home("runtime", "11.0.2");
-             return Chosen(F + "\\jdk17\\bin\\server\\jvm.dll");
-         }},
+        {"1: CurrentVersion before the subkeys", {{"JreSearchOrder", "1"}}, [&] {
+            Registered(Jre + "1.10", "rt110");
+            Set(Jre, "CurrentVersion", "1.4");
+            return Chosen(Registered(Jre + "1.4", "rt14"));
+        }},
+        {"1: the first in key order above the minimum, not the newest", {{"JreSearchOrder", "1"}}, [&] {
+            Registered(Jre + "1.3.1", "rt131");
+            std::string first = Registered(Jre + "1.4.2", "rt142");
+            Registered(Jre + "1.5.0", "rt150");
+            return Chosen(first);
+        }},
+        {"1: wrong types, over-long values and a missing jvm.dll passed over", {{"JreSearchOrder", "1"}}, [&] {
+            Set(Jre + "1.5", "JavaHome", Flag, REG_DWORD);
+            Set(Jre + "1.5", "RuntimeLib", std::string(300, '\x7F'), REG_BINARY);
+            Set(Jre + "1.6", "JavaHome", longHome);
+            Set(Jre + "1.6", "RuntimeLib", longHome + "\\bin\\jvm.dll");
+            Set(Jre + "1.7", "RuntimeLib", F + "\\uninstalled\\bin\\jvm.dll");
+            return Chosen(Registered(Jre + "1.8", "rt18"));
+        }},
+        {"23: a kit's client VM, else its server VM below jre", {{"JreSearchOrder", "23"}}, [&] {
+            Set(Jdk + "1.6", "JavaHome", Home("kit", "", "jre\\bin\\server"));
+            return Chosen(F + "\\kit\\jre\\bin\\server\\jvm.dll");
+        }},
+        {"1: the old methods load a 32-bit runtime and fail", {{"JreSearchOrder", "1"}}, [&] {
+            std::string home = Home("x86-jre6", "", "bin\\client", true);
+            Set(Jre + "1.6", "RuntimeLib", home + "\\bin\\client\\jvm.dll");
+            return "Unable to load JVM: " + home + "\\bin\\client\\jvm.dll";
+        }},
+        {"01234: the old methods know neither JDK 9+ keys nor JAVA_HOME", {{"JreSearchOrder", "01234"}}, [&] {
+            Set(Jdk9 + "17", "JavaHome", Home("jdk17", "17.0.9"));
+            SetJavaHome(F + "\\jdk17");
+            return NoJre;
+        }},
+        {"J: JDK 9+ keys, the newest wins whatever CurrentVersion says", {{"JreSearchOrder", "J"}}, [&] {
+            Set(Jdk9, "CurrentVersion", "11");
+            Set(Jdk9 + "11", "JavaHome", Home("jdk11", "11.0.2"));
+            Set(Jdk9 + "17", "JavaHome", Home("jdk17", "17.0.9"));
+            return Chosen(F + "\\jdk17\\bin\\server\\jvm.dll");
+        }},
+        {"J: a JRE 10 key through RuntimeLib", {{"JreSearchOrder", "J"}}, [&] {
+            std::string home = Home("jre10", "10.0.2", "bin\\client");
+            Set("Software\\JavaSoft\\JRE\\10.0.2", "JavaHome", home);
+            Set("Software\\JavaSoft\\JRE\\10.0.2", "RuntimeLib", home + "\\bin\\client\\jvm.dll");
+            return Chosen(home + "\\bin\\client\\jvm.dll");
+        }},
+        {"J: an old JRE key with JavaHome ending in a backslash", {{"JreSearchOrder", "J"}}, [&] {
+            Set(Jre + "1.8", "JavaHome", Home("rh8\\jre", "") + "\\");
+            return Chosen(F + "\\rh8\\jre\\bin\\server\\jvm.dll");
+        }},
+        {"J: wrong types, over-long and removed homes passed over", {{"JreSearchOrder", "J"}}, [&] {
+            Set(Jdk9 + "21", "JavaHome", Flag, REG_DWORD);
+            Set(Jdk9 + "22", "JavaHome", longHome);
+            Set(Jdk9 + "23", "JavaHome", F + "\\uninstalled");
+            Set(Jdk9 + "17", "JavaHome", Home("jdk17", "17.0.9"));
+            return Chosen(F + "\\jdk17\\bin\\server\\jvm.dll");
+        }},
+        {"V: an Adoptium MSI Path with its backslash, JavaHome a flag", {{"JreSearchOrder", "V"}}, [&] {
+            std::string key = "Software\\Eclipse Adoptium\\JDK\\21.0.1.12\\hotspot\\MSI";
+            Set(key, "Path", Home("jdk-21.0.1.12-hotspot", "21.0.1") + "\\");
+            Set(key, "JavaHome", Flag, REG_DWORD);
+            return Chosen(F + "\\jdk-21.0.1.12-hotspot\\bin\\server\\jvm.dll");
+        }},
+        {"V: a per-user install under HKCU", {{"JreSearchOrder", "V"}}, [&] {
+            std::string home = Home("user17", "", "bin\\j9vm");
+            Set("Software\\Eclipse Adoptium\\JRE\\17.0.8.7\\openj9\\MSI", "Path", home, REG_SZ, HKEY_CURRENT_USER, 0);
+            return Chosen(F + "\\user17\\bin\\j9vm\\jvm.dll");
+        }},
+        {"EJV: 32-bit runtimes in JAVA_HOME and the 32-bit view passed over", {{"JreSearchOrder", "EJV"}}, [&] {
+            SetJavaHome(Home("x86-home", "21.0.1", "bin\\server", true));
+            std::string x86 = Home("x86-21", "21.0.1", "bin\\server", true);
+            Set(Jdk9 + "21", "JavaHome", x86, REG_SZ, HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY);
+            Set(Jdk9 + "11", "JavaHome", Home("mixed", "11.0.2", "bin\\server", true));
+            Home("mixed", "", "bin\\client");
+            return Chosen(F + "\\mixed\\bin\\client\\jvm.dll");
+        }},
+        {"E: JAVA_HOME with a backslash, the version from the folder's name", {{"JreSearchOrder", "E"}}, [&] {
+            SetJavaHome(Home("jdk-21.0.2+13", "") + "\\");
+            return Chosen(F + "\\jdk-21.0.2+13\\bin\\server\\jvm.dll");
+        }},
+        {"BE: the bundled runtime before JAVA_HOME", {{"JreSearchOrder", "BE"}, {"BundledRuntime", "runtime"}}, [&] {
+            SetJavaHome(Home("jdk17", "17.0.9"));
+            return Chosen(Home("runtime", "11.0.2") + "\\bin\\server\\jvm.dll");
+        }},
+        {"EB: JAVA_HOME before the bundled runtime", {{"JreSearchOrder", "EB"}, {"BundledRuntime", "runtime"}}, [&] {
+            SetJavaHome(Home("jdk17", "17.0.9"));
+            Home("runtime", "11.0.2");
+            return Chosen(F + "\\jdk17\\bin\\server\\jvm.dll");
+        }},
         {"E: below the minimum JavaVersion", {{"JreSearchOrder", "E"}, {"JavaVersion", "0x00110000"}},
          [&] { SetJavaHome(Home("jdk11", "11.0.2")); return NoJre; }},
         {"E: at the minimum JavaVersion", {{"JreSearchOrder", "E"}, {"JavaVersion", "0x00010008"}},
@@ -202,7 +183,7 @@ TEST_F(SearchE2eTest, TheFirstMethodThatFindsAnAcceptableRuntimeWins)
         {"EJV: nothing anywhere", {{"JreSearchOrder", "EJV"}}, [&] { return NoJre; }},
     };
     int index = 0;
-    for (const SearchRow& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.Name);
         ClearSearchedPlaces();
         RemoveTree(folder_);
