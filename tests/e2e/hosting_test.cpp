@@ -1,36 +1,32 @@
 // The launcher hosting the (test-double) JVM: options, class path, arguments, directories, streams,
-// exit codes and every report, seen from outside as a user and the JVM see them.
+// exit codes and every report (with the output captured for it), seen from outside as a user and the JVM see them.
 #include "e2e.h"
 
 #include <set>
 
 namespace {
 
-std::vector<std::string> WithHooks(std::vector<std::string> options)
-{
-    options.insert(options.end(), {"vfprintf hook", "abort hook", "exit hook"});
-    return options;
-}
-
 TEST_F(E2eTest, OptionsArriveInOrderWithVariablesExpandedAndTheClassPathOptionLast)
 {
     // The runtime is found beside the launcher, so %JAVA_HOME% is that home, not the environment's.
     std::string home = folder_ + "\\rt";
     ASSERT_TRUE(WriteFile(home + "\\release", "JAVA_VERSION=\"17.0.9\"\n"));
-    ASSERT_TRUE(CreateDirectoryA((home + "\\bin").c_str(), NULL) && CreateDirectoryA((home + "\\bin\\server").c_str(), NULL));
-    ASSERT_TRUE(CopyFileA(DoubleJvmPath().c_str(), (home + "\\bin\\server\\jvm.dll").c_str(), FALSE));
+    std::string dll = home + "\\bin\\server\\jvm.dll";
+    ASSERT_TRUE(WriteFile(dll, "") && CopyFileA(DoubleJvmPath().c_str(), dll.c_str(), FALSE));
     SetEnvironmentVariableA("JAVA_HOME", "C:\\environment home");
     SetEnvironmentVariableA("KR_E2E_QUOTED", "\"C:\\with space\"");
     SetEnvironmentVariableA("KR_E2E_PLAIN", "plain");
     Script("out {prop:spaced}|{prop:java.class.path}");
-    LauncherRun run = Run(Build({{"JreSearchOrder", "B"}, {"BundledRuntime", "rt"},
-                                 {"JvmOptions", "-Xmx64m \"-Dspaced=a b\" -Djava.class.path=early \"-Dq=%KR_E2E_QUOTED%\" "
-                                                "-Dp=x%KR_E2E_PLAIN%y -Dpct=100%% -Du=[%KR_E2E_UNSET%] -Dh=%JAVA_HOME%"}}));
+    const std::string options = "-Xmx64m \"-Dspaced=a b\" -Djava.class.path=early \"-Dq=%KR_E2E_QUOTED%\" "
+                                "-Dp=x%KR_E2E_PLAIN%y -Dpct=100%% -Du=[%KR_E2E_UNSET%] -Dh=%JAVA_HOME%";
+    LauncherRun run = Run(Build({{"JreSearchOrder", "B"}, {"BundledRuntime", "rt"}, {"JvmOptions", options}}));
     SetEnvironmentVariableA("JAVA_HOME", NULL);
     ExpectNoReports(run);
     EXPECT_EQ(run.ExitCode, 0u);
-    EXPECT_EQ(Options(), WithHooks({"-Xmx64m", "-Dspaced=a b", "-Djava.class.path=early", "-Dq=C:\\with space",
-                                    "-Dp=xplainy", "-Dpct=100", "-Du=[]", "-Dh=" + home, "-Djava.class.path=classes"}));
+    EXPECT_EQ(Options(), std::vector<std::string>({"-Xmx64m", "-Dspaced=a b", "-Djava.class.path=early",
+                                                   "-Dq=C:\\with space", "-Dp=xplainy", "-Dpct=100", "-Du=[]",
+                                                   "-Dh=" + home, "-Djava.class.path=classes", "vfprintf hook",
+                                                   "abort hook", "exit hook"}));
     EXPECT_EQ(Out(), "a b|classes\r\n");
 }
 
@@ -45,8 +41,9 @@ TEST_F(E2eTest, ClassPathFoldersAreFollowedByTheirArchivesRecursively)
     ExpectNoReports(run);
     // A folder's entries come in FindFirstFile's order, which under Wine is by name ignoring case; a
     // subfolder's archives come where the subfolder's name sorts.
-    EXPECT_EQ(Options(), WithHooks({"-Djava.class.path=classes;lib;lib\\A.ZIP;lib\\b.jar;lib\\ext\\c.jar;"
-                                    "lib\\ext\\deep\\d.zip;lib\\m.jar;missing.jar;empty"}));
+    EXPECT_EQ(Options(), std::vector<std::string>({"-Djava.class.path=classes;lib;lib\\A.ZIP;lib\\b.jar;"
+                                                   "lib\\ext\\c.jar;lib\\ext\\deep\\d.zip;lib\\m.jar;missing.jar;empty",
+                                                   "vfprintf hook", "abort hook", "exit hook"}));
 }
 
 TEST_F(E2eTest, ArgumentsComeFromTheCommandLineElseAppOptionsElseTheIniFile)
@@ -54,7 +51,8 @@ TEST_F(E2eTest, ArgumentsComeFromTheCommandLineElseAppOptionsElseTheIniFile)
     Script("out {argc}:{args}|{prop:ini}");
     const std::string cafe = "caf\xE9";  // ANSI (1252) on the command line, UTF-8 in Java
     ASSERT_EQ(GetACP(), 1252u) << "the session's ANSI code page";
-    ASSERT_TRUE(WriteFile(folder_ + "\\app.ini", "[Application Configuration]\r\nAppOptions=from ini\r\nJvmOptions=-Dini=yes\r\n"));
+    ASSERT_TRUE(WriteFile(folder_ + "\\app.ini",
+                          "[Application Configuration]\r\nAppOptions=from ini\r\nJvmOptions=-Dini=yes\r\n"));
     struct Row {
         LauncherKeys Keys;
         std::string Arguments;
@@ -75,26 +73,30 @@ TEST_F(E2eTest, ArgumentsComeFromTheCommandLineElseAppOptionsElseTheIniFile)
 
 TEST_F(E2eTest, WorkingDirectorySettingsDecideUserDir)
 {
-    const std::string data = folder_ + "\\data", start = folder_ + "\\start";
+    const std::string data = folder_ + "\\data", start = folder_ + "\\start", spaced = folder_ + "\\with spaces";
     ASSERT_TRUE(CreateDirectoryA(start.c_str(), NULL));
     // Changed to early, the runtime search and the JVM's class path work from data.
-    ASSERT_TRUE(WriteScript(data + "\\classes", MainClass(), "out {prop:user.dir}"));
-    ASSERT_TRUE(WriteFile(data + "\\rt\\jvm.dll", "") && CopyFileA(DoubleJvmPath().c_str(), (data + "\\rt\\jvm.dll").c_str(), FALSE));
-    Script("out {prop:user.dir}");
+    for (const std::string& root : {folder_, spaced, data})
+        ASSERT_TRUE(WriteScript(root + "\\classes", MainClass(), "out {args} {prop:user.dir}"));
+    const std::string dll = data + "\\rt\\jvm.dll";
+    ASSERT_TRUE(WriteFile(dll, "") && CopyFileA(DoubleJvmPath().c_str(), dll.c_str(), FALSE));
     struct Row {
+        std::string Exe;
         LauncherKeys Keys;
         std::string UserDir;
     } rows[] = {
-        {{}, folder_},
-        {{{"WorkingDirectory", "data"}}, data},
-        {{{"UseStartDirectory", "1"}}, start},
-        {{{"UseStartDirectory", "1"}, {"WorkingDirectory", "data"}}, start},
-        {{{"EarlyWorkingDirectory", "1"}, {"WorkingDirectory", "data"}, {"JvmPath", "rt\\jvm.dll"}}, data},
+        {"app.exe", {}, folder_},
+        {"with spaces\\my app.exe", {}, spaced},
+        {"app.exe", {{"WorkingDirectory", "data"}}, data},
+        {"app.exe", {{"UseStartDirectory", "1"}}, start},
+        {"app.exe", {{"UseStartDirectory", "1"}, {"WorkingDirectory", "data"}}, start},
+        {"app.exe", {{"EarlyWorkingDirectory", "1"}, {"WorkingDirectory", "data"}, {"JvmPath", "rt\\jvm.dll"}}, data},
     };
     for (const Row& row : rows) {
-        LauncherRun run = Run(Build(row.Keys), "", start);
+        LauncherRun run = Run(Build(row.Keys, row.Exe), "one \"two three\"", start);
         ExpectNoReports(run);
-        EXPECT_EQ(ReadFile(row.UserDir + "\\out.log"), row.UserDir + "\r\n");
+        EXPECT_EQ(run.ExitCode, 0u);
+        EXPECT_EQ(ReadFile(row.UserDir + "\\out.log"), "[one][two three] " + row.UserDir + "\r\n");
         DeleteFileA((row.UserDir + "\\out.log").c_str());
     }
     ExpectOneError(Run(Build({{"WorkingDirectory", "data"}, {"JvmPath", "rt\\jvm.dll"}}), "", start),
@@ -118,61 +120,54 @@ TEST_F(E2eTest, StreamModeOneFilesAreEmptiedAtEachStart)
 
 TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
 {
+    const std::string notADll = folder_ + "\\bad\\jvm.dll", noEntry = WindowsPath(KESTRUN_NOENTRY_DLL_PATH);
+    ASSERT_TRUE(WriteFile(notADll, "this is no DLL"));
+    SetEnvironmentVariableA("JAVA_HOME", NULL);
+    keys_["StderrMode"] = "1";
+    keys_["StderrFile"] = "err.log";
     struct Row {
         std::string Script;
-        std::string MainClass;
+        LauncherKeys Keys;
         DWORD ExitCode;
-        std::vector<std::string> Reports;
+        std::string Out;
+        std::string Report = "";   // the one error box's text; "" for none
+        std::string Details = "";  // the error dialog's details: what the search considered, what the JVM said
     } rows[] = {
-        {"out fine", MainClass(), 0, {}},
-        {"exit 3", MainClass(), 3, {}},
-        {"exit -7", MainClass(), (DWORD)-7, {}},
-        {"out never", "e2e.Missing", ExitFailure, {"Error locating class: e2e/Missing"}},
-        {"out never", "java.lang.System", ExitFailure, {"Error locating method: main(java/lang/String[])"}},
-        {"throw java.lang.IllegalStateException boom", MainClass(), ExitFailure,
-         {"Error invoking method: main(java/lang/String[])"}},
-        {"out before\nabort broken state", MainClass(), 3, {"FATAL ERROR in native method: broken state\n"}},
+        {"out fine", {}, 0, "fine\r\n"},
+        {"exit 3", {}, 3, ""},
+        {"exit -7", {}, (DWORD)-7, ""},
+        {"thread worker\n  sleep 1000\n  out worker done\nend\nout main done", {}, 0, "main done\r\nworker done\r\n"},
+        {"out never", {{"MainClass", "e2e.Missing"}}, ExitFailure, "", "Error locating class: e2e/Missing"},
+        {"out never", {{"MainClass", "java.lang.System"}}, ExitFailure, "",
+         "Error locating method: main(java/lang/String[])"},
+        {"throw java.lang.IllegalStateException boom", {}, ExitFailure, "",
+         "Error invoking method: main(java/lang/String[])"},
+        {"out before\nabort broken state", {}, 3, "before\r\n", "FATAL ERROR in native method: broken state\n"},
+        // Failures to load or create the JVM name the path.
+        {"out never", {{"JvmPath", "absent\\jvm.dll"}, {"JreSearchOrder", "0E"}}, ExitFailure, "",
+         "Unable to locate suitable Java Runtime Environment on this machine.",
+         "Search order \"0E\":\r\n[0] JvmPath, jvm.dll absent\\jvm.dll: no readable file\r\n"
+         "[E] JAVA_HOME: not set\r\n"},
+        {"out never", {{"JvmPath", notADll}}, ExitFailure, "", "Unable to load JVM: " + notADll},
+        {"out never", {{"JvmPath", noEntry}}, ExitFailure, "", "Unable to locate JNI interfaces in " + noEntry},
+        {"out never", {{"JvmOptions", "-Xmx64m --foo"}}, ExitFailure, "",
+         "Unable to create JVM instance using " + DoubleJvmPath(),
+         "Unrecognized option: --foo\r\nError: Could not create the Java Virtual Machine.\r\n"},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.Script + " / " + row.Report);
         Script(row.Script);
-        LauncherRun run = Run(Build({{"MainClass", row.MainClass}, {"StderrMode", "1"}, {"StderrFile", "err.log"}}));
-        EXPECT_EQ(run.ExitCode, row.ExitCode) << row.Script;
-        std::vector<std::string> texts;
-        for (const SeenReport& report : run.Reports)
-            texts.push_back(report.Caption + ": " + report.Text);
-        std::vector<std::string> expected;
-        for (const std::string& text : row.Reports)
-            expected.push_back("Error: " + text);
-        EXPECT_EQ(texts, expected) << row.Script;
+        DeleteFileA((folder_ + "\\out.log").c_str());
+        LauncherRun run = Run(Build(row.Keys));
+        EXPECT_EQ(run.ExitCode, row.ExitCode);
+        EXPECT_EQ(Out(), row.Out);
+        if (row.Report.empty()) {
+            ExpectNoReports(run);
+            continue;
+        }
+        ExpectOneError(run, row.Report);
+        EXPECT_EQ(run.Reports.empty() ? "(no report)" : run.Reports[0].Details, row.Details);
     }
-}
-
-TEST_F(E2eTest, LoadAndCreationFailuresNameThePath)
-{
-    Script("out never");
-    std::string notADll = folder_ + "\\bad\\jvm.dll";
-    ASSERT_TRUE(WriteFile(notADll, "this is no DLL"));
-    std::string noEntry = WindowsPath(KESTRUN_NOENTRY_DLL_PATH);
-    const std::pair<LauncherKeys, std::string> rows[] = {
-        {{{"JvmPath", "absent\\jvm.dll"}}, "Unable to locate suitable Java Runtime Environment on this machine."},
-        {{{"JvmPath", notADll}}, "Unable to load JVM: " + notADll},
-        {{{"JvmPath", noEntry}}, "Unable to locate JNI interfaces in " + noEntry},
-        {{{"JvmOptions", "-Xmx64m --bogus"}}, "Unable to create JVM instance using " + DoubleJvmPath()},
-    };
-    for (const auto& [keys, message] : rows) {
-        LauncherRun run = Run(Build(keys));
-        ExpectOneError(run, message);
-        EXPECT_EQ(run.ExitCode, ExitFailure);
-    }
-}
-
-TEST_F(E2eTest, NonDaemonThreadsKeepTheProcessAliveUntilTheyEnd)
-{
-    Script("thread worker\n  sleep 1000\n  out worker done\nend\nout main done");
-    LauncherRun run = Run(Build());
-    ExpectNoReports(run);
-    EXPECT_EQ(run.ExitCode, 0u);
-    EXPECT_EQ(Out(), "main done\r\nworker done\r\n");
 }
 
 TEST_F(E2eTest, JvmTextIsShownBeforeAnExitFromAnotherThread)
@@ -188,6 +183,44 @@ TEST_F(E2eTest, JvmTextIsShownBeforeAnExitFromAnotherThread)
     EXPECT_EQ(texts.count("Error: Exception in thread \"main\" "), 1u);
     EXPECT_EQ(texts.size() - texts.count("Error: Error invoking method: main(java/lang/String[])"), 1u);
     EXPECT_EQ(Out(), "late exit\r\n");
+}
+
+// Output capture: with StdoutMode/StderrMode 2 what a failing program printed last shows in the
+// details of the launcher's error dialog; without captured text the error is a plain box.
+TEST_F(E2eTest, FailingProgramShowsItsLastOutputInTheErrorDialog)
+{
+    // short line 1519 .. short line 1999: the last whole lines that fit in 8191 characters (481 of 17).
+    std::string lastShortLines;
+    for (int i = 1519; i < 2000; i++)
+        lastShortLines += "short line " + std::to_string(i) + "\r\n";
+    const std::string trace = "java.lang.IllegalStateException: boom\r\n\tat " + MainClass() + ".main(" + name_ +
+                              ".java)\r\n";
+    // The program sleeps between streams: the two streams' readers append in the order they read.
+    const struct {
+        const char* Name;
+        std::string Script;
+        std::string StderrMode;
+        std::string Details;  // "": a plain error box
+    } cases[] = {
+        {"interleaved", "out one\nsleep 300\nerr two\nsleep 300\nout three\nsleep 300\nthrow "
+                        "java.lang.IllegalStateException boom",
+         "2", "one\r\ntwo\r\nthree\r\n" + trace},
+        {"unfinished line", "out complete\nout+ unfinished\nthrow java.lang.IllegalStateException x", "0",
+         "complete\r\n"},
+        {"limit", "repeat 2000 out short line {i}\nthrow java.lang.IllegalStateException x", "0", lastShortLines},
+        {"nothing", "throw java.lang.IllegalStateException x", "0", ""},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.Name);
+        Script(test.Script);
+        LauncherRun run = Run(Build({{"StdoutMode", "2"}, {"StderrMode", test.StderrMode}}));
+        EXPECT_EQ(run.ExitCode, ExitFailure);
+        ExpectOneError(run, "Error invoking method: main(java/lang/String[])");
+        if (run.Reports.empty())
+            continue;
+        EXPECT_EQ(run.Reports[0].IsErrorDialog, !test.Details.empty());
+        EXPECT_EQ(run.Reports[0].Details, test.Details);
+    }
 }
 
 } // namespace

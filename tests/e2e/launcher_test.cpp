@@ -1,10 +1,29 @@
 // The launcher's run as a user starts it: one instance per main class unless allowed, inputs of extreme
-// size, and a start from a folder with spaces while another folder is current.
+// size, and the splash window: how long it stays, what ends it, where it sits.
 #include "e2e.h"
 
-#include <future>
-
 namespace {
+
+// A launcher started (suspended, if flags say so) and left running; ended when the test is done with it.
+struct Held {
+    PROCESS_INFORMATION Process = {};
+    Held(const std::string& exe, const std::string& folder, DWORD flags = 0)
+    {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        std::string commandLine = "\"" + exe + "\"";
+        EXPECT_TRUE(CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, flags, NULL, folder.c_str(),
+                                   &startup, &Process));
+    }
+    ~Held()
+    {
+        TerminateProcess(Process.hProcess, 1);
+        WaitForSingleObject(Process.hProcess, 10000);
+        CloseHandle(Process.hThread);
+        CloseHandle(Process.hProcess);
+    }
+    bool Running() { return WaitForSingleObject(Process.hProcess, 0) == WAIT_TIMEOUT; }
+};
 
 class LauncherE2eTest : public E2eTest {};
 
@@ -15,34 +34,29 @@ TEST_F(LauncherE2eTest, ASecondInstanceOfTheMainClassIsRefusedUnlessAllowed)
     ASSERT_TRUE(WriteScript(folder_ + "\\classes2", MainClass(), "out second"));
     const std::string messages = "[messages]\nMsgAlreadyRunning = Demo is already open.\n";
     std::string first = Build({{"AllowMultipleInstances", "0"}}, "first.exe", messages);
-    // The first instance runs until the test closes its window.
-    std::future<LauncherRun> held = std::async(std::launch::async, [&] { return RunAndWatch(first, "", folder_, 60000); });
+    // Two launches let go at the same moment: one is refused, the other runs until the test closes its window.
+    Held one(first, folder_, CREATE_SUSPENDED), other(first, folder_, CREATE_SUSPENDED);
+    ReportWatcher oneWatcher(one.Process.dwProcessId), otherWatcher(other.Process.dwProcessId);
+    ResumeThread(one.Process.hThread);
+    ResumeThread(other.Process.hThread);
     HWND window = NULL;
     ASSERT_TRUE(WaitFor([&] { return (window = FindWindowA(NULL, title.c_str())) != NULL; }, 30000));
-    struct Row {
-        const char* Allow;
-        std::vector<std::string> Reports;
-        std::string Out;
-    } rows[] = {
-        {"0", {"Demo is already open."}, ""},
-        {"1", {}, "second\r\n"},
-    };
-    for (const Row& row : rows) {
-        std::string second = Build({{"AllowMultipleInstances", row.Allow}, {"ClassPath", "classes2"},
-                                    {"StdoutFile", "second.log"}}, std::string("second") + row.Allow + ".exe", messages);
-        LauncherRun run = Run(second);
-        std::vector<std::string> texts;
-        for (const SeenReport& report : run.Reports)
-            texts.push_back(report.Text);
-        EXPECT_EQ(texts, row.Reports) << "AllowMultipleInstances " << row.Allow;
-        EXPECT_EQ(run.ExitCode, 0u);
-        EXPECT_EQ(ReadFile(folder_ + "\\second.log"), row.Out);
-    }
+    // A launch that allows more instances runs beside it.
+    LauncherRun second = Run(Build({{"ClassPath", "classes2"}, {"StdoutFile", "second.log"}}, "second.exe"));
+    ExpectNoReports(second);
+    EXPECT_EQ(second.ExitCode, 0u);
+    EXPECT_EQ(ReadFile(folder_ + "\\second.log"), "second\r\n");
     PostMessageA(window, WM_CLOSE, 0, 0);
-    LauncherRun run = held.get();
-    EXPECT_TRUE(run.Ended);
-    ExpectNoReports(run);
-    EXPECT_EQ(run.ExitCode, 0u);
+    HANDLE both[2] = {one.Process.hProcess, other.Process.hProcess};
+    EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 30000), WAIT_OBJECT_0);
+    std::vector<SeenReport> reports = oneWatcher.Reports(), more = otherWatcher.Reports();
+    reports.insert(reports.end(), more.begin(), more.end());
+    ASSERT_EQ(reports.size(), 1u) << DescribeReports(reports);
+    EXPECT_EQ(reports[0].Text, "Demo is already open.");
+    for (HANDLE process : both) {
+        DWORD code = 1;
+        EXPECT_TRUE(GetExitCodeProcess(process, &code) && code == 0) << code;
+    }
     EXPECT_EQ(Out(), "first\r\n");
 }
 
@@ -56,36 +70,105 @@ TEST_F(LauncherE2eTest, HugeCommandLinesAndIniLinesWithBinaryBytesArriveWhole)
     for (int i = 0; i < 100000; i++)
         binary += (char)(i % 256 == '\n' || i % 256 == '\r' ? 1 : i % 256);
     const std::string big(100000, 'x'), argument(100000, 'a');
-    struct Row {
-        LauncherKeys Keys;
-        std::string Arguments;
-        std::string Ini;
-        std::string Out;
-    } rows[] = {
-        {{}, words, "", "1031|" + std::string(30, 'a') + "|" + std::string(30, 'q') + "|null\r\n"},
-        {{{"IniFileName", "app.ini"}}, "",
-         "[Application Configuration]\r\n" + binary + "\r\nJvmOptions=-Dbig=" + big + "\r\n" + binary + "=" + binary +
-             "\r\nAppOptions=" + argument + "\r\n",
-         "1|" + argument + "|<none>|" + big + "\r\n"},
-    };
-    for (const Row& row : rows) {
-        ASSERT_TRUE(WriteFile(folder_ + "\\app.ini", row.Ini));
-        LauncherRun run = Run(Build(row.Keys), row.Arguments);
-        ExpectNoReports(run);
-        EXPECT_EQ(run.ExitCode, 0u);
-        EXPECT_EQ(Out(), row.Out);
+    ASSERT_TRUE(WriteFile(folder_ + "\\app.ini", "[Application Configuration]\r\n" + binary + "\r\nJvmOptions=-Dbig=" +
+                                                   big + "\r\n" + binary + "=" + binary + "\r\nAppOptions=" + argument +
+                                                   "\r\n"));
+    LauncherRun run = Run(Build(), words);
+    ExpectNoReports(run);
+    EXPECT_EQ(run.ExitCode, 0u);
+    EXPECT_EQ(Out(), "1031|" + std::string(30, 'a') + "|" + std::string(30, 'q') + "|null\r\n");
+    run = Run(Build({{"IniFileName", "app.ini"}}));
+    ExpectNoReports(run);
+    EXPECT_EQ(run.ExitCode, 0u);
+    EXPECT_EQ(Out(), "1|" + argument + "|<none>|" + big + "\r\n");
+}
+
+// A visible window of the launcher other than its splash (its error box, the program's window); null if none.
+HWND OtherWindow(const Held& launcher, HWND splash)
+{
+    for (HWND window = GetTopWindow(NULL); window != NULL; window = GetWindow(window, GW_HWNDNEXT)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == launcher.Process.dwProcessId && window != splash && IsWindowVisible(window))
+            return window;
+    }
+    return NULL;
+}
+
+bool Shown(HWND window) { return window != NULL && IsWindowVisible(window); }
+
+// A 24-bit picture of width x height in one colour.
+std::string Picture(int width, int height)
+{
+    int rowSize = (width * 3 + 3) / 4 * 4;
+    BITMAPFILEHEADER file = {0x4D42, (DWORD)(54 + rowSize * height), 0, 0, 54};
+    BITMAPINFOHEADER info = {sizeof(info), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    return std::string((const char*)&file, 14) + std::string((const char*)&info, 40) +
+           std::string((size_t)(rowSize * height), '\x60');
+}
+
+// The launcher is held up by a window of its own (the error box about a missing jvm.dll, which nobody
+// dismisses) or of the program, and ended by the test.
+class SplashE2eTest : public E2eTest {
+protected:
+    std::string Launcher(const std::string& untilWindow, const std::string& seconds, const std::string& jvm = "no.dll",
+                         const std::string& extra = "")
+    {
+        return Build({{"SplashText", SplashTitle()}, {"SplashUntilWindow", untilWindow}, {"SplashSeconds", seconds},
+                      {"JvmPath", jvm}}, "app.exe", extra);
+    }
+    // The test's own title: tests run side by side in one session.
+    std::string SplashTitle() { return "Splash of " + name_; }
+    // Waits until the launcher's splash is on the screen; null if it never comes.
+    HWND WaitForSplash()
+    {
+        HWND splash = NULL;
+        WaitFor([&] { return Shown(splash = FindWindowA(NULL, SplashTitle().c_str())); }, 30000);
+        return Shown(splash) ? splash : NULL;
+    }
+};
+
+TEST_F(SplashE2eTest, TimedSplashClosesAfterItsSecondsWhileTheErrorBoxStaysOpen)
+{
+    Held launcher(Launcher("0", "2"), folder_);
+    HWND splash = WaitForSplash();
+    DWORD shown = GetTickCount();
+    ASSERT_NE(splash, (HWND)NULL) << "no splash";
+    ASSERT_TRUE(WaitFor([&] { return OtherWindow(launcher, splash) != NULL; }, 30000)) << "no error box";
+    ASSERT_TRUE(WaitFor([&] { return !Shown(splash); }, 15000)) << "the splash stays";
+    EXPECT_GE(GetTickCount() - shown, 1500u);
+    EXPECT_TRUE(launcher.Running()) << "the launcher waits for its box";
+    EXPECT_NE(OtherWindow(launcher, splash), (HWND)NULL) << "the box is still open";
+}
+
+TEST_F(SplashE2eTest, WatchingSplashStaysUntilTheProgramOrTheLauncherShowsAWindow)
+{
+    Script("sleep 2000\nwindow 60000 The program's window");
+    for (const std::string& jvm : {DoubleJvmPath(), std::string("no.dll")}) {
+        Held launcher(Launcher("1", "0", jvm), folder_);
+        HWND splash = WaitForSplash();
+        ASSERT_NE(splash, (HWND)NULL) << jvm;
+        ASSERT_TRUE(WaitFor([&] { return !Shown(splash) || OtherWindow(launcher, splash); }, 30000)) << jvm;
+        EXPECT_NE(OtherWindow(launcher, splash), (HWND)NULL) << "the splash went before any window: " << jvm;
+        EXPECT_TRUE(WaitFor([&] { return !Shown(splash); }, 15000)) << "the splash stays: " << jvm;
     }
 }
 
-TEST_F(LauncherE2eTest, RunsFromAFolderWithSpacesWhileAnotherFolderIsCurrent)
+TEST_F(SplashE2eTest, SplashIsCentredWithThePicturesSize)
 {
-    const std::string spaced = folder_ + "\\with spaces here", elsewhere = folder_ + "\\elsewhere";
-    ASSERT_TRUE(WriteScript(spaced + "\\classes", MainClass(), "out {args} {prop:user.dir}"));
-    ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), NULL));
-    LauncherRun run = Run(Build({}, "with spaces here\\my app.exe"), "one \"two three\"", elsewhere);
-    ExpectNoReports(run);
-    EXPECT_EQ(run.ExitCode, 0u);
-    EXPECT_EQ(ReadFile(spaced + "\\out.log"), "[one][two three] " + spaced + "\r\n");
+    ASSERT_TRUE(WriteFile(folder_ + "\\picture.bmp", Picture(200, 60)));
+    const std::pair<std::string, std::vector<LONG>> cases[] = {  // left, top, right, bottom
+        {"", {312, 334, 712, 434}},                                   // the shipped 400 x 100 picture
+        {"[splash]\nBitmap = picture.bmp\n", {412, 354, 612, 414}}, // 200 x 60 on the 1024 x 768 screen
+    };
+    for (const auto& [extra, expected] : cases) {
+        Held launcher(Launcher("0", "60", "no.dll", extra), folder_);
+        HWND splash = WaitForSplash();
+        ASSERT_NE(splash, (HWND)NULL) << extra;
+        RECT rect = {};
+        GetWindowRect(splash, &rect);
+        EXPECT_EQ(std::vector<LONG>({rect.left, rect.top, rect.right, rect.bottom}), expected) << extra;
+    }
 }
 
 } // namespace
