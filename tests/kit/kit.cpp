@@ -4,8 +4,8 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <exception>
 #include <sstream>
+#include <stdexcept>
 
 // The builder's own build step (builder/build.h, whose resource names clash with windows.h): reads the
 // config and the launcher and writes the output whole, or throws and writes nothing.
@@ -108,8 +108,8 @@ std::string MakeLauncher(const std::string& folder, const std::string& exeName, 
     config += extraSections;
     std::string configPath = folder + "\\" + exeName + ".ini.cfg", exePath = folder + "\\" + exeName;
     try {
-        // A config that could not be written is reported by the builder as unreadable.
-        WriteFile(configPath, config);
+        if (!WriteFile(configPath, config))
+            throw std::runtime_error("cannot write " + configPath);
         BuildLauncher(configPath, WindowsPath(KESTRUN_LAUNCHER_PATH), exePath);
     } catch (const std::exception& failure) {
         *error = std::string(failure.what()) + "\nconfig:\n" + config;

@@ -13,8 +13,10 @@ std::string WindowText(HWND window)
 SeenReport Describe(HWND window)
 {
     // The launcher's error dialog holds its message in control 1001 and its details in the edit box 1002.
+    char detailsClass[8] = "";
     HWND details = GetDlgItem(window, 1002);
-    bool isErrorDialog = details != NULL;
+    bool isErrorDialog = GetClassNameA(details, detailsClass, sizeof(detailsClass)) > 0 &&
+                         _stricmp(detailsClass, "Edit") == 0;
     return {WindowText(window), WindowText(GetDlgItem(window, isErrorDialog ? 1001 : 0xFFFF)),
             isErrorDialog ? WindowText(details) : "", isErrorDialog};
 }
@@ -97,10 +99,8 @@ LauncherRun RunAndWatch(const std::string& exePath, const std::string& arguments
         return run;
     ReportWatcher watcher(process.dwProcessId);
     run.Ended = WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
-    if (!run.Ended) {
-        TerminateProcess(process.hProcess, 1);
+    if (!run.Ended && TerminateProcess(process.hProcess, 1))
         WaitForSingleObject(process.hProcess, 5000);
-    }
     watcher.Stop();
     run.Reports = watcher.Reports();
     GetExitCodeProcess(process.hProcess, &run.ExitCode);
