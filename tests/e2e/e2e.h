@@ -29,30 +29,33 @@ protected:
     std::string Build(const LauncherKeys& changes = {}, const std::string& exeName = "app.exe",
                       const std::string& extra = "")
     {
-        LauncherKeys keys = keys_;
-        for (const auto& [key, value] : changes)
-            keys[key] = value;
+        LauncherKeys keys = changes;
+        keys.insert(keys_.begin(), keys_.end());  // adds only the keys that changes does not hold
         std::string error;
         std::string exe = MakeLauncher(folder_, exeName, keys, extra, &error);
         EXPECT_FALSE(exe.empty()) << error;
         return exe;
     }
     // Runs exe to its end (in the test's folder unless directory is given), reports dismissed with OK.
-    LauncherRun Run(const std::string& exe, const std::string& arguments = "", const std::string& directory = "",
-                    DWORD timeoutMs = 30000)
+    LauncherRun Run(const std::string& exe, const std::string& arguments = "", const std::string& directory = "")
     {
         DeleteFileA(trace_.c_str());
-        LauncherRun run = RunAndWatch(exe, arguments, directory.empty() ? folder_ : directory, timeoutMs);
+        LauncherRun run = RunAndWatch(exe, arguments, directory.empty() ? folder_ : directory, 30000);
         EXPECT_TRUE(run.Started) << exe;
         EXPECT_TRUE(run.Ended) << "the launcher did not end";
         return run;
     }
     std::string Out() { return ReadFile(folder_ + "\\out.log"); }
-    std::vector<std::string> Options() { return ReceivedOptions(trace_); }
+    // The options the JVM received, in order (hooks as "vfprintf hook" and so on).
+    std::vector<std::string> Options()
+    {
+        std::vector<std::string> options;
+        for (const std::string& line : TraceLines(trace_, "option["))  // "option[N] text"
+            options.push_back(line.substr(line.find("] ") + 2));
+        return options;
+    }
 
-    std::string name_;
-    std::string folder_;
-    std::string trace_;
+    std::string name_, folder_, trace_;
     LauncherKeys keys_;
 };
 

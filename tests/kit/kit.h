@@ -9,12 +9,9 @@
 #include <string>
 #include <vector>
 
-// --- programs of this build
 // A Windows path for a path the build gave in Unix form ("/x/y" -> "Z:\x\y").
 std::string WindowsPath(const std::string& path);
-// The built launcher, the Windows builder (kestrun.exe) and the test-double jvm.dll.
-std::string LauncherPath();
-std::string BuilderPath();
+// This build's test-double jvm.dll.
 std::string DoubleJvmPath();
 
 // --- folders and files (paths are ANSI, as the tests make them)
@@ -28,17 +25,11 @@ bool WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool PathExists(const std::string& path);
 
-// The system's own text for an error code, as FormatMessageA gives it ("(no text for N)" if none).
+// The system's own text for an error code, as FormatMessageA gives it ("" if it has none).
 std::string SystemText(DWORD code);
 
-// --- waiting
 // Polls condition until it holds or timeoutMs have passed; the condition's last answer.
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 20000);
-
-// --- programs
-// Runs a console program (commandLine names it first) with its standard output and error going to
-// outputPath; its exit code, or -1 when it could not start or was killed after timeoutMs.
-long RunConsoleProgram(std::string commandLine, const std::string& outputPath, DWORD timeoutMs = 60000);
 
 // --- launchers
 // [launcher] keys of a builder config, by name; values are written in double quotes.
@@ -47,9 +38,6 @@ using LauncherKeys = std::map<std::string, std::string>;
 // config of keys and extra sections as written. "" on failure, with the builder's message in *error.
 std::string MakeLauncher(const std::string& folder, const std::string& exeName, const LauncherKeys& keys,
                          const std::string& extraSections, std::string* error);
-// Writes string-table entries (setting id -> ANSI text) straight into a built launcher, for values the
-// builder refuses (a launcher must cope with a damaged table too); false with the reason in *error.
-bool WriteStringEntries(const std::string& exe, const std::map<int, std::string>& entries, std::string* error);
 // Replaces a built launcher's RCDATA resource id by bytes (a damaged archive, say); false with the reason.
 bool WriteRawData(const std::string& exe, int id, const std::string& bytes, std::string* error);
 
@@ -58,8 +46,6 @@ bool WriteRawData(const std::string& exe, int id, const std::string& bytes, std:
 bool WriteScript(const std::string& root, const std::string& className, const std::string& script);
 // The trace lines that start with prefix (after the thread name), prefix removed, in order.
 std::vector<std::string> TraceLines(const std::string& tracePath, const std::string& prefix);
-// The options the JVM received, in order (hooks as "vfprintf hook" and so on).
-std::vector<std::string> ReceivedOptions(const std::string& tracePath);
 
 // --- the event log: Wine prints each entry on the Wine session's standard error (session.err)
 struct EventLine {
@@ -70,5 +56,3 @@ struct EventLine {
 size_t EventLogMark();
 // The entries printed since mark, in order.
 std::vector<EventLine> EventsSince(size_t mark);
-// One line per entry, for a failure message.
-std::string DescribeEvents(const std::vector<EventLine>& events);
