@@ -1,4 +1,4 @@
-// The test-double jvm.dll: toward a JNI host it behaves as HotSpot does for what a launcher uses; its
+// The test-double jvm.dll: toward a JNI host it behaves as HotSpot does for what the launcher uses; its
 // "classes" are small scripts (see README.md). Objects live until the process ends.
 #ifndef KESTRUN_JVM_DOUBLE_H
 #define KESTRUN_JVM_DOUBLE_H
@@ -23,11 +23,8 @@ struct JavaObject {
     ClassInfo* classInfo = nullptr;      // class mirror
     std::u16string text;                 // String
     std::vector<JavaObject*> items;      // array
-    HANDLE file = INVALID_HANDLE_VALUE;  // FileOutputStream
-    std::string fileName;                // FileOutputStream: the name it was opened with
-    JavaObject* out = nullptr;           // PrintStream: its FileOutputStream
-    bool hasMessage = false;             // throwable: false for a null message
-    std::string message;                 // throwable (UTF-8)
+    HANDLE file = INVALID_HANDLE_VALUE;  // FileOutputStream, PrintStream
+    std::string message;                 // throwable (UTF-8); empty: none
     JavaObject* cause = nullptr;         // throwable
     std::vector<std::string> frames;     // throwable: "Class.method(File.java)"
 };
@@ -75,17 +72,15 @@ void StartJavaThread(const std::string& name, std::function<void(JavaThread&)> b
 [[noreturn]] void FatalJava(const std::string& text);
 
 /* env.cpp */
-const JNINativeInterface_* NativeTable();
-void FillInvokeTable(JNIInvokeInterface_& table);  // stubs only: the VM sets the modelled members
+const JNINativeInterface_* FillTables(JNIInvokeInterface_& invoke);  // invoke: stubs only
 
 /* library.cpp */
 extern JavaObject* SystemOut;
 extern JavaObject* SystemErr;
-void InitSystemStreams();
+void InitLibrary();
 void PrintText(JavaObject* printStream, const std::string& text, bool newline);
 JavaObject* NewJavaString(const std::u16string& text);
-void ThrowJava(JavaThread& t, const std::string& className, const std::string* message);
-std::string ThrowableText(JavaObject* e);
+void ThrowJava(JavaThread& t, const std::string& className, const std::string& message);
 void PrintStackTrace(JavaObject* e, std::string prefix);
 ClassInfo* FindJavaClass(JavaThread& t, const std::string& name);
 
