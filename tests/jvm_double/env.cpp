@@ -31,7 +31,7 @@ static jmethodID JNICALL GetMethod(JNIEnv* env, jclass cls, const char* name, co
         if (m.name == name && m.signature == sig && m.isStatic == isStatic) return reinterpret_cast<jmethodID>(&m);
     // The library classes have no main, as in the real class library; any other method of theirs that is
     // not modelled may exist in reality, so asking for it ends the process loudly.
-    if (!c.script && strcmp(name, "main")) DoubleFailure("unmodelled method %s.%s%s", c.name.c_str(), name, sig);
+    if (!c.script && strcmp(name, "main")) DoubleFailure("unmodelled method " + c.name + "." + name + sig);
     ThrowJava(t, "java/lang/NoSuchMethodError", name);
     return nullptr;
 }
@@ -50,7 +50,8 @@ static Result JNICALL Call(JNIEnv* env, jclass cls, jmethodID id, va_list args) 
 
 static jstring JNICALL NewString(JNIEnv* env, const jchar* chars, jsize length) {
     Check(env);
-    return reinterpret_cast<jstring>(NewJavaString(std::u16string(reinterpret_cast<const char16_t*>(chars), length)));
+    std::u16string text(reinterpret_cast<const char16_t*>(chars), length);
+    return reinterpret_cast<jstring>(new JavaObject("java/lang/String", text));
 }
 
 // The launcher never gives a negative size, an index out of range or an element of another class.
@@ -89,7 +90,7 @@ static void JNICALL ExceptionClear(JNIEnv* env) { Check(env).pending = nullptr; 
 
 // The stubs take no parameters: they never return, so the caller's arguments do not matter.
 #define KR_NATIVE(name) \
-    static void JNICALL Unmodelled_##name() { DoubleFailure("unmodelled JNI function %s called", #name); }
+    static void JNICALL Unmodelled_##name() { DoubleFailure("unmodelled JNI function " #name " called"); }
 #define KR_INVOKE KR_NATIVE
 #include "jni_names.inc"
 #undef KR_NATIVE

@@ -11,18 +11,6 @@ JavaObject* SystemErr = nullptr;  // replaced by System.setErr
 static std::recursive_mutex StreamLock;  // a PrintStream is synchronized; never held while waiting for the VM
 static std::map<std::string, ClassInfo*> Classes;  // under VmLock
 
-static JavaObject* NewStream(const char* cls, HANDLE file) {
-    JavaObject* o = new JavaObject(cls);
-    o->file = file;
-    return o;
-}
-
-JavaObject* NewJavaString(const std::u16string& text) {
-    JavaObject* s = new JavaObject("java/lang/String");
-    s->text = text;
-    return s;
-}
-
 // A PrintStream on a FileOutputStream has no buffer: each print is one write that reaches the file or
 // pipe at once, so nothing is held back at the end. A failed write only sets PrintStream's error flag.
 void PrintText(JavaObject* printStream, const std::string& text, bool newline) {
@@ -77,7 +65,7 @@ static JavaObject* NewFileOutputStream(JavaThread& t, MethodInfo&, va_list args)
     HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(name.c_str()), append ? FILE_APPEND_DATA : GENERIC_WRITE,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h != INVALID_HANDLE_VALUE) return NewStream("java/io/FileOutputStream", h);
+    if (h != INVALID_HANDLE_VALUE) return new JavaObject("java/io/FileOutputStream", u"", h);
     char reason[512];
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, GetLastError(), 0,
                              reason, sizeof reason, nullptr);
@@ -88,14 +76,7 @@ static JavaObject* NewFileOutputStream(JavaThread& t, MethodInfo&, va_list args)
 
 // PrintStream(OutputStream) of a FileOutputStream: it writes to that stream's file.
 static JavaObject* NewPrintStream(JavaThread&, MethodInfo&, va_list args) {
-    return NewStream("java/io/PrintStream", Arg(args)->file);
-}
-
-static JavaObject* ScriptMain(JavaThread& t, MethodInfo& m, va_list args) {
-    std::vector<std::u16string> texts;
-    for (JavaObject* s : Arg(args)->items) texts.push_back(s ? s->text : u"null");
-    RunScriptMain(t, *m.owner, texts);
-    return nullptr;
+    return new JavaObject("java/io/PrintStream", u"", Arg(args)->file);
 }
 
 static ClassInfo* Define(const std::string& name, std::vector<MethodInfo> methods) {
@@ -106,16 +87,16 @@ static ClassInfo* Define(const std::string& name, std::vector<MethodInfo> method
 }
 
 void InitLibrary() {
-    SystemOut = NewStream("java/io/PrintStream", GetStdHandle(STD_OUTPUT_HANDLE));
-    SystemErr = NewStream("java/io/PrintStream", GetStdHandle(STD_ERROR_HANDLE));
+    SystemOut = new JavaObject("java/io/PrintStream", u"", GetStdHandle(STD_OUTPUT_HANDLE));
+    SystemErr = new JavaObject("java/io/PrintStream", u"", GetStdHandle(STD_ERROR_HANDLE));
     Define("java/lang/String", {});
-    Define("java/lang/System", {{nullptr, "setOut", "(Ljava/io/PrintStream;)V", true, SystemSetStream},
-                                {nullptr, "setErr", "(Ljava/io/PrintStream;)V", true, SystemSetStream},
-                                {nullptr, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;",
-                                 true, SystemSetProperty},
-                                {nullptr, "exit", "(I)V", true, SystemExit}});
-    Define("java/io/FileOutputStream", {{nullptr, "<init>", "(Ljava/lang/String;Z)V", false, NewFileOutputStream}});
-    Define("java/io/PrintStream", {{nullptr, "<init>", "(Ljava/io/OutputStream;)V", false, NewPrintStream}});
+    Define("java/lang/System", {{"setOut", "(Ljava/io/PrintStream;)V", true, SystemSetStream},
+                                {"setErr", "(Ljava/io/PrintStream;)V", true, SystemSetStream},
+                                {"setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;", true,
+                                 SystemSetProperty},
+                                {"exit", "(I)V", true, SystemExit}});
+    Define("java/io/FileOutputStream", {{"<init>", "(Ljava/lang/String;Z)V", false, NewFileOutputStream}});
+    Define("java/io/PrintStream", {{"<init>", "(Ljava/io/OutputStream;)V", false, NewPrintStream}});
 }
 
 static bool ReadWholeFile(const std::string& path, std::string& text) {
@@ -147,7 +128,7 @@ ClassInfo* FindJavaClass(JavaThread& t, const std::string& name) {
     std::lock_guard<std::recursive_mutex> hold(VmLock);
     std::string text, origin;
     if (Classes.count(name)) return Classes[name];
-    if (name.compare(0, 5, "java/") == 0) DoubleFailure("unmodelled class %s", name.c_str());
+    if (name.compare(0, 5, "java/") == 0) DoubleFailure("unmodelled class " + name);
     // A dotted name is never a class's internal name. The class loader's failure is left as HotSpot leaves it.
     if (name.find('.') != std::string::npos || !FindClassScript(name, text, origin)) {
         ThrowJava(t, "java/lang/NoClassDefFoundError", name);
@@ -158,7 +139,7 @@ ClassInfo* FindJavaClass(JavaThread& t, const std::string& name) {
                          "java.base/java.lang.ClassLoader.loadClass(ClassLoader.java:520)"};
         return nullptr;
     }
-    ClassInfo* c = Define(name, {{nullptr, "main", "([Ljava/lang/String;)V", true, ScriptMain}});
+    ClassInfo* c = Define(name, {{"main", "([Ljava/lang/String;)V", true, ScriptMain}});
     c->script = ParseScript(text, origin);
     return c;
 }

@@ -43,7 +43,7 @@ Script* ParseScript(const std::string& text, const std::string& origin) {
 }
 
 [[noreturn]] static void ScriptError(const Frame& f, size_t i, const std::string& text) {
-    DoubleFailure("%s line %d: %s", f.cls->script->origin.c_str(), f.cls->script->lines[i].first, text.c_str());
+    DoubleFailure(f.cls->script->origin + " line " + std::to_string(f.cls->script->lines[i].first) + ": " + text);
 }
 
 static long Number(const Frame& f, size_t i, const std::string& text) {
@@ -89,7 +89,7 @@ static void Throw(JavaThread& t, const Frame& f, const std::string& text) {
 static void ShowFrame(const std::string& title, DWORD ms) {
     HWND window = CreateWindowExA(0, "STATIC", title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT,
                                   CW_USEDEFAULT, 320, 200, nullptr, nullptr, nullptr, nullptr);
-    if (!window || !SetTimer(window, 1, ms, nullptr)) DoubleFailure("cannot show a window (error %lu)", GetLastError());
+    if (!window || !SetTimer(window, 1, ms, nullptr)) DoubleFailure("no window: " + std::to_string(GetLastError()));
     MSG message;
     while (IsWindow(window) && GetMessageA(&message, nullptr, 0, 0) > 0) {
         if (message.message == WM_TIMER && message.hwnd == window) DestroyWindow(window);
@@ -148,17 +148,20 @@ static bool Run(JavaThread& t, Frame& f, size_t from, size_t to) {
     return true;
 }
 
-void RunScriptMain(JavaThread& t, ClassInfo& c, const std::vector<std::u16string>& args) {
+JavaObject* ScriptMain(JavaThread& t, MethodInfo& m, va_list args) {
+    ClassInfo& c = *m.owner;
     Frame f{&c, {}, 0};
     Script& s = *c.script;
-    for (const std::u16string& a : args) f.args.push_back(Utf8(a));
-    TraceLine("main %s %s", c.name.c_str(), Placeholder(f, "args").c_str());
+    for (JavaObject* a : reinterpret_cast<JavaObject*>(va_arg(args, jobject))->items)
+        f.args.push_back(a ? Utf8(a->text) : "null");
+    TraceLine("main " + c.name + " " + Placeholder(f, "args"));
     // A main call with exactly the stop arguments releases wait-stop, or hangs when the script ignores it.
     if (!s.stopVerb.empty() && f.args == s.stopArgs) {
-        TraceLine("stop-call %s%s", c.name.c_str(), s.stopVerb == "stop-ignore" ? " ignored" : "");
+        TraceLine("stop-call " + c.name + (s.stopVerb == "stop-ignore" ? " ignored" : ""));
         if (s.stopVerb == "stop-ignore") Sleep(INFINITE);
         SetEvent(s.stopped);
-        return;
+        return nullptr;
     }
     Run(t, f, 0, s.lines.size());
+    return nullptr;
 }

@@ -25,40 +25,23 @@ static std::atomic<int> UnnamedThreads(0);          // numbers "Thread-N"
 static thread_local JavaThread* Current = nullptr;
 static std::atomic<bool> Exiting(false);  // set by the first System.exit
 
-static std::string Format(const char* format, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    std::string text(vsnprintf(nullptr, 0, format, copy) + 1, '\0');
-    va_end(copy);
-    vsnprintf(&text[0], text.size(), format, args);
-    text.pop_back();
-    return text;
-}
-
 // Each line goes straight to the file, opened on the first line, so nothing is lost however the process ends.
-void TraceLine(const char* format, ...) {
+void TraceLine(const std::string& text) {
     static std::mutex lock;
     std::lock_guard<std::mutex> hold(lock);
     static const char* path = getenv("KESTRUN_JVM_TRACE");
     static HANDLE file = !path ? INVALID_HANDLE_VALUE
                                : CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                              OPEN_ALWAYS, 0, nullptr);
-    va_list args;
-    va_start(args, format);
-    std::string line = "[" + (Current ? Current->name : std::string("-")) + "] " + Format(format, args) + "\n";
-    va_end(args);
+    std::string line = "[" + (Current ? Current->name : std::string("-")) + "] " + text + "\n";
     DWORD written;
     if (file != INVALID_HANDLE_VALUE) WriteFile(file, line.data(), line.size(), &written, nullptr);
 }
 
-void DoubleFailure(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = Format(format, args);
-    va_end(args);
+void DoubleFailure(const std::string& text) {
     fprintf(stderr, "jvm double: %s\n", text.c_str());
     fflush(stderr);
-    TraceLine("double-failure %s", text.c_str());
+    TraceLine("double-failure " + text);
     _exit(3);  // the status abort() gives, without the C runtime's message box in a GUI host
 }
 
@@ -118,7 +101,7 @@ void ExitJava(jint status) {
             vmThread.name = "VM Thread";
             Current = &vmThread;
             if (ExitHook) {
-                TraceLine("exit-hook %ld", static_cast<long>(status));
+                TraceLine("exit-hook " + std::to_string(status));
                 ExitHook(status);
             }
             exit(status);
@@ -150,7 +133,7 @@ static bool TakeOption(const char* s) {
         if (StartsWith(s, prefix)) return true;
     if (StartsWith(s, "-D")) {
         std::string key = eq ? std::string(s + 2, eq) : std::string(s + 2);
-        TraceLine("property %s=%s", key.c_str(), (Properties[key] = eq ? eq + 1 : "").c_str());
+        TraceLine("property " + key + "=" + (Properties[key] = eq ? eq + 1 : ""));
         return true;
     }
     VmPrint("Unrecognized option: %s\n", s);
@@ -164,7 +147,7 @@ static bool TakeOptions(const JavaVMInitArgs& a) {
         const char* s = a.options[i].optionString;
         void* hook = a.options[i].extraInfo;
         if (!s) DoubleFailure("a null optionString is not modelled");
-        TraceLine("option[%ld] %s%s", static_cast<long>(i), s, !IsHook(s) ? "" : hook ? " hook" : " null-hook");
+        TraceLine("option[" + std::to_string(i) + "] " + s + (!IsHook(s) ? "" : hook ? " hook" : " null-hook"));
         if (!strcmp(s, "vfprintf")) VfprintfHook = reinterpret_cast<decltype(VfprintfHook)>(hook);
         if (!strcmp(s, "exit")) ExitHook = reinterpret_cast<decltype(ExitHook)>(hook);
         if (!strcmp(s, "abort")) AbortHook = reinterpret_cast<decltype(AbortHook)>(hook);
