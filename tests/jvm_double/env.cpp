@@ -1,6 +1,5 @@
-// The JNI tables. The functions the launcher uses check that their JNIEnv belongs to the calling thread
-// and behave as HotSpot does. Every other member is a stub that names itself and ends the process, so a
-// host relying on it fails loudly; the member names come from jni.h (jni_names.inc, by gen_jni_names.py).
+// The JNI tables: the functions the launcher uses behave as HotSpot does; every other member is a stub that
+// names itself and ends the process (the names come from jni.h through gen_jni_names.py).
 #include "jvm_double.h"
 
 #include <cstring>
@@ -36,8 +35,7 @@ static jmethodID JNICALL GetMethod(JNIEnv* env, jclass cls, const char* name, co
     return nullptr;
 }
 
-// CallStaticVoidMethodV, CallStaticObjectMethodV and NewObjectV: jni.h's C++ members (CallStaticVoidMethod,
-// NewObject...) pass their arguments on to these V forms.
+// The V forms: jni.h's C++ members (CallStaticVoidMethod, NewObject...) pass their arguments on to them.
 template <class Result, bool constructor>
 static Result JNICALL Call(JNIEnv* env, jclass cls, jmethodID id, va_list args) {
     JavaThread& t = Check(env);

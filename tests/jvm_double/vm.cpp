@@ -124,8 +124,7 @@ static bool IsSupportedJniVersion(jint v) {  // as HotSpot 17 for creating and a
 static bool StartsWith(const char* text, const char* prefix) { return strncmp(text, prefix, strlen(prefix)) == 0; }
 static bool IsHook(const char* s) { return !strcmp(s, "vfprintf") || !strcmp(s, "exit") || !strcmp(s, "abort"); }
 
-// A system property, one of the HotSpot options realistic settings use (values unchecked), or HotSpot's
-// complaint.
+// A system property, an accepted HotSpot option (its value unchecked), or HotSpot's complaint.
 static bool TakeOption(const char* s) {
     static const char* const accepted[] = {"-Xmx", "-Xms", "-Xss", "-XX:", "-Xrs", "-ea", "-da", "-verbose"};
     const char* eq = strchr(s, '=');
