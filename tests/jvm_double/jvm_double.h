@@ -1,4 +1,4 @@
-// The test-double jvm.dll: toward a JNI host it behaves as HotSpot does for what a launcher uses; its
+// The test-double jvm.dll: toward a JNI host it behaves as HotSpot does for what the launcher uses; its
 // "classes" are small scripts (see README.md). Objects live until the process ends.
 #ifndef KESTRUN_JVM_DOUBLE_H
 #define KESTRUN_JVM_DOUBLE_H
@@ -18,16 +18,14 @@ struct Script;
 
 // A class mirror, a String, an object array, a FileOutputStream, a PrintStream or a throwable.
 struct JavaObject {
-    explicit JavaObject(const std::string& cls) : className(cls) {}
+    explicit JavaObject(const std::string& cls, const std::u16string& s = u"", HANDLE h = INVALID_HANDLE_VALUE)
+        : className(cls), text(s), file(h) {}
     std::string className;               // slash form; an array's is its element class
     ClassInfo* classInfo = nullptr;      // class mirror
     std::u16string text;                 // String
     std::vector<JavaObject*> items;      // array
-    HANDLE file = INVALID_HANDLE_VALUE;  // FileOutputStream
-    std::string fileName;                // FileOutputStream: the name it was opened with
-    JavaObject* out = nullptr;           // PrintStream: its FileOutputStream
-    bool hasMessage = false;             // throwable: false for a null message
-    std::string message;                 // throwable (UTF-8)
+    HANDLE file = INVALID_HANDLE_VALUE;  // FileOutputStream, PrintStream
+    std::string message;                 // throwable (UTF-8); empty: none
     JavaObject* cause = nullptr;         // throwable
     std::vector<std::string> frames;     // throwable: "Class.method(File.java)"
 };
@@ -43,10 +41,10 @@ struct JavaThread {
 };
 
 struct MethodInfo {
-    ClassInfo* owner;
     std::string name, signature;
     bool isStatic;
     JavaObject* (*fn)(JavaThread& t, MethodInfo& m, va_list args);  // reads its parameters from args
+    ClassInfo* owner = nullptr;  // set by Define
 };
 
 struct ClassInfo {
@@ -66,8 +64,8 @@ inline std::string Replace(std::string text, char from, char to) {
 extern std::recursive_mutex VmLock;  // guards classes, properties, threads and the VM's state
 extern std::map<std::string, std::string> Properties;  // system properties (UTF-8)
 extern std::vector<std::string> ClassPath;             // absolute entries, set at creation
-void TraceLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
-[[noreturn]] void DoubleFailure(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void TraceLine(const std::string& text);
+[[noreturn]] void DoubleFailure(const std::string& text);  // ends the process with status 3
 void VmPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Utf8(const std::u16string& text);
 void StartJavaThread(const std::string& name, std::function<void(JavaThread&)> body);
@@ -75,22 +73,19 @@ void StartJavaThread(const std::string& name, std::function<void(JavaThread&)> b
 [[noreturn]] void FatalJava(const std::string& text);
 
 /* env.cpp */
-const JNINativeInterface_* NativeTable();
-void FillInvokeTable(JNIInvokeInterface_& table);  // stubs only: the VM sets the modelled members
+const JNINativeInterface_* FillTables(JNIInvokeInterface_& invoke);  // invoke: stubs only
 
 /* library.cpp */
 extern JavaObject* SystemOut;
 extern JavaObject* SystemErr;
-void InitSystemStreams();
+void InitLibrary();
 void PrintText(JavaObject* printStream, const std::string& text, bool newline);
-JavaObject* NewJavaString(const std::u16string& text);
-void ThrowJava(JavaThread& t, const std::string& className, const std::string* message);
-std::string ThrowableText(JavaObject* e);
+void ThrowJava(JavaThread& t, const std::string& className, const std::string& message);
 void PrintStackTrace(JavaObject* e, std::string prefix);
 ClassInfo* FindJavaClass(JavaThread& t, const std::string& name);
 
 /* script.cpp */
 Script* ParseScript(const std::string& text, const std::string& origin);
-void RunScriptMain(JavaThread& t, ClassInfo& c, const std::vector<std::u16string>& args);
+JavaObject* ScriptMain(JavaThread& t, MethodInfo& m, va_list args);  // main(String[]) of a script class
 
 #endif

@@ -1,5 +1,5 @@
 // The class library in miniature: the members of java.lang.System, java.io.FileOutputStream and
-// java.io.PrintStream that a launcher uses, throwables, and the script classes found on the class path
+// java.io.PrintStream that the launcher uses, throwables, and the script classes found on the class path
 // (directories hold "com/acme/App.script"; a .jar or .zip file holds sections "== com/acme/App").
 #include "jvm_double.h"
 
@@ -11,55 +11,25 @@ JavaObject* SystemErr = nullptr;  // replaced by System.setErr
 static std::recursive_mutex StreamLock;  // a PrintStream is synchronized; never held while waiting for the VM
 static std::map<std::string, ClassInfo*> Classes;  // under VmLock
 
-static JavaObject* NewStream(const char* cls, JavaObject* out, HANDLE file, const std::string& name) {
-    JavaObject* o = new JavaObject(cls);
-    o->out = out;
-    o->file = file;
-    o->fileName = name;
-    return o;
-}
-
-JavaObject* NewJavaString(const std::u16string& text) {
-    JavaObject* s = new JavaObject("java/lang/String");
-    s->text = text;
-    return s;
-}
-
-void InitSystemStreams() {
-    const char *print = "java/io/PrintStream", *file = "java/io/FileOutputStream";
-    SystemOut = NewStream(print, NewStream(file, 0, GetStdHandle(STD_OUTPUT_HANDLE), "FileDescriptor.out"), 0, "");
-    SystemErr = NewStream(print, NewStream(file, 0, GetStdHandle(STD_ERROR_HANDLE), "FileDescriptor.err"), 0, "");
-}
-
 // A PrintStream on a FileOutputStream has no buffer: each print is one write that reaches the file or
 // pipe at once, so nothing is held back at the end. A failed write only sets PrintStream's error flag.
 void PrintText(JavaObject* printStream, const std::string& text, bool newline) {
     std::lock_guard<std::recursive_mutex> hold(StreamLock);
     std::string bytes = newline ? text + "\r\n" : text;
     DWORD written;
-    WriteFile(printStream->out->file, bytes.data(), bytes.size(), &written, nullptr);
+    WriteFile(printStream->file, bytes.data(), bytes.size(), &written, nullptr);
 }
 
-static JavaObject* NewThrowable(const std::string& className, const std::string* message) {
-    JavaObject* e = new JavaObject(className);
-    e->hasMessage = message != nullptr;
-    e->message = message ? *message : "";
-    return e;
-}
-
-void ThrowJava(JavaThread& t, const std::string& className, const std::string* message) {
-    t.pending = NewThrowable(className, message);
-    TraceLine("throw %s", ThrowableText(t.pending).c_str());
-}
-
-std::string ThrowableText(JavaObject* e) {
-    return Replace(e->className, '/', '.') + (e->hasMessage ? ": " + e->message : "");
+void ThrowJava(JavaThread& t, const std::string& className, const std::string& message) {
+    t.pending = new JavaObject(className);
+    t.pending->message = message;
 }
 
 void PrintStackTrace(JavaObject* e, std::string prefix) {
     std::lock_guard<std::recursive_mutex> hold(StreamLock);
     for (; e; e = e->cause, prefix = "Caused by: ") {
-        PrintText(SystemErr, prefix + ThrowableText(e), true);
+        std::string message = e->message.empty() ? "" : ": " + e->message;
+        PrintText(SystemErr, prefix + Replace(e->className, '/', '.') + message, true);
         for (const std::string& frame : e->frames) PrintText(SystemErr, "\tat " + frame, true);
     }
 }
@@ -73,57 +43,40 @@ static JavaObject* Arg(va_list& args) {
 
 static JavaObject* SystemSetStream(JavaThread&, MethodInfo& m, va_list args) {
     std::lock_guard<std::recursive_mutex> hold(StreamLock);
-    JavaObject* stream = (m.name == "setOut" ? SystemOut : SystemErr) = Arg(args);
-    TraceLine("System.%s %s", m.name.c_str(), stream->out->fileName.c_str());
+    (m.name == "setOut" ? SystemOut : SystemErr) = Arg(args);
     return nullptr;
 }
 
 // The previous value it returns is not modelled (null): the launcher ignores it.
 static JavaObject* SystemSetProperty(JavaThread&, MethodInfo&, va_list args) {
     std::lock_guard<std::recursive_mutex> hold(VmLock);
-    std::string key = Utf8(Arg(args)->text), value = Properties[key] = Utf8(Arg(args)->text);
-    TraceLine("System.setProperty %s=%s", key.c_str(), value.c_str());
+    std::string key = Utf8(Arg(args)->text);
+    Properties[key] = Utf8(Arg(args)->text);
     return nullptr;
 }
 
-static JavaObject* SystemExit(JavaThread&, MethodInfo&, va_list args) {
-    int status = va_arg(args, int);
-    TraceLine("System.exit %d", status);
-    ExitJava(status);
-}
+static JavaObject* SystemExit(JavaThread&, MethodInfo&, va_list args) { ExitJava(va_arg(args, jint)); }
 
 // FileOutputStream(String, boolean) opens as Java does: shared, created or emptied unless appending;
 // the message of its failure ends with the system's text for the error.
 static JavaObject* NewFileOutputStream(JavaThread& t, MethodInfo&, va_list args) {
-    std::u16string wide = Arg(args)->text;
-    std::string name = Utf8(wide);
+    std::u16string name = Arg(args)->text;
     bool append = va_arg(args, int) != 0;  // a boolean arrives promoted to int
-    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()),
-                           append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-        TraceLine("open %s append=%d", name.c_str(), append ? 1 : 0);
-        return NewStream("java/io/FileOutputStream", nullptr, h, name);
-    }
+    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(name.c_str()), append ? FILE_APPEND_DATA : GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return new JavaObject("java/io/FileOutputStream", u"", h);
     char reason[512];
-    DWORD error = GetLastError();
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,
-                             sizeof reason, nullptr);
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, GetLastError(), 0,
+                             reason, sizeof reason, nullptr);
     while (n > 0 && strchr("\r\n. ", reason[n - 1])) n--;  // without the final ".\r\n"
-    std::string message = name + " (" + (n ? std::string(reason, n) : "error " + std::to_string(error)) + ")";
-    ThrowJava(t, "java/io/FileNotFoundException", &message);
+    ThrowJava(t, "java/io/FileNotFoundException", Utf8(name) + " (" + std::string(reason, n) + ")");
     return nullptr;
 }
 
+// PrintStream(OutputStream) of a FileOutputStream: it writes to that stream's file.
 static JavaObject* NewPrintStream(JavaThread&, MethodInfo&, va_list args) {
-    return NewStream("java/io/PrintStream", Arg(args), INVALID_HANDLE_VALUE, "");
-}
-
-static JavaObject* ScriptMain(JavaThread& t, MethodInfo& m, va_list args) {
-    std::vector<std::u16string> texts;
-    for (JavaObject* s : Arg(args)->items) texts.push_back(s ? s->text : u"null");
-    RunScriptMain(t, *m.owner, texts);
-    return nullptr;
+    return new JavaObject("java/io/PrintStream", u"", Arg(args)->file);
 }
 
 static ClassInfo* Define(const std::string& name, std::vector<MethodInfo> methods) {
@@ -133,35 +86,32 @@ static ClassInfo* Define(const std::string& name, std::vector<MethodInfo> method
     return c;
 }
 
-static void DefineLibrary() {
-    const char* setProperty = "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;";
+void InitLibrary() {
+    SystemOut = new JavaObject("java/io/PrintStream", u"", GetStdHandle(STD_OUTPUT_HANDLE));
+    SystemErr = new JavaObject("java/io/PrintStream", u"", GetStdHandle(STD_ERROR_HANDLE));
     Define("java/lang/String", {});
-    Define("java/lang/System", {{nullptr, "setOut", "(Ljava/io/PrintStream;)V", true, SystemSetStream},
-                                {nullptr, "setErr", "(Ljava/io/PrintStream;)V", true, SystemSetStream},
-                                {nullptr, "setProperty", setProperty, true, SystemSetProperty},
-                                {nullptr, "exit", "(I)V", true, SystemExit}});
-    Define("java/io/FileOutputStream", {{nullptr, "<init>", "(Ljava/lang/String;Z)V", false, NewFileOutputStream}});
-    Define("java/io/PrintStream", {{nullptr, "<init>", "(Ljava/io/OutputStream;)V", false, NewPrintStream}});
+    Define("java/lang/System", {{"setOut", "(Ljava/io/PrintStream;)V", true, SystemSetStream},
+                                {"setErr", "(Ljava/io/PrintStream;)V", true, SystemSetStream},
+                                {"setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;", true,
+                                 SystemSetProperty},
+                                {"exit", "(I)V", true, SystemExit}});
+    Define("java/io/FileOutputStream", {{"<init>", "(Ljava/lang/String;Z)V", false, NewFileOutputStream}});
+    Define("java/io/PrintStream", {{"<init>", "(Ljava/io/OutputStream;)V", false, NewPrintStream}});
 }
 
 static bool ReadWholeFile(const std::string& path, std::string& text) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    text = all.str();
-    return static_cast<bool>(in);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return in.is_open();
 }
 
 // The script of a class from the first class path entry that holds it; missing entries are skipped.
 static bool FindClassScript(const std::string& name, std::string& text, std::string& origin) {
     for (const std::string& entry : ClassPath) {
-        DWORD attributes = GetFileAttributesA(entry.c_str());
         std::string suffix = entry.size() > 4 ? entry.substr(entry.size() - 4) : "", archive, line;
         origin = Replace(entry + "\\" + name + ".script", '/', '\\');
-        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && ReadWholeFile(origin, text)) return true;
-        bool isArchive = !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                         (!_stricmp(suffix.c_str(), ".jar") || !_stricmp(suffix.c_str(), ".zip"));
+        if (ReadWholeFile(origin, text)) return true;  // only under a directory
+        bool isArchive = !_stricmp(suffix.c_str(), ".jar") || !_stricmp(suffix.c_str(), ".zip");
         bool inside = false, found = false;  // a section runs from "== com/acme/App" to the next "== " line
         std::istringstream lines(isArchive && ReadWholeFile(entry, archive) ? archive : "");
         while (std::getline(lines, line)) {
@@ -176,22 +126,20 @@ static bool FindClassScript(const std::string& name, std::string& text, std::str
 
 ClassInfo* FindJavaClass(JavaThread& t, const std::string& name) {
     std::lock_guard<std::recursive_mutex> hold(VmLock);
-    std::string text, origin, dotted = Replace(name, '/', '.');
-    if (Classes.empty()) DefineLibrary();
+    std::string text, origin;
     if (Classes.count(name)) return Classes[name];
-    if (name.compare(0, 5, "java/") == 0) DoubleFailure("unmodelled class %s", name.c_str());
-    // A dotted name is never a class's internal name. The class loader's failure is reported as HotSpot does.
-    if (name.empty() || name != Replace(name, '.', '/') || !FindClassScript(name, text, origin)) {
-        JavaObject* cause = NewThrowable("java/lang/ClassNotFoundException", &dotted);
+    if (name.compare(0, 5, "java/") == 0) DoubleFailure("unmodelled class " + name);
+    // A dotted name is never a class's internal name. The class loader's failure is left as HotSpot leaves it.
+    if (name.find('.') != std::string::npos || !FindClassScript(name, text, origin)) {
+        ThrowJava(t, "java/lang/NoClassDefFoundError", name);
+        JavaObject* cause = t.pending->cause = new JavaObject("java/lang/ClassNotFoundException");
+        cause->message = Replace(name, '/', '.');
         cause->frames = {"java.base/jdk.internal.loader.BuiltinClassLoader.loadClass(BuiltinClassLoader.java:641)",
                          "java.base/jdk.internal.loader.ClassLoaders$AppClassLoader.loadClass(ClassLoaders.java:188)",
                          "java.base/java.lang.ClassLoader.loadClass(ClassLoader.java:520)"};
-        ThrowJava(t, "java/lang/NoClassDefFoundError", &name);
-        t.pending->cause = cause;
         return nullptr;
     }
-    ClassInfo* c = Define(name, {{nullptr, "main", "([Ljava/lang/String;)V", true, ScriptMain}});
+    ClassInfo* c = Define(name, {{"main", "([Ljava/lang/String;)V", true, ScriptMain}});
     c->script = ParseScript(text, origin);
-    TraceLine("load %s from %s", name.c_str(), origin.c_str());
     return c;
 }
