@@ -40,6 +40,9 @@ Reason: Disk full.
 
 --- Error box ---
 Error locating class: e2e/DiskFull
+Details:
+The JVM was given no class path: it looks in its current directory.
+
 --- exit code -1 ---"
 if [ "$seen" != "$expected" ]; then
     printf 'FAILED: the watcher saw\n%s\n--- expected ---\n%s\n' "$seen" "$expected"
