@@ -46,12 +46,20 @@ class SearchE2eTest : public E2eTest {
 protected:
     // A runtime home below the folder: the double (x64 or i686) at jvm, a release file when version is given.
     std::string Home(const std::string& name, const std::string& version, const std::string& jvm = "bin\\server",
-                     bool x86 = false)
+                     const std::string& double_ = DoubleJvmPath())
     {
         std::string home = folder_ + "\\" + name, dll = home + "\\" + jvm + "\\jvm.dll";
-        EXPECT_TRUE(WriteFile(dll, "") && CopyFileA((x86 ? x86Double_ : DoubleJvmPath()).c_str(), dll.c_str(), FALSE));
+        EXPECT_TRUE(WriteFile(dll, "") && CopyFileA(double_.c_str(), dll.c_str(), FALSE));
         std::string release = "IMPLEMENTOR=\"Test\"\nJAVA_VERSION=\"" + version + "\"\n";
         EXPECT_TRUE(version.empty() || WriteFile(home + "\\release", release));
+        return home;
+    }
+    // Home "rt" with a jvm.dll that needs krdep.dll, which lies in the runtime's bin folder (above jvm's).
+    std::string DepHome(const std::string& version, const std::string& jvm, bool dep = true)
+    {
+        std::string home = Home("rt", version, jvm, WindowsPath(KESTRUN_DEP_JVM_PATH));
+        std::string bin = home + "\\" + jvm.substr(0, jvm.rfind('\\')) + "\\krdep.dll";
+        EXPECT_TRUE(!dep || CopyFileA(WindowsPath(KESTRUN_RUNTIME_DEP_PATH).c_str(), bin.c_str(), FALSE));
         return home;
     }
     // An old-style runtime key holding JavaHome and RuntimeLib; the jvm.dll path.
@@ -72,6 +80,8 @@ TEST_F(SearchE2eTest, TheFirstMethodThatFindsAnAcceptableRuntimeWins)
     keys_["JvmOptions"] = "--refused";
     const std::string F = folder_;
     const std::string longHome = "C:\\" + std::string(300, 'h');
+    const std::string J9 = "bin\\server", J8 = "jre\\bin\\server";
+    auto RtJvm = [&](const std::string& jvm) { return F + "\\rt\\" + jvm + "\\jvm.dll"; };
     const struct {
         const char* Name;
         LauncherKeys Keys;
@@ -108,7 +118,7 @@ TEST_F(SearchE2eTest, TheFirstMethodThatFindsAnAcceptableRuntimeWins)
             return Chosen(F + "\\kit\\jre\\bin\\server\\jvm.dll");
         }},
         {"1: the old methods load a 32-bit runtime and fail", {{"JreSearchOrder", "1"}}, [&] {
-            std::string home = Home("x86-jre6", "", "bin\\client", true);
+            std::string home = Home("x86-jre6", "", "bin\\client", x86Double_);
             Set(Jre + "1.6", "RuntimeLib", home + "\\bin\\client\\jvm.dll");
             return "Unable to load JVM: " + home + "\\bin\\client\\jvm.dll";
         }},
@@ -152,10 +162,10 @@ TEST_F(SearchE2eTest, TheFirstMethodThatFindsAnAcceptableRuntimeWins)
             return Chosen(F + "\\user17\\bin\\j9vm\\jvm.dll");
         }},
         {"EJV: 32-bit runtimes in JAVA_HOME and the 32-bit view passed over", {{"JreSearchOrder", "EJV"}}, [&] {
-            SetJavaHome(Home("x86-home", "21.0.1", "bin\\server", true));
-            std::string x86 = Home("x86-21", "21.0.1", "bin\\server", true);
+            SetJavaHome(Home("x86-home", "21.0.1", "bin\\server", x86Double_));
+            std::string x86 = Home("x86-21", "21.0.1", "bin\\server", x86Double_);
             Set(Jdk9 + "21", "JavaHome", x86, REG_SZ, HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY);
-            Set(Jdk9 + "11", "JavaHome", Home("mixed", "11.0.2", "bin\\server", true));
+            Set(Jdk9 + "11", "JavaHome", Home("mixed", "11.0.2", "bin\\server", x86Double_));
             Home("mixed", "", "bin\\client");
             return Chosen(F + "\\mixed\\bin\\client\\jvm.dll");
         }},
@@ -181,6 +191,25 @@ TEST_F(SearchE2eTest, TheFirstMethodThatFindsAnAcceptableRuntimeWins)
         {"E: within JavaMaxVersion 17", {{"JreSearchOrder", "E"}, {"JavaMaxVersion", "17"}},
          [&] { SetJavaHome(Home("jdk17", "17.0.9")); return Chosen(F + "\\jdk17\\bin\\server\\jvm.dll"); }},
         {"EJV: nothing anywhere", {{"JreSearchOrder", "EJV"}}, [&] { return NoJre; }},
+        // A runtime's jvm.dll needs DLLs of its bin folder: bin (Java 9+, J9) or jre\bin (Java 8 kits, J8).
+        {"0: a runtime's own DLL, Java 9+", {{"JreSearchOrder", "0"}, {"JvmPath", RtJvm(J9)}},
+         [&] { DepHome("", J9); return Chosen(RtJvm(J9)); }},
+        {"0: a runtime's own DLL, Java 8", {{"JreSearchOrder", "0"}, {"JvmPath", RtJvm(J8)}},
+         [&] { DepHome("", J8); return Chosen(RtJvm(J8)); }},
+        {"0: without it jvm.dll does not load", {{"JreSearchOrder", "0"}, {"JvmPath", RtJvm(J9)}},
+         [&] { DepHome("", J9, false); return "Unable to load JVM: " + RtJvm(J9); }},
+        {"J: a runtime's own DLL, Java 9+", {{"JreSearchOrder", "J"}},
+         [&] { Set(Jdk9 + "17", "JavaHome", DepHome("17.0.9", J9)); return Chosen(RtJvm(J9)); }},
+        {"J: a runtime's own DLL, Java 8", {{"JreSearchOrder", "J"}},
+         [&] { Set(Jdk + "1.8", "JavaHome", DepHome("1.8.0_392", J8)); return Chosen(RtJvm(J8)); }},
+        {"E: a runtime's own DLL, Java 9+", {{"JreSearchOrder", "E"}},
+         [&] { SetJavaHome(DepHome("17.0.9", J9)); return Chosen(RtJvm(J9)); }},
+        {"E: a runtime's own DLL, Java 8", {{"JreSearchOrder", "E"}},
+         [&] { SetJavaHome(DepHome("1.8.0_392", J8)); return Chosen(RtJvm(J8)); }},
+        {"B: a runtime's own DLL, Java 9+", {{"JreSearchOrder", "B"}, {"BundledRuntime", "rt"}},
+         [&] { DepHome("17.0.9", J9); return Chosen(RtJvm(J9)); }},
+        {"B: a runtime's own DLL, Java 8", {{"JreSearchOrder", "B"}, {"BundledRuntime", "rt"}},
+         [&] { DepHome("1.8.0_392", J8); return Chosen(RtJvm(J8)); }},
     };
     int index = 0;
     for (const auto& row : rows) {
