@@ -9,7 +9,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         BuildPlan plan = InterpretConfig(ParseIni(std::string((const char*)data, size), "fuzz/launcher.ini"));
         for (const PlannedPath& file : plan.Files)
             ResolvePath(plan, file.Path);
-    } catch (const BuildError&) {
-    }
+    } catch (const BuildError&) {}
     return 0;
 }

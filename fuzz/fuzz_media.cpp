@@ -13,8 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     try {
         if (!DescribeBitmap(MakeBitmapResource(bytes, "splash.bmp"), width, height, bits))
             abort();
-    } catch (const BuildError&) {
-    }
+    } catch (const BuildError&) {}
     try {
         std::vector<IconImage> images = ReadIconFile(bytes, "app.ico");
         std::vector<uint16_t> ids(images.size());
@@ -22,7 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             ids[i] = (uint16_t)(i + 1);
         if (IconGroupIds(MakeIconGroup(images, ids)) != ids)
             abort();
-    } catch (const BuildError&) {
-    }
+    } catch (const BuildError&) {}
     return 0;
 }

@@ -15,7 +15,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Bytes content = WriteResourceTree(tree, section < 0 ? 0 : image.Sections[(size_t)section].VirtualAddress);
         if (section >= 0 && ReadResourceTree(ParsePeImage(ReplaceResourceSection(image, content), "again.exe")) != tree)
             abort();
-    } catch (const BuildError&) {
-    }
+    } catch (const BuildError&) {}
     return 0;
 }

@@ -6,14 +6,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-
-namespace fs = std::filesystem;
-
-namespace {
 
 const std::string DemoConfig = "[launcher]\nJvmOptions = -Dx=" + std::string(8192, 'x') + "\n"
                                "MainClass = org.acme.Demo\nClassPath = app.jar\nStdoutMode = 2\n"
@@ -21,67 +16,51 @@ const std::string DemoConfig = "[launcher]\nJvmOptions = -Dx=" + std::string(819
                                "[messages]\n1536 = Demo is already open.\nMsgLoadJvm = Cannot load %s\n"
                                "[files]\nFile = app.jar\n[version]\nProductName = Demo\nProductVersion = 1.2.3\n";
 
-// The exit code of a command, and its standard output and error without carriage returns.
-struct Ran {
-    int Code;
-    std::string Out;
-    bool operator==(const Ran& o) const { return Code == o.Code && Out == o.Out; }
-};
-void PrintTo(const Ran& r, std::ostream* out) { *out << "exit " << r.Code << ": " << r.Out; }
-Ran Wrote(const std::string& out) { return {0, "kestrun: wrote " + out + "\n"}; }
-
-Ran RunCommand(const std::string& command)
+// A command's exit code and its standard output and error without carriage returns: "exit CODE\nOUTPUT".
+static std::string RunCommand(const std::string& command)
 {
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     std::string out;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
-        out.append(buffer, n);
+    for (int c; (c = fgetc(pipe)) != EOF;)
+        if (c != '\r')
+            out += (char)c;
     int status = pclose(pipe);
-    out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+    return "exit " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + "\n" + out;
 }
 
-std::string Q(const std::string& path) { return "'" + path + "'"; } // paths here hold no quote
+static std::string Q(const std::string& path) { return "'" + path + "'"; } // paths here hold no quote
+// The command line of a Windows program run under wine64 in the tests' Wine session.
+static std::string UnderWine(const std::string& exe) { return Q(KR_WINE_RUN) + " " + Q(KR_WINE_DIR) + " " + Q(exe); }
 
-Ran Build(const std::string& config, const std::string& launcher, const std::string& out)
-{
-    return RunCommand(Q(KR_KESTRUN) + " build " + Q(config) + " -o " + Q(out) + " --launcher " + Q(launcher));
-}
+// A fresh folder per test (folder_, ending in a slash) with demo.ini and its jar, written 2023-11-14 22:13:20
+// UTC (FILETIME 0x01DA1747C66D0000). The demo's JvmOptions grow the resources past the room their section has.
+struct Builder : testing::Test {
+    void SetUp() override
+    {
+        folder_ = std::string(KR_WORK_DIR) + "/" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        Write("demo.ini", DemoConfig);
+        Write("app.jar", "app jar bytes");
+        const timespec times[2] = {{1700000000, 0}, {1700000000, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (folder_ + "app.jar").c_str(), times, 0), 0);
+    }
+    void Write(const std::string& name, const std::string& text) { std::ofstream(folder_ + name) << text; }
+    // Builds exe in the folder from config there: the builder's exit code and output.
+    std::string Build(const char* launcher, const std::string& exe, const std::string& config = "demo.ini",
+                      const std::string& builder = Q(KR_KESTRUN))
+    {
+        return RunCommand(builder + " build " + Q(folder_ + config) + " -o " + Q(folder_ + exe) + " --launcher " +
+                          Q(launcher));
+    }
+    std::string Wrote(const std::string& exe) { return "exit 0\nkestrun: wrote " + folder_ + exe + "\n"; }
+    std::string folder_;
+};
+struct Wine : Builder {};
 
-// A Windows program run under wine64 in the tests' Wine session.
-Ran Wine(const std::string& program, const std::string& arguments)
-{
-    return RunCommand(Q(KR_WINE_RUN) + " " + Q(KR_WINE_DIR) + " " + Q(program) + " " + arguments);
-}
-
-void WriteText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-// A fresh, empty folder named after the running test.
-std::string Folder()
-{
-    fs::path folder = fs::path(KR_WORK_DIR) / testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder.string();
-}
-
-// The demo config beside its jar, written 2023-11-14 22:13:20 UTC (FILETIME 0x01DA1747C66D0000). Its
-// JvmOptions grow the resources past the room their section has: the relocations after it move.
-std::string DemoProject()
-{
-    std::string folder = Folder();
-    WriteText(folder + "/demo.ini", DemoConfig);
-    WriteText(folder + "/app.jar", "app jar bytes");
-    const timespec times[2] = {{1700000000, 0}, {1700000000, 0}};
-    EXPECT_EQ(utimensat(AT_FDCWD, (folder + "/app.jar").c_str(), times, 0), 0);
-    return folder + "/demo.ini";
-}
-
-// The file up to the resources without what a resource rewrite changes: SizeOfInitializedData,
-// SizeOfImage, CheckSum, the resource directory's size, the relocations' address, and the sizes and
-// places of the sections from the resources on.
-Bytes UpToTheResources(const PeImage& image, size_t resource)
+// The file up to the resources without what a resource rewrite changes: SizeOfInitializedData, SizeOfImage,
+// CheckSum, the resource size and relocations' address, and the sections' sizes and places from the resources on.
+static Bytes UpToTheResources(const PeImage& image, size_t resource)
 {
     Bytes headers(image.Data.begin(), image.Data.begin() + image.Sections[resource].RawPointer);
     for (size_t field : {image.OptionalHeader + 8, image.OptionalHeader + 56, image.OptionalHeader + 64,
@@ -93,13 +72,9 @@ Bytes UpToTheResources(const PeImage& image, size_t resource)
     return headers;
 }
 
-} // namespace
-
-TEST(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
+TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
 {
-    std::string folder = Folder(), config = folder + "/bad.ini", out = folder + "/out.exe";
-    struct Case { std::string Config, Message; };
-    const Case cases[] = {
+    const struct { std::string Config, Message; } cases[] = {
         {"[launcher]\nMainClas = a.B\n", "2: unknown key 'MainClas' in [launcher]; did you mean 'MainClass'?"},
         {"[launchr]\n", "1: unknown section [launchr]; did you mean 'launcher'?"},
         {"[launcher]\nColour = red\n", "2: unknown key 'Colour' in [launcher]"},
@@ -114,21 +89,23 @@ TEST(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
         {"[messages]\nMsgLoadJvm = %s %s\n", "2: message MsgLoadJvm has more %s than the launcher passes (1)"},
         {"[launcher]\nServiceName = a\nServiceName = b\n", "3: key 'ServiceName' given twice (first at line 2)"},
         {"MainClass = a.B\n", "1: a key before the first [section]"},
-        {"[files]\nFile = missing.jar\n", "2: file not found: " + folder + "/missing.jar"},
+        {"[files]\nFile = missing.jar\n", "2: file not found: " + folder_ + "missing.jar"},
     };
-    for (const Case& c : cases) {
-        WriteText(config, c.Config);
-        EXPECT_EQ(Build(config, KR_LAUNCHER_X64, out), (Ran{1, "kestrun: " + config + ":" + c.Message + "\n"}));
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1) << "written for " << c.Message;
+    for (const auto& c : cases) {
+        Write("bad.ini", c.Config);
+        EXPECT_EQ(Build(KR_LAUNCHER_X64, "out.exe", "bad.ini"),
+                  "exit 1\nkestrun: " + folder_ + "bad.ini:" + c.Message + "\n");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_), {}), 3)
+            << "more than demo.ini, app.jar and bad.ini for " << c.Message;
     }
 }
 
-TEST(Builder, OnlyTheResourcesAndTheMovedRelocationsChange)
+TEST_F(Builder, OnlyTheResourcesAndTheMovedRelocationsChange)
 {
-    std::string config = DemoProject(), out = fs::path(config).replace_filename("out.exe");
     for (const char* launcher : {KR_LAUNCHER_X64, KR_LAUNCHER_X86}) {
-        ASSERT_EQ(Build(config, launcher, out), Wrote(out));
-        PeImage before = ParsePeImage(ReadWholeFile(launcher), launcher), after = ParsePeImage(ReadWholeFile(out), out);
+        ASSERT_EQ(Build(launcher, "out.exe"), Wrote("out.exe"));
+        PeImage before = ParsePeImage(ReadWholeFile(launcher), launcher);
+        PeImage after = ParsePeImage(ReadWholeFile(folder_ + "out.exe"), "out.exe");
         int resource = FindSectionByRva(before, GetDataDirectory(before, DIR_RESOURCE).Rva);
         ASSERT_EQ(after.Sections.size(), before.Sections.size());
         ASSERT_EQ(resource + 2, (int)before.Sections.size()) << "the relocations follow the resources";
@@ -141,23 +118,20 @@ TEST(Builder, OnlyTheResourcesAndTheMovedRelocationsChange)
     }
 }
 
-TEST(Builder, BuildingTwiceGivesIdenticalBytes)
+TEST_F(Builder, BuildingTwiceGivesIdenticalBytes)
 {
-    std::string config = DemoProject(), folder = fs::path(config).parent_path();
-    ASSERT_EQ(Build(config, KR_LAUNCHER_X64, folder + "/1.exe"), Wrote(folder + "/1.exe"));
-    ASSERT_EQ(Build(config, KR_LAUNCHER_X64, folder + "/2.exe"), Wrote(folder + "/2.exe"));
-    EXPECT_EQ(ReadWholeFile(folder + "/1.exe"), ReadWholeFile(folder + "/2.exe"));
+    for (const char* exe : {"1.exe", "2.exe"})
+        ASSERT_EQ(Build(KR_LAUNCHER_X64, exe), Wrote(exe));
+    EXPECT_EQ(ReadWholeFile(folder_ + "1.exe"), ReadWholeFile(folder_ + "2.exe"));
 }
 
-TEST(Builder, ShowGivesBackTheConfigAndTheShippedValuesOfUnsetKeys)
+TEST_F(Builder, ShowGivesBackTheConfigAndTheShippedValuesOfUnsetKeys)
 {
-    std::string config = DemoProject(), out = fs::path(config).replace_filename("out.exe");
-    struct Arch { std::string Name; const char* Launcher; };
-    for (const Arch& arch : {Arch{"x64", KR_LAUNCHER_X64}, Arch{"x86", KR_LAUNCHER_X86}}) {
-        ASSERT_EQ(Build(config, arch.Launcher, out), Wrote(out));
-        Ran shown = RunCommand(Q(KR_KESTRUN) + " show " + Q(out));
-        ASSERT_EQ(shown.Code, 0) << shown.Out;
-        EXPECT_EQ(shown.Out.find("; " + out + ": " + arch.Name + " launcher, "), 0u) << shown.Out;
+    const std::pair<std::string, const char*> arches[] = {{"x64", KR_LAUNCHER_X64}, {"x86", KR_LAUNCHER_X86}};
+    for (const auto& [arch, launcher] : arches) {
+        ASSERT_EQ(Build(launcher, "out.exe"), Wrote("out.exe"));
+        std::string shown = RunCommand(Q(KR_KESTRUN) + " show " + Q(folder_ + "out.exe"));
+        EXPECT_EQ(shown.find("exit 0\n; " + folder_ + "out.exe: " + arch + " launcher, "), 0u) << shown;
         for (const char* line : {"MainClass = org.acme.Demo", "ClassPath = app.jar", "StdoutMode = 2",
                                  "AllowMultipleInstances = 1", "SplashText = Caf\xC3\xA9 \xE2\x82\xAC loading",
                                  "MsgAlreadyRunning = Demo is already open.", "MsgLoadJvm = Cannot load %s",
@@ -165,47 +139,40 @@ TEST(Builder, ShowGivesBackTheConfigAndTheShippedValuesOfUnsetKeys)
                                  "JreSearchOrder = B0EJV", "JavaMaxVersion = ", "ProductName = Demo",
                                  "MsgNoJre = Unable to locate suitable Java Runtime Environment on this machine.",
                                  "; app.jar  13 bytes  2023-11-14 22:13:20.0000000 UTC", "ProductVersion = 1.2.3"})
-            EXPECT_NE(shown.Out.find("\n" + std::string(line) + "\n"), std::string::npos) << arch.Name << ": " << line;
+            EXPECT_NE(shown.find("\n" + std::string(line) + "\n"), std::string::npos) << arch << ": " << line;
     }
 }
 
-TEST(Builder, EmbeddedFileNamesAreWrittenInTheConfigsCodePage)
+TEST_F(Builder, EmbeddedFileNamesAreWrittenInTheConfigsCodePage)
 {
-    struct Case { const char* CodePage; const char* Name; std::string Bytes; };
-    const Case cases[] = {
+    const struct { const char *CodePage, *Name; std::string Bytes; } cases[] = {
         {"1251", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.jar", "\xCF\xF0\xE8\xE2\xE5\xF2.jar"},
-        {"1250", "\xC5\x81\xC3\xB3" "d\xC5\xBA.jar", "\xA3\xF3" "d\x9F.jar"},
-        {"1252", "Caf\xC3\xA9\xE2\x82\xAC.jar", "Caf\xE9\x80.jar"},
-        {"28591", "Caf\xC3\xA9.jar", "Caf\xE9.jar"},
+        {"1252", "Caf\xC3\xA9\xE2\x82\xAC.jar", "Caf\xE9\x80.jar"}, {"28591", "Caf\xC3\xA9.jar", "Caf\xE9.jar"},
         {"65001", "\xE6\x97\xA5.jar", "\xE6\x97\xA5.jar"},
     };
-    std::string folder = Folder(), config = folder + "/cp.ini", out = folder + "/out.exe";
-    for (const Case& c : cases) {
-        WriteText(config, std::string("[launcher]\nCodePage = ") + c.CodePage + "\n[files]\nFile = " + c.Name + "\n");
-        WriteText(fs::u8path(folder + "/" + c.Name), "x");
-        ASSERT_EQ(Build(config, KR_LAUNCHER_X64, out), Wrote(out));
-        Bytes built = ReadWholeFile(out); // holds the archive: count 1, then the name
+    for (const auto& c : cases) {
+        Write("cp.ini", std::string("[launcher]\nCodePage = ") + c.CodePage + "\n[files]\nFile = " + c.Name + "\n");
+        Write(c.Name, "x");
+        ASSERT_EQ(Build(KR_LAUNCHER_X64, "out.exe", "cp.ini"), Wrote("out.exe"));
+        Bytes built = ReadWholeFile(folder_ + "out.exe"); // holds the archive: count 1, then the name
         EXPECT_NE(std::string(built.begin(), built.end()).find(std::string("\1\0\0\0", 4) + c.Bytes + '\0'),
                   std::string::npos) << c.CodePage;
     }
 }
 
-TEST(Wine, WindowsBuilderWritesTheSameBytesAsTheLinuxBuilder)
+TEST_F(Wine, WindowsBuilderWritesTheSameBytesAsTheLinuxBuilder)
 {
-    std::string config = DemoProject(), folder = fs::path(config).parent_path();
-    ASSERT_EQ(Build(config, KR_LAUNCHER_X64, folder + "/linux.exe"), Wrote(folder + "/linux.exe"));
-    ASSERT_EQ(Wine(KR_WINDOWS_BUILDER, "build " + Q(config) + " -o " + Q(folder + "/windows.exe") + " --launcher " +
-                                           Q(KR_LAUNCHER_X64)), Wrote(folder + "/windows.exe"));
-    EXPECT_EQ(ReadWholeFile(folder + "/windows.exe"), ReadWholeFile(folder + "/linux.exe"));
+    ASSERT_EQ(Build(KR_LAUNCHER_X64, "linux.exe"), Wrote("linux.exe"));
+    ASSERT_EQ(Build(KR_LAUNCHER_X64, "windows.exe", "demo.ini", UnderWine(KR_WINDOWS_BUILDER)), Wrote("windows.exe"));
+    EXPECT_EQ(ReadWholeFile(folder_ + "windows.exe"), ReadWholeFile(folder_ + "linux.exe"));
 }
 
-TEST(Wine, LoaderSeesTheBuiltStringsAndArchive)
+TEST_F(Wine, LoaderSeesTheBuiltStringsAndArchive)
 {
-    std::string config = DemoProject(), out = fs::path(config).replace_filename("demo.exe");
-    ASSERT_EQ(Build(config, KR_LAUNCHER_X64, out), Wrote(out));
-    EXPECT_EQ(Wine(KR_CHECKER, Q(out) + " 1536 1600 1456 1392 1424"),
-              (Ran{0, "rcdata 16000 01000000" "6170702E6A617200" "00006DC64717DA01" "0D000000"
-                      "617070206A6172206279746573\n" // one entry: app.jar, its time, 13 bytes
-                      "string 1536 Demo is already open.\nstring 1600 Cannot load %s\n"
-                      "string 1456 Caf\xE9 \x80 loading\nstring 1392 2\nstring 1424 stderr.log\n"}));
+    ASSERT_EQ(Build(KR_LAUNCHER_X64, "demo.exe"), Wrote("demo.exe"));
+    EXPECT_EQ(RunCommand(UnderWine(KR_CHECKER) + " " + Q(folder_ + "demo.exe") + " 1536 1600 1456 1392 1424"),
+              "exit 0\nrcdata 16000 01000000" "6170702E6A617200" "00006DC64717DA01" "0D000000"
+              "617070206A6172206279746573\n" // one entry: app.jar, its time, 13 bytes
+              "string 1536 Demo is already open.\nstring 1600 Cannot load %s\n"
+              "string 1456 Caf\xE9 \x80 loading\nstring 1392 2\nstring 1424 stderr.log\n");
 }

@@ -2,10 +2,8 @@
 // removal through the switches, and the service runtime with the jvm.dll double as its Java.
 #include "e2e.h"
 
-namespace {
-
 // A value under HKEY_LOCAL_MACHINE as "type:bytes"; "" when it is missing.
-std::string RegistryValue(const std::string& key, const char* name)
+static std::string RegistryValue(const std::string& key, const char* name)
 {
     char data[1024];
     DWORD type = 0, size = sizeof(data);
@@ -13,8 +11,7 @@ std::string RegistryValue(const std::string& key, const char* name)
     return status == ERROR_SUCCESS ? std::to_string(type) + ":" + std::string(data, size) : "";
 }
 
-class ServiceTest : public E2eTest {
-protected:
+struct ServiceTest : E2eTest {
     void SetUp() override
     {
         E2eTest::SetUp();
@@ -45,23 +42,6 @@ protected:
         });
         return status;
     }
-    // The stored configuration: "type start error account path"; "" when the service does not exist.
-    std::string Config()
-    {
-        std::string text;
-        Call(SERVICE_QUERY_CONFIG, [&](SC_HANDLE service) {
-            std::vector<BYTE> buffer(8192);
-            auto* config = (QUERY_SERVICE_CONFIGA*)buffer.data();
-            DWORD needed = 0;
-            BOOL ok = QueryServiceConfigA(service, config, (DWORD)buffer.size(), &needed);
-            if (ok)
-                text = std::to_string(config->dwServiceType) + " " + std::to_string(config->dwStartType) + " " +
-                       std::to_string(config->dwErrorControl) + " " + config->lpServiceStartName + " " +
-                       config->lpBinaryPathName;
-            return ok;
-        });
-        return text;
-    }
     // Ends what a failed case left running and deletes the service.
     void Remove()
     {
@@ -72,40 +52,29 @@ protected:
         CloseHandle(process);
         Call(DELETE, DeleteService);
     }
-    // The one report of a switch, and its exit code: 0, or 1 when installing or removing failed.
-    void ExpectReport(const LauncherRun& run, const std::string& caption, const std::string& text, DWORD code = 0)
+    // The one report of a switch ("caption: text"), and its exit code: 0, or 1 when installing or removing failed.
+    void ExpectReport(const LauncherRun& run, const std::string& shown, DWORD code = 0)
     {
         EXPECT_EQ(run.ExitCode, code);
         ASSERT_EQ(run.Reports.size(), 1u) << DescribeReports(run.Reports);
-        EXPECT_EQ(run.Reports[0].Caption + ": " + run.Reports[0].Text, caption + ": " + text);
+        EXPECT_EQ(run.Reports[0].Caption + ": " + run.Reports[0].Text, shown);
     }
-    // Installs a launcher made with changes and starts the service; its process (null on failure).
+    // Installs a launcher made with changes, after removing any service of the test, and starts the
+    // service; its process (null on failure).
     HANDLE InstallAndStart(const LauncherKeys& changes)
     {
-        ExpectReport(Run(Build(changes), "-install"), "Information", "Service installed: " + service_);
+        Remove();
+        ExpectReport(Run(Build(changes), "-install"), "Information: Service installed: " + service_);
         mark_ = EventLogMark();
         EXPECT_EQ(Call(SERVICE_START, [](SC_HANDLE service) { return StartServiceA(service, 0, NULL); }), 0u);
         return OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, Status().dwProcessId);
-    }
-    // Sends the stop control and waits for the process's end: its exit code, or -1.
-    DWORD StopAndWait(HANDLE process)
-    {
-        DWORD exitCode = (DWORD)-1;
-        SERVICE_STATUS answer = {};
-        auto stop = [&](SC_HANDLE service) { return ControlService(service, SERVICE_CONTROL_STOP, &answer); };
-        EXPECT_EQ(Call(SERVICE_STOP, stop), 0u);
-        if (WaitForSingleObject(process, 60000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process, &exitCode))
-            exitCode = (DWORD)-1;
-        CloseHandle(process);
-        ExpectStoppedWith(0, 0);
-        return exitCode;
     }
     bool WaitForTrace(const std::string& line)
     {
         return WaitFor([&] { return ReadFile(trace_).find(line + "\n") != std::string::npos; });
     }
-    // An entry of the service's own: type, ": The ", the service's name and text.
-    std::string Entry(const std::string& type, const std::string& text) { return type + ": The " + service_ + text; }
+    // An entry of the service's own: "type: The NAME service what".
+    std::string Entry(std::string type, std::string what) { return type + ": The " + service_ + " service " + what; }
     // Waits for as many entries as expected since the start, then compares them all, as "type: text".
     void ExpectEvents(const std::vector<std::string>& expected)
     {
@@ -125,7 +94,6 @@ protected:
         EXPECT_EQ(Status().dwWin32ExitCode, win32Code);
         EXPECT_EQ(Status().dwServiceSpecificExitCode, specificCode);
     }
-
     std::string service_;
     size_t mark_ = 0;
 };
@@ -133,10 +101,8 @@ protected:
 TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
 {
     // Wine's CreateServiceA stores only the first name of a dependency list (its CreateServiceW keeps all).
-    struct Row {
-        LauncherKeys changes;
-        std::string exeName, install, uninstall, config, dependencies, description;
-    } const rows[] = {
+    struct Row { LauncherKeys changes; std::string exeName, install, uninstall, config, dependencies, description; };
+    const Row rows[] = {
         {{{"ServiceDescription", "Runs the %SystemRoot% demo"}, {"ServiceDemandStart", "0"},
           {"ServiceInteractive", "1"}, {"ServiceDependencies", "KrDepA;KrDepB"}, {"InstallSwitch", "/setup"},
           {"UninstallSwitch", "/remove"}, {"ServiceSwitch", "-svc"}},
@@ -148,20 +114,23 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
     const std::string key = "SYSTEM\\CurrentControlSet\\Services\\" + service_;
     const std::string source = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + service_;
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, source.c_str());
+    static QUERY_SERVICE_CONFIGA c[256]; // room for the texts; compared as "type start error account path"
+    DWORD n = 0;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.exeName);
         std::string exe = Build(row.changes, row.exeName);
-        ExpectReport(Run(exe, row.install), "Information", "Service installed: " + service_);
-        EXPECT_EQ(Config(), row.config);
+        ExpectReport(Run(exe, row.install), "Information: Service installed: " + service_);
+        ASSERT_EQ(Call(SERVICE_QUERY_CONFIG, [&](SC_HANDLE s) { return QueryServiceConfigA(s, c, sizeof c, &n); }), 0u);
+        EXPECT_EQ(std::to_string(c->dwServiceType) + " " + std::to_string(c->dwStartType) + " " +
+                  std::to_string(c->dwErrorControl) + " " + c->lpServiceStartName + " " + c->lpBinaryPathName,
+                  row.config);
         EXPECT_EQ(RegistryValue(key, "DependOnService"), row.dependencies);
         EXPECT_EQ(RegistryValue(key, "Description"), row.description);
         EXPECT_EQ(RegistryValue(source, "EventMessageFile"), "2:" + exe + std::string(1, '\0'));
-        EXPECT_EQ(RegistryValue(source, "TypesSupported"), std::string("4:\x07\0\0\0", 6));
-        ExpectReport(Run(exe, row.install), "Error", "Service is already installed: " + service_, 1);
-        ExpectReport(Run(exe, row.uninstall), "Information", "Service uninstalled: " + service_);
-        EXPECT_EQ(Config(), "");
-        ExpectReport(Run(exe, row.uninstall), "Error", SystemText(ERROR_SERVICE_DOES_NOT_EXIST), 1);
-        // Removal leaves the event-log source.
+        ExpectReport(Run(exe, row.install), "Error: Service is already installed: " + service_, 1);
+        ExpectReport(Run(exe, row.uninstall), "Information: Service uninstalled: " + service_);
+        ExpectReport(Run(exe, row.uninstall), "Error: " + SystemText(ERROR_SERVICE_DOES_NOT_EXIST), 1);
+        // The launcher made the event-log source, and removal leaves it.
         EXPECT_EQ(RegistryValue(source, "TypesSupported"), std::string("4:\x07\0\0\0", 6));
     }
 }
@@ -170,12 +139,9 @@ TEST_F(ServiceTest, OnlyTheExactSwitchAloneActsAndOnlyWithAServiceName)
 {
     Script("out ran\n");
     struct Row { LauncherKeys changes; std::string arguments, received; } const rows[] = {
-        {{}, "-INSTALL", "[-INSTALL]"},
-        {{}, "-Uninstall", "[-Uninstall]"},
+        {{}, "-INSTALL", "[-INSTALL]"}, {{}, "-Uninstall", "[-Uninstall]"}, {{}, "-install extra", "[-install][extra]"},
         {{}, "-StartLauncherInServiceMode", "[-StartLauncherInServiceMode]"},
-        {{}, "-install extra", "[-install][extra]"},
-        {{{"InstallSwitch", "/setup"}}, "-install", "[-install]"},
-        {{{"ServiceName", ""}}, "-install", "[-install]"},
+        {{{"InstallSwitch", "/setup"}}, "-install", "[-install]"}, {{{"ServiceName", ""}}, "-install", "[-install]"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments);
@@ -185,57 +151,47 @@ TEST_F(ServiceTest, OnlyTheExactSwitchAloneActsAndOnlyWithAServiceName)
     }
 }
 
-TEST_F(ServiceTest, StopByExitEndsTheProcessThroughTheExitHook)
+// The stop reaches the application through System.exit (ServiceStopByExit), a second main call with the
+// stop arguments (empty: AppOptions), or a thread's end while the launcher waits in DestroyJavaVM (the stop
+// finds the service running, else 1062); or the watchdog ends the service after 30 s. The process ends with 0.
+TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
 {
-    Script("sleep 600000\n");
-    HANDLE process = InstallAndStart({{"ServiceStopByExit", "1"}, {"ServiceStartArgs", "serve \"on port\""}});
-    ASSERT_TRUE(WaitForTrace("[main] main " + SlashClass() + " [serve][on port]")) << ReadFile(trace_);
-    EXPECT_EQ(StopAndWait(process), 0u) << ReadFile(trace_);
-    EXPECT_TRUE(WaitForTrace("[VM Thread] exit-hook 0")) << ReadFile(trace_);
-    ExpectEvents({Entry("trace", " service has started."), Entry("trace", " service has stopped.")});
-}
-
-TEST_F(ServiceTest, StopArgumentsGoToASecondMainCallOnTheStopperThread)
-{
-    // Empty stop arguments: the second main call gets AppOptions.
-    struct Row { std::string stopArgs, script; } const rows[] = {{"halt now", "stop-on halt now"},
-                                                                 {"", "stop-on from settings"}};
+    const std::string main = "[main] main " + SlashClass() + " [serve]";
+    const std::string stopCall = "[Kestrun stopper thread] stop-call " + SlashClass();
+    keys_["ServiceStartArgs"] = "serve";
+    keys_["AppOptions"] = "from settings";
+    // Trace lines are waited for before the stop and after it.
+    struct Row { std::string script; LauncherKeys changes; std::string before, after; bool byWatchdog; };
+    const Row rows[] = {
+        {"sleep 600000", {{"ServiceStopByExit", "1"}, {"ServiceStartArgs", "serve \"on port\""}},
+         main + "[on port]", "[VM Thread] exit-hook 0", false},
+        {"stop-on halt now\nwait-stop", {{"ServiceStopArgs", "halt now"}}, main, stopCall, false},
+        {"stop-on from settings\nwait-stop", {{"ServiceStopArgs", ""}}, main, stopCall, false},
+        {"stop-on finish\nthread worker\n  wait-stop\nend", {{"ServiceStopArgs", "finish"}}, "[-] jvm DestroyJavaVM",
+         "[worker] thread-end", false},
+        {"stop-ignore halt\nsleep 600000", {{"ServiceStopArgs", "halt"}}, main, stopCall + " ignored", true},
+    };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.script);
-        Remove();
-        Script(row.script + "\nwait-stop\n");
-        HANDLE process = InstallAndStart(
-            {{"ServiceStartArgs", "serve"}, {"ServiceStopArgs", row.stopArgs}, {"AppOptions", "from settings"}});
-        ASSERT_TRUE(WaitForTrace("[main] main " + SlashClass() + " [serve]")) << ReadFile(trace_);
-        EXPECT_EQ(StopAndWait(process), 0u) << ReadFile(trace_);
-        EXPECT_TRUE(WaitForTrace("[Kestrun stopper thread] stop-call " + SlashClass()));
-        ExpectEvents({Entry("trace", " service has started."), Entry("trace", " service has stopped.")});
+        Script(row.script + "\n");
+        HANDLE process = InstallAndStart(row.changes);
+        ASSERT_TRUE(WaitForTrace(row.before)) << ReadFile(trace_);
+        DWORD stopAt = GetTickCount(), exitCode = (DWORD)-1;
+        SERVICE_STATUS answer = {};
+        auto stop = [&](SC_HANDLE service) { return ControlService(service, SERVICE_CONTROL_STOP, &answer); };
+        EXPECT_EQ(Call(SERVICE_STOP, stop), 0u);
+        EXPECT_EQ(WaitForSingleObject(process, 60000), WAIT_OBJECT_0);
+        EXPECT_TRUE(GetExitCodeProcess(process, &exitCode) && exitCode == 0) << exitCode << ": " << ReadFile(trace_);
+        CloseHandle(process);
+        EXPECT_EQ(GetTickCount() - stopAt >= 29000, row.byWatchdog) << "the watchdog's 30 s";
+        ExpectStoppedWith(0, 0);
+        EXPECT_TRUE(WaitForTrace(row.after)) << ReadFile(trace_);
+        std::vector<std::string> events = {Entry("trace", "has started.")};
+        if (row.byWatchdog)
+            events.push_back(Entry("err", "has timed out during a stop request and will be terminated."));
+        events.push_back(Entry("trace", "has stopped."));
+        ExpectEvents(events);
     }
-}
-
-TEST_F(ServiceTest, ApplicationThreadsKeepTheServiceRunningUntilTheyEnd)
-{
-    Script("stop-on finish\nthread worker\n  wait-stop\nend\n");
-    HANDLE process = InstallAndStart({{"ServiceStartArgs", "serve"}, {"ServiceStopArgs", "finish"}});
-    // main has returned and the launcher waits in DestroyJavaVM for the application's thread: the stop
-    // finds the service running (else 1062).
-    ASSERT_TRUE(WaitForTrace("[-] jvm DestroyJavaVM")) << ReadFile(trace_);
-    EXPECT_EQ(StopAndWait(process), 0u) << ReadFile(trace_);
-    ExpectEvents({Entry("trace", " service has started."), Entry("trace", " service has stopped.")});
-}
-
-TEST_F(ServiceTest, ApplicationIgnoringTheStopIsEndedByTheWatchdog)
-{
-    Script("stop-ignore halt\nsleep 600000\n");
-    HANDLE process = InstallAndStart({{"ServiceStartArgs", "serve"}, {"ServiceStopArgs", "halt"}});
-    ASSERT_TRUE(WaitForTrace("[main] main " + SlashClass() + " [serve]")) << ReadFile(trace_);
-    DWORD stopAt = GetTickCount();
-    EXPECT_EQ(StopAndWait(process), 0u) << ReadFile(trace_);
-    EXPECT_GE(GetTickCount() - stopAt, 29000u) << "ended before the watchdog's 30 s";
-    EXPECT_TRUE(WaitForTrace("[Kestrun stopper thread] stop-call " + SlashClass() + " ignored")) << ReadFile(trace_);
-    ExpectEvents({Entry("trace", " service has started."),
-                  Entry("err", " service has timed out during a stop request and will be terminated."),
-                  Entry("trace", " service has stopped.")});
 }
 
 // Wine's StartService gives 1053 when a service reports stopped before running: here it succeeds, also
@@ -252,11 +208,8 @@ TEST_F(ServiceTest, FailedStartEndsWithTheServiceSpecificCodeAndLogsTheDetails)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.report);
-        Remove();
         CloseHandle(InstallAndStart(row.changes));
         ExpectStoppedWith(ERROR_SERVICE_SPECIFIC_ERROR, 1013);
-        ExpectEvents({Entry("trace", " service has started."), row.report, Entry("err", " service failed to start.")});
+        ExpectEvents({Entry("trace", "has started."), row.report, Entry("err", "failed to start.")});
     }
 }
-
-} // namespace

@@ -8,28 +8,23 @@
 
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <string.h>
-
-#include <numeric>
+#include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
-namespace {
-
 using Texts = std::vector<std::string>;
 
-// The tokens as texts; the reserved slot 0 shows as "<null>".
-Texts SplitText(const char* text, bool reserve)
+// The tokens as texts, without the reserved slot 0 (which must be there and null).
+static Texts SplitText(const char* text, bool reserve)
 {
     int count = -1;
     char** array = nullptr;
     SplitArguments(text, &count, &array, reserve);
+    EXPECT_TRUE(count >= reserve && (!reserve || array[0] == nullptr)) << "no empty slot 0";
     Texts tokens;
-    for (int i = 0; i < count; i++) {
+    for (int i = reserve; i < count; free(array[i++]))
         tokens.push_back(array[i] ? array[i] : "<null>");
-        free(array[i]);
-    }
     free(array);
     return tokens;
 }
@@ -38,26 +33,22 @@ TEST(SplitArguments, QuotingRulesWithAndWithoutTheReservedSlot)
 {
     const std::string x(100000, 'x'), longText = x + " \"" + x + " y\"";
     const std::pair<const char*, Texts> cases[] = {
-        {nullptr, {}}, {"", {}}, {"one two", {"one", "two"}}, {"a  b", {"a", "", "b"}}, {"a   b", {"a", "", "", "b"}},
-        {"a\tb", {"a\tb"}}, {"   lead", {"lead"}}, {"trail   ", {"trail", "", ""}}, {" ", {""}}, {"\"a b\"", {"a b"}},
-        {"\"\"", {""}}, {"\"", {""}}, {"-Dx=\"a b\"", {"-Dx=\"a b\""}}, {"\"ab\"cd", {"ab\"c"}},
-        {"x \"open quote", {"x", "open quot"}}, {"x \"open quote ", {"x"}}, {"a \" b", {"a", " "}},
-        {"C:\\path\\ \\\\server", {"C:\\path\\", "\\\\server"}}, {longText.c_str(), {x, x + " y"}},
-        {"\"first\" \"second arg\" third", {"first", "second arg", "third"}},
+        {nullptr, {}}, {"", {}}, {"one two", {"one", "two"}}, {"a  b", {"a", "", "b"}}, {"a\tb", {"a\tb"}},
+        {"   lead", {"lead"}}, {"trail   ", {"trail", "", ""}}, {" ", {""}}, {"\"a b\"", {"a b"}}, {"\"\"", {""}},
+        {"\"", {""}}, {"-Dx=\"a b\"", {"-Dx=\"a b\""}}, {"\"ab\"cd", {"ab\"c"}}, {"x \"open quote ", {"x"}},
+        {"x \"open quote", {"x", "open quot"}}, {"C:\\path\\ \\\\server", {"C:\\path\\", "\\\\server"}},
+        {longText.c_str(), {x, x + " y"}},
     };
     for (const auto& [text, tokens] : cases) {
-        const char* shown = text ? text : "(null)";
-        EXPECT_EQ(SplitText(text, false), tokens) << "text [" << shown << "]";
-        Texts reserved{"<null>"};
-        reserved.insert(reserved.end(), tokens.begin(), tokens.end());
-        EXPECT_EQ(SplitText(text, true), reserved) << "text [" << shown << "]";
+        EXPECT_EQ(SplitText(text, false), tokens) << "text [" << text << "]"; // a null text shows as (null)
+        EXPECT_EQ(SplitText(text, true), tokens) << "text [" << text << "] after slot 0";
     }
 }
 
 TEST(NextToken, WalksAListSkippingEmptyEntries)
 {
     const std::pair<std::string, Texts> cases[] = {
-        {"", {}}, {";;;", {}}, {"a", {"a"}}, {";a;;b;", {"a", "b"}},
+        {";;;", {}}, {"a", {"a"}}, {";a;;b;", {"a", "b"}},
         {"lib\\a.jar;C:\\x y\\b.jar", {"lib\\a.jar", "C:\\x y\\b.jar"}},
     };
     for (auto [text, expected] : cases) {
@@ -70,15 +61,12 @@ TEST(NextToken, WalksAListSkippingEmptyEntries)
 }
 
 // The rule of the runtime search of today, put together as the search applies it.
-bool WithinLimits(const char* text, unsigned minimumWord, const char* maximum)
+static bool WithinLimits(const char* text, unsigned minimumWord, const char* maximum)
 {
-    JavaVersionNumber version, limit;
-    if (!ParseJavaVersion(text, &version))
-        return false;
-    JavaVersionFromWord(minimumWord, &limit);
-    if (CompareJavaVersions(&version, &limit) < 0)
-        return false;
-    return !ParseJavaVersion(maximum, &limit) || JavaVersionWithinMaximum(&version, &limit);
+    JavaVersionNumber version, minimum, top;
+    JavaVersionFromWord(minimumWord, &minimum);
+    return ParseJavaVersion(text, &version) && CompareJavaVersions(&version, &minimum) >= 0 &&
+           (!ParseJavaVersion(maximum, &top) || JavaVersionWithinMaximum(&version, &top));
 }
 
 TEST(JavaVersion, SchemesLimitsAndNumericComparison)
@@ -94,27 +82,19 @@ TEST(JavaVersion, SchemesLimitsAndNumericComparison)
     const Case cases[] = {
         {"1.4.2_05", {4, 2, 5}, 0x00010004, "", 0, true, true}, {"1.3.1", {3, 1}, 0x00010004, "", 0, false, false},
         {"1.8.0_352", {8, 0, 352}, 0x00010008, "8.0.352", 0, true, true},
-        {"1.8.0_352", {8, 0, 352}, 0x00010008, "8.0.351", 1, true, false},
         {"1.8_302", {8, 0, 302}, 0x00010008, "8.0.1000", -1, true, true},
         {"1.8.0.212", {8, 0, 212}, 0x00010008, "1.8.0_211", 1, true, false},
-        {"8.0.392.8", {8, 0, 392, 8}, 0x00010008, "8.0.392", 1, true, true},
         {"1.9", {9}, 0x0001000A, "", 0, false, false}, {"1.10", {10}, 0x0001000A, "", 0, true, true},
         {"9", {9}, 0x000A0000, "", 0, false, false}, {"10.0.2", {10, 0, 2}, 0x00090000, "", 0, true, true},
         {"11.0.9.256", {11, 0, 9, 256}, 0x000B0000, "11.0.9", 1, true, true},
-        {"17.0.9+9", {17, 0, 9}, 0x00010008, "17", 1, true, true},
         {"17.0.9+9", {17, 0, 9}, 0x00010008, "17.0.5", 1, true, false},
-        {"17.0.10", {17, 0, 10}, 0x00110000, "17.0.9", 1, true, false},
-        {"17", {17}, 0x00010008, "latest", 0, true, true}, {"21-ea", {21}, 0x00150000, "", 0, true, true},
-        {"1", {1}, 0x00010000, "", 0, true, true},
-        {"99999999999999999999", {0xFFFFFFFF}, 0xFFFF0000, "", 0, true, true},
-        {"v1.8", {}, 0, "", 0, false, false}, {"", {}, 0, "", 0, false, false},
+        {"17", {17}, 0x00010008, "latest", 0, true, true}, {"1", {1}, 0x00010000, "", 0, true, true},
+        {"99999999999999999999", {0xFFFFFFFF}, 0xFFFF0000, "", 0, true, true}, {"v1.8", {}, 0, "", 0, false, false},
     };
     for (const Case& c : cases) {
-        JavaVersionNumber v = {}, maximum;
-        std::vector<unsigned> parts;
-        if (ParseJavaVersion(c.Text, &v))
-            parts.assign(v.Parts, v.Parts + v.Count);
-        EXPECT_EQ(parts, c.Parts) << c.Text;
+        JavaVersionNumber v, maximum;
+        EXPECT_EQ(ParseJavaVersion(c.Text, &v), !c.Parts.empty()) << c.Text;
+        EXPECT_EQ(std::vector<unsigned>(v.Parts, v.Parts + v.Count), c.Parts) << c.Text;
         if (ParseJavaVersion(c.Maximum, &maximum)) {
             int order = CompareJavaVersions(&v, &maximum);
             EXPECT_EQ((order > 0) - (order < 0), c.Order) << c.Text << " against " << c.Maximum;
@@ -124,28 +104,22 @@ TEST(JavaVersion, SchemesLimitsAndNumericComparison)
     }
 }
 
-const char* Lookup(const char* name)
-{
-    static const std::string quotedLong = "\"" + std::string(5000, 'v') + "\"";
-    if (strcmp(name, "LONG") == 0)
-        return quotedLong.c_str();
-    if (strcmp(name, "QUOTED") == 0)
-        return "\"C:\\with space\"";
-    return strcmp(name, "java_home") == 0 ? "C:\\environment" : strcmp(name, "PLAIN") == 0 ? "plain" : nullptr;
-}
-
 TEST(ExpandVariables, DefinedUndefinedJavaHomeAndLongValues)
 {
+    static const std::map<std::string, std::string> variables = {
+        {"PLAIN", "plain"}, {"QUOTED", "\"C:\\with space\""}, {"java_home", "C:\\environment"},
+        {"LONG", "\"" + std::string(5000, 'v') + "\""}};
     const std::pair<const char*, std::string> cases[] = {
-        {"no references", "no references"}, {"a%PLAIN%b%PLAIN%c", "aplainbplainc"},
-        {"%QUOTED%\\lib", "C:\\with space\\lib"}, {"%JAVA_HOME%\\bin", "C:\\home\\bin"},
-        {"%java_home%", "C:\\environment"}, {"%UNDEFINED%x", "x"}, {"100%%", "100"}, {"abc%def", "abcdef"},
-        {"<%LONG%>", "<" + std::string(5000, 'v') + ">"},
+        {"a%PLAIN%b%PLAIN%c", "aplainbplainc"}, {"%QUOTED%\\lib", "C:\\with space\\lib"},
+        {"%JAVA_HOME%\\bin", "C:\\home\\bin"}, {"%java_home%", "C:\\environment"}, {"%UNDEFINED%x", "x"},
+        {"100%%", "100"}, {"abc%def", "abcdef"}, {"<%LONG%>", "<" + std::string(5000, 'v') + ">"},
     };
     for (const auto& [text, expected] : cases) {
-        char* result = ExpandVariablesWith(text, "C:\\home", Lookup);
-        ASSERT_NE(result, nullptr) << text;
-        EXPECT_EQ(std::string(result), expected) << text;
+        char* result = ExpandVariablesWith(text, "C:\\home", [](const char* name) {
+            auto found = variables.find(name);
+            return found == variables.end() ? nullptr : found->second.c_str();
+        });
+        EXPECT_STREQ(result, expected.c_str()) << text;
         free(result);
     }
 }
@@ -162,40 +136,31 @@ TEST(Scramble, KnownPairsAndRoundTrip)
         ASSERT_TRUE(ScrambleText(plain, scrambled, sizeof(scrambled)));
         EXPECT_STREQ(scrambled, stored);
     }
-    const char* plain = "org.example.deeply.nested.Main with bytes past the seventeen-byte key";
-    ASSERT_TRUE(ScrambleText(plain, scrambled, sizeof(scrambled)));
-    EXPECT_STREQ(DescrambleText(scrambled), plain);
 }
 
-// Lines "line N..." of ten characters each, numbered from to to - 1, then tail.
-Texts Lines(int from, int to, const Texts& tail = {})
+// Lines "line N...." of ten characters each, numbered from to to - 1.
+static std::string Lines(int from, int to)
 {
-    Texts lines;
+    std::string lines;
     for (int i = from; i < to; i++)
-        lines.push_back(("line " + std::to_string(i) + "....").substr(0, 9) + "\n");
-    lines.insert(lines.end(), tail.begin(), tail.end());
+        lines += ("line " + std::to_string(i) + "....").substr(0, 9) + "\n";
     return lines;
 }
 
 TEST(CaptureTrim, KeepsTheLastWholeLinesWithinTheLimit)
 {
     const std::string wide = std::string(25, 'y') + "\n", a(1024, 'a'), z(1024, 'z');
-    const std::pair<Texts, Texts> cases[] = { // pieces added, pieces kept
-        {{"one\r\n", "two\r\n"}, {"one\r\n", "two\r\n"}},
-        {Lines(0, 819, {"x"}), Lines(0, 819, {"x"})}, // 8191 characters still fit
-        {Lines(0, 820), Lines(1, 820)},
-        {Lines(0, 819, {wide}), Lines(3, 819, {wide})},
-        {{"short\n", a, a, a, a, a, a, a, z}, {z}}, // no line feed to cut at: only the new piece stays
+    const std::pair<Texts, std::string> cases[] = { // the reads, split into lines, and the text kept
+        {{Lines(0, 819) + "x"}, Lines(0, 819) + "x"}, // 8191 characters still fit
+        {{Lines(0, 820)}, Lines(1, 820)}, {{Lines(0, 819) + wide}, Lines(3, 819) + wide},
+        {{"short\n", a, a, a, a, a, a, a, z}, z}, // no line feed to cut at: only the new piece stays
     };
-    for (const auto& [pieces, kept] : cases) {
-        const std::string expected = std::accumulate(kept.begin(), kept.end(), std::string());
+    for (const auto& [reads, kept] : cases) {
         char text[CAPTURE_BUFFER_SIZE] = "";
         int length = 0;
-        for (const std::string& piece : pieces)
-            AddCapturedPiece(text, &length, piece.data(), (int)piece.size());
-        EXPECT_EQ(std::string(text), expected);
-        EXPECT_EQ(length, (int)expected.size());
+        for (const std::string& read : reads)
+            AddCapturedLines(text, &length, read.data(), (int)read.size());
+        EXPECT_EQ(std::string(text), kept);
+        EXPECT_EQ(length, (int)kept.size());
     }
 }
-
-} // namespace

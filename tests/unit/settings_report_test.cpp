@@ -1,0 +1,108 @@
+// The settings loader on this program's own string table (unit_tests.rc) and an INI file; and reports as
+// the user sees them: a real box or the error dialog shown here, read off the screen and closed by a watcher.
+#include "kit.h"
+#include "report.h"
+#include "settings.h"
+#include "watcher.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+TEST(Settings, StringTableEntriesByKind)
+{
+    LoadLauncherSettings();
+    const LauncherSettingsData& s = LauncherSettings;
+    EXPECT_STREQ(s.WorkingDirectory, "") << "a missing entry is an empty text";
+    EXPECT_STREQ(s.MainClass, "com/example/Main") << "descrambled, with slashes";
+    struct Case { const char* Text; int Value, Expected; }; // Text as unit_tests.rc stores it
+    const Case cases[] = {
+        {"0", s.UseStartDirectory, false}, {"abc", s.ServiceStopByExit, true}, {"0abc", s.ServiceDemandStart, false},
+        {" 0", s.SplashUntilWindow, true}, {"(missing)", s.AllowMultipleInstances, true}, {"x7", s.StderrMode, 0},
+        {"-010", s.SplashSeconds, -10}, {"3rd", s.ProcessPriority, 3},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.Value, c.Expected) << "[" << c.Text << "]: flags are true unless it begins with 0, numbers as atoi";
+}
+
+TEST(Settings, IniFileReplacesNonEmptyValuesOnly)
+{
+    const std::string longOptions = "-Dlong=" + std::string(5000, 'L');
+    struct Case { std::string Ini, JvmOptions, AppOptions; }; // Ini empty: no INI file
+    const Case cases[] = {
+        {"[Application Configuration]\nJvmOptions=-Dini=1 -Xmx64m\nAppOptions=\n", "-Dini=1 -Xmx64m", "compiled args"},
+        {"[Other]\nJvmOptions=-Dwrong\n[Application Configuration]\nAppOptions=x y\n", "-Dcompiled=1", "x y"},
+        {"[Application Configuration]\nAppOptions=" + longOptions + "\n", "-Dcompiled=1", longOptions},
+        {"", "-Dcompiled=1", "compiled args"}, // last, so that no INI file is left behind
+    };
+    for (const auto& c : cases) {
+        DeleteFileA("unit-tests.ini");
+        if (!c.Ini.empty())
+            std::ofstream("unit-tests.ini") << c.Ini;
+        LoadLauncherSettings();
+        EXPECT_EQ(LauncherSettings.JvmOptions, c.JvmOptions) << c.Ini;
+        EXPECT_EQ(LauncherSettings.AppOptions, c.AppOptions) << c.Ini;
+    }
+}
+
+// The one report that show puts on the screen, as the watcher saw it before closing it.
+static SeenReport ShownReport(const std::function<void()>& show, DismissBy how = DismissBy::OkButton)
+{
+    ReportWatcher watcher(GetCurrentProcessId(), how);
+    show();
+    std::vector<SeenReport> reports = watcher.Reports();
+    EXPECT_EQ(reports.size(), 1u) << DescribeReports(reports);
+    return reports.empty() ? SeenReport() : reports[0];
+}
+
+TEST(Report, SystemTextOfTheLastError)
+{
+    const std::string message = "Error: Error accessing file/directory: C:\\missing\n\nReason: ";
+    // Alone: shown by ShowLastError, else by ShowErrorWithReason; Shown: "caption: text".
+    struct Case { DWORD Code; bool Alone; std::string Shown; };
+    const Case cases[] = {
+        {ERROR_FILE_NOT_FOUND, false, message + SystemText(ERROR_FILE_NOT_FOUND)},
+        {0x20001234, false, message + "Unknown error 536875572 (0x20001234)"}, // a code without a text
+        {ERROR_ACCESS_DENIED, true, "Error: " + SystemText(ERROR_ACCESS_DENIED)},
+    };
+    for (const auto& c : cases) {
+        SeenReport seen = ShownReport([&] {
+            SetLastError(c.Code);
+            c.Alone ? ShowLastError() : ShowErrorWithReason("Error accessing file/directory: %s", "C:\\missing");
+        });
+        EXPECT_EQ(seen.Caption + ": " + seen.Text, c.Shown) << c.Code;
+    }
+}
+
+// Returning from ShowErrorWithDetails at all means the dialog was closed.
+TEST(Report, ErrorDialogClosesByOkEnterEscapeAndTheCloseBox)
+{
+    InstanceHandle = GetModuleHandleA(NULL);
+    const char* stack = "line one\r\n\tat App.main(App.java:3)\r\n";
+    for (DismissBy how : {DismissBy::OkButton, DismissBy::EnterKey, DismissBy::EscapeKey, DismissBy::CloseBox}) {
+        SeenReport seen = ShownReport([&] { ShowErrorWithDetails(stack, "Error invoking method: %s", "main()"); }, how);
+        EXPECT_TRUE(seen.IsErrorDialog) << (int)how;
+        EXPECT_EQ(seen.Text, "Error invoking method: main()");
+        EXPECT_EQ(seen.Details, stack);
+    }
+}
+
+TEST(Report, OverlongMessageIsCutAndMarked)
+{
+    const std::string path(20000, 'p');
+    EXPECT_EQ(ShownReport([&] { ShowError("Error writing to file/directory: %s", path.c_str()); }).Text,
+              "Error writing to file/directory: " + std::string(8191 - 33 - 3, 'p') + "...");
+}
+
+TEST(MessageFormat, ConversionsTheSettingDoesNotAllowAreShownAsWritten)
+{
+    LoadLauncherSettings();
+    const LauncherSettingsData& s = LauncherSettings;
+    const struct { const char *Format, *Inserted, *Shown; } cases[] = {
+        {s.MsgAlreadyRunning, "x", "Already %d running %s"}, {s.MsgLoadJvm, "C:\\jvm.dll", "Load %s and %s"},
+        {s.MsgNoJre, "x", "No runtime, 100% sure"}, {s.MsgFileAccess, "100% %s%d", "File problem: 100% %s%d"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ShownReport([&] { ShowError(c.Format, c.Inserted); }).Text, c.Shown);
+}
