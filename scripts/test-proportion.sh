@@ -9,6 +9,6 @@ files=$(git ls-files | grep -E '\.(c|cc|cpp|h|hpp|inc|rc|def|mc|py)$' | grep -vE
 count() { [ -z "$1" ] && echo 0 || echo "$1" | xargs cat | wc -l; }
 test_lines=$(count "$(echo "$files" | grep -E '^(tests|fuzz)/|/tests/' || true)")
 product_lines=$(count "$(echo "$files" | grep -vE '^(tests|fuzz)/|/tests/' || true)")
-ratio=$(awk "BEGIN { printf \"%.2f\", $test_lines / $product_lines }")
+ratio=$(awk "BEGIN { printf \"%.3f\", $test_lines / $product_lines }")
 echo "test code $test_lines lines, product code $product_lines lines: ratio $ratio"
-awk "BEGIN { exit !($ratio <= 0.40) }"
+awk "BEGIN { exit !($test_lines <= 0.40 * $product_lines) }"

@@ -60,6 +60,22 @@ TEST_F(LauncherE2eTest, ASecondInstanceOfTheMainClassIsRefusedUnlessAllowed)
     EXPECT_EQ(Out(), "first\r\n");
 }
 
+TEST_F(LauncherE2eTest, CaptureGoesOnWhileAnotherProcessHoldsItsMutexName)
+{
+    // More output than the pipe holds: a reader stuck on the mutex would stop the program for good.
+    Script("repeat 3000 out line {i} of what fills the capture pipe\nthrow java.lang.IllegalStateException done");
+    Held launcher(Build({{"StdoutMode", "2"}}), folder_, CREATE_SUSPENDED);
+    HANDLE squatter = CreateMutexA(NULL, TRUE, ("mutex" + std::to_string(launcher.Process.dwProcessId)).c_str());
+    ReportWatcher watcher(launcher.Process.dwProcessId);
+    ResumeThread(launcher.Process.hThread);
+    EXPECT_EQ(WaitForSingleObject(launcher.Process.hProcess, 60000), WAIT_OBJECT_0) << "the program froze";
+    std::vector<SeenReport> reports = watcher.Reports();
+    ASSERT_EQ(reports.size(), 1u) << DescribeReports(reports);
+    EXPECT_EQ(reports[0].Text, "Error invoking method: main(java/lang/String[])");
+    EXPECT_NE(reports[0].Details.find("line 2999 of what fills the capture pipe\r\n"), std::string::npos);
+    CloseHandle(squatter);
+}
+
 TEST_F(LauncherE2eTest, HugeCommandLinesAndIniLinesWithBinaryBytesArriveWhole)
 {
     Script("out {argc}|{arg:0}|{arg:1030}|{prop:big}");

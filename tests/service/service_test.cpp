@@ -61,10 +61,12 @@ struct ServiceTest : E2eTest {
     }
     // Installs a launcher made with changes, after removing any service of the test, and starts the
     // service; its process (null on failure).
-    HANDLE InstallAndStart(const LauncherKeys& changes)
+    HANDLE InstallAndStart(const LauncherKeys& changes, const std::string& archive = "")
     {
         Remove();
-        ExpectReport(Run(Build(changes), "-install"), "Information: Service installed: " + service_);
+        std::string exe = Build(changes), error;
+        ExpectReport(Run(exe, "-install"), "Information: Service installed: " + service_);
+        EXPECT_TRUE(archive.empty() || WriteRawData(exe, 16000, archive, &error)) << error;
         mark_ = EventLogMark();
         EXPECT_EQ(Call(SERVICE_START, [](SC_HANDLE service) { return StartServiceA(service, 0, NULL); }), 0u);
         return OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, Status().dwProcessId);
@@ -130,6 +132,7 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
         ExpectReport(Run(exe, row.install), "Error: Service is already installed: " + service_, 1);
         ExpectReport(Run(exe, row.uninstall), "Information: Service uninstalled: " + service_);
         ExpectReport(Run(exe, row.uninstall), "Error: " + SystemText(ERROR_SERVICE_DOES_NOT_EXIST), 1);
+        ExpectReport(Run(Build({{"ServiceName", "Kr/Bad"}}, "bad.exe"), "-install"), "Error: " + SystemText(123), 1);
         // The launcher made the event-log source, and removal leaves it.
         EXPECT_EQ(RegistryValue(source, "TypesSupported"), std::string("4:\x07\0\0\0", 6));
     }
@@ -168,14 +171,16 @@ TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
         {"stop-on halt now\nwait-stop", {{"ServiceStopArgs", "halt now"}}, main, stopCall, false},
         {"stop-on from settings\nwait-stop", {{"ServiceStopArgs", ""}}, main, stopCall, false},
         {"stop-on finish\nthread worker\n  wait-stop\nend", {{"ServiceStopArgs", "finish"}}, "[-] jvm DestroyJavaVM",
-         "[worker] thread-end", false},
+         stopCall, false},
         {"stop-ignore halt\nsleep 600000", {{"ServiceStopArgs", "halt"}}, main, stopCall + " ignored", true},
+        // A stop sent at once, while the JVM may still be starting, reaches it once it is there.
+        {"sleep 600000", {{"ServiceStopByExit", "1"}}, "", "[VM Thread] exit-hook 0", false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.script);
         Script(row.script + "\n");
         HANDLE process = InstallAndStart(row.changes);
-        ASSERT_TRUE(WaitForTrace(row.before)) << ReadFile(trace_);
+        ASSERT_TRUE(row.before.empty() || WaitForTrace(row.before)) << ReadFile(trace_);
         DWORD stopAt = GetTickCount(), exitCode = (DWORD)-1;
         SERVICE_STATUS answer = {};
         auto stop = [&](SC_HANDLE service) { return ControlService(service, SERVICE_CONTROL_STOP, &answer); };
@@ -198,18 +203,25 @@ TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
 // when the JVM cannot even be created.
 TEST_F(ServiceTest, FailedStartEndsWithTheServiceSpecificCodeAndLogsTheDetails)
 {
-    struct Row { LauncherKeys changes; std::string report; } const rows[] = {
+    struct Row { LauncherKeys changes; std::string report, archive = "", early = ""; } const rows[] = {
         {{{"JvmOptions", "-bogus"}}, "err: Unable to create JVM instance using " + DoubleJvmPath() +
                                          "\n\nDetails:\nUnrecognized option: -bogus\n"
                                          "Error: Could not create the Java Virtual Machine.\n"},
         {{{"MainClass", "svc.Missing"}, {"StdoutMode", "2"}, {"StderrMode", "2"}},
          "err: Error locating class: svc/Missing\n\nDetails:\njava.lang.NoClassDefFoundError: svc/Missing\r\n"
          "Caused by: java.lang.ClassNotFoundException: svc.Missing\r\n\tat "},
+        // Reported before the service starts, to the event log too: no window waits on a hidden desktop.
+        {{{"ClassPath", ""}}, "err: Error locating class: " + SlashClass() + "\n\nDetails:\nThe JVM was given no "
+         "class path: it looks in its current directory.\r\n", std::string("\2\0\0", 3),
+         "err: Internal error RC000020: the embedded file archive is too short to hold its count."},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.report);
-        CloseHandle(InstallAndStart(row.changes));
+        CloseHandle(InstallAndStart(row.changes, row.archive));
         ExpectStoppedWith(ERROR_SERVICE_SPECIFIC_ERROR, 1013);
-        ExpectEvents({Entry("trace", "has started."), row.report, Entry("err", "failed to start.")});
+        std::vector<std::string> events = {Entry("trace", "has started."), row.report, Entry("err", "failed to start.")};
+        if (!row.early.empty())
+            events.insert(events.begin(), row.early);
+        ExpectEvents(events);
     }
 }
