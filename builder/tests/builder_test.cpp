@@ -166,13 +166,3 @@ TEST_F(Wine, WindowsBuilderWritesTheSameBytesAsTheLinuxBuilder)
     ASSERT_EQ(Build(KR_LAUNCHER_X64, "windows.exe", "demo.ini", UnderWine(KR_WINDOWS_BUILDER)), Wrote("windows.exe"));
     EXPECT_EQ(ReadWholeFile(folder_ + "windows.exe"), ReadWholeFile(folder_ + "linux.exe"));
 }
-
-TEST_F(Wine, LoaderSeesTheBuiltStringsAndArchive)
-{
-    ASSERT_EQ(Build(KR_LAUNCHER_X64, "demo.exe"), Wrote("demo.exe"));
-    EXPECT_EQ(RunCommand(UnderWine(KR_CHECKER) + " " + Q(folder_ + "demo.exe") + " 1536 1600 1456 1392 1424"),
-              "exit 0\nrcdata 16000 01000000" "6170702E6A617200" "00006DC64717DA01" "0D000000"
-              "617070206A6172206279746573\n" // one entry: app.jar, its time, 13 bytes
-              "string 1536 Demo is already open.\nstring 1600 Cannot load %s\n"
-              "string 1456 Caf\xE9 \x80 loading\nstring 1392 2\nstring 1424 stderr.log\n");
-}

@@ -2,7 +2,6 @@
 // exit codes and every report (with the output captured for it), seen from outside as a user and the JVM see them.
 #include "e2e.h"
 
-#include <set>
 
 namespace {
 
@@ -169,21 +168,6 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
         ExpectOneError(run, row.Report);
         EXPECT_EQ(run.Reports.empty() ? "(no report)" : run.Reports[0].Details, row.Details);
     }
-}
-
-TEST_F(E2eTest, JvmTextIsShownBeforeAnExitFromAnotherThread)
-{
-    // main fails at once (the JVM prints the prefix of its trace through the hook); a second later a
-    // non-daemon thread ends the process. The launcher's own report of main may be cut short by that end.
-    Script("thread late\n  sleep 1000\n  out late exit\n  exit 5\nend\nthrow java.lang.IllegalStateException boom");
-    LauncherRun run = Run(Build());
-    EXPECT_EQ(run.ExitCode, 5u);
-    std::multiset<std::string> texts;
-    for (const SeenReport& report : run.Reports)
-        texts.insert(report.Caption + ": " + report.Text);
-    EXPECT_EQ(texts.count("Error: Exception in thread \"main\" "), 1u);
-    EXPECT_EQ(texts.size() - texts.count("Error: Error invoking method: main(java/lang/String[])"), 1u);
-    EXPECT_EQ(Out(), "late exit\r\n");
 }
 
 // Output capture: with StdoutMode/StderrMode 2 what a failing program printed last shows in the
