@@ -36,16 +36,19 @@ static bool ReportNoMemory()
     return false;
 }
 
-static bool AddArchivesInDirectory(GrowableString* classPath, const char* directory);
+static bool AddArchivesInDirectory(GrowableString* classPath, const char* directory, bool jarsOnly = false);
 
-// Handles one listed entry of directory: a subdirectory is scanned, an archive appended.
-static bool AddListedEntry(GrowableString* classPath, const char* directory, const WIN32_FIND_DATAA& found)
+// Handles one listed entry of directory: a subdirectory is scanned, an archive appended; with jarsOnly
+// (a "DIR\*" entry, as java -cp reads it) only the .jar files of the directory itself count.
+static bool AddListedEntry(GrowableString* classPath, const char* directory, const WIN32_FIND_DATAA& found,
+                           bool jarsOnly)
 {
     const char* name = found.cFileName;
+    size_t length = strlen(name);
     bool isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (isDirectory && (strcmp(name, ".") == 0 || strcmp(name, "..") == 0))
+    if (isDirectory && (jarsOnly || strcmp(name, ".") == 0 || strcmp(name, "..") == 0))
         return true;
-    if (!isDirectory && !IsArchiveName(name))
+    if (!isDirectory && (jarsOnly ? length < 4 || _stricmp(name + length - 4, ".jar") != 0 : !IsArchiveName(name)))
         return true;
     GrowableString path = {};
     bool ok = AppendText(&path, directory) && AppendText(&path, "\\") && AppendText(&path, name);
@@ -61,8 +64,8 @@ static bool AddListedEntry(GrowableString* classPath, const char* directory, con
     return ok;
 }
 
-// Appends the archives of directory and its subdirectories, in listing order.
-static bool AddArchivesInDirectory(GrowableString* classPath, const char* directory)
+// Appends the archives of directory and its subdirectories (only its own jars: jarsOnly), in listing order.
+static bool AddArchivesInDirectory(GrowableString* classPath, const char* directory, bool jarsOnly)
 {
     GrowableString pattern = {};
     size_t length = strlen(directory);
@@ -87,7 +90,7 @@ static bool AddArchivesInDirectory(GrowableString* classPath, const char* direct
         if (!ok)
             ShowErrorWithReason("Internal error RC000001");
     } else {
-        while (ok && (ok = AddListedEntry(classPath, scanned, found))) {
+        while (ok && (ok = AddListedEntry(classPath, scanned, found, jarsOnly))) {
             if (!FindNextFileA(search, &found)) {
                 ok = GetLastError() == ERROR_NO_MORE_FILES;
                 if (!ok)
@@ -108,6 +111,14 @@ static bool CollectClassPath(GrowableString* classPath)
     char* cursor = NULL;
     for (char* entry = NextToken(LauncherSettings.ClassPath, ";", &cursor); entry != NULL;
          entry = NextToken(LauncherSettings.ClassPath, ";", &cursor)) {
+        size_t length = strlen(entry);
+        if (length >= 2 && entry[length - 1] == '*' && (entry[length - 2] == '\\' || entry[length - 2] == '/')) {
+            // The JVM itself reads "lib\*" literally: the launcher does what java -cp does with it.
+            entry[length - 1] = 0;
+            if (!AddArchivesInDirectory(classPath, entry, true))
+                return false;
+            continue;
+        }
         int kind = GetPathKind(entry);
         if (!AppendText(classPath, entry) || !AppendText(classPath, ";"))
             return ReportNoMemory();

@@ -36,12 +36,14 @@ TEST_F(E2eTest, ClassPathFoldersAreFollowedByTheirArchivesRecursively)
                              "lib\\m.jar", "lib\\z.jar.txt"})
         ASSERT_TRUE(WriteFile(folder_ + "\\" + file, "no classes here\n"));
     ASSERT_TRUE(CreateDirectoryA((folder_ + "\\empty").c_str(), NULL));
-    LauncherRun run = Run(Build({{"ClassPath", ";classes;;lib;missing.jar;empty"}}));
+    // "DIR\*" (or "DIR/*") stands for the .jar files of DIR alone, as java -cp reads it.
+    LauncherRun run = Run(Build({{"ClassPath", ";classes;;lib;missing.jar;empty;lib\\ext\\*;lib/*"}}));
     ExpectNoReports(run);
     // A folder's entries come in FindFirstFile's order, which under Wine is by name ignoring case; a
     // subfolder's archives come where the subfolder's name sorts.
     EXPECT_EQ(Options(), std::vector<std::string>({"-Djava.class.path=classes;lib;lib\\A.ZIP;lib\\b.jar;"
-                                                   "lib\\ext\\c.jar;lib\\ext\\deep\\d.zip;lib\\m.jar;missing.jar;empty",
+                                                   "lib\\ext\\c.jar;lib\\ext\\deep\\d.zip;lib\\m.jar;missing.jar;empty;"
+                                                   "lib\\ext\\c.jar;lib\\b.jar;lib\\m.jar",
                                                    "vfprintf hook", "abort hook", "exit hook"}));
 }
 
@@ -137,7 +139,8 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
         {"exit -7", {}, (DWORD)-7, ""},
         {"thread worker\n  sleep 1000\n  out worker done\nend\nout main done", {}, 0, "main done\r\nworker done\r\n"},
         {"out never", {{"MainClass", "e2e.Missing"}, {"ClassPath", "classes;gone.jar"}}, ExitFailure, "",
-         "Error locating class: e2e/Missing", "Class path given to the JVM:\r\n  classes\r\n  gone.jar   (not found)\r\n"},
+         "Error locating class: e2e/Missing",
+         "Class path given to the JVM:\r\n  classes\r\n  gone.jar   (not found)\r\n"},
         {"out never", {{"MainClass", "java.lang.System"}}, ExitFailure, "",
          "Error locating method: main(java/lang/String[])"},
         {"throw java.lang.IllegalStateException boom", {}, ExitFailure, "",

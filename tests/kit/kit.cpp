@@ -65,16 +65,14 @@ bool WriteFile(const std::string& path, const std::string& bytes)
 
 std::string ReadFile(const std::string& path)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return "";
+    // Shared for writing (msvcrt's default): a log may still be open in the program that writes it.
     std::string text;
+    FILE* file = fopen(path.c_str(), "rb");
     char buffer[4096];
-    DWORD got = 0;
-    while (::ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0)
+    for (size_t got; file != NULL && (got = fread(buffer, 1, sizeof(buffer), file)) > 0;)
         text.append(buffer, got);
-    CloseHandle(file);
+    if (file != NULL)
+        fclose(file);
     return text;
 }
 
