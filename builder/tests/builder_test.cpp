@@ -1,5 +1,5 @@
-// `kestrun build` and `kestrun show` on the prebuilt launchers of both architectures, and what
-// Windows (wine64) makes of the result: the Windows builder's output and the loader's view of it.
+// `kestrun build` and `kestrun show` on the prebuilt launchers of both architectures, and the Windows
+// builder (under wine64): its output, and find-java's search with a launcher's own settings.
 #include "pe_image.h"
 
 #include <gtest/gtest.h>
@@ -118,13 +118,6 @@ TEST_F(Builder, OnlyTheResourcesAndTheMovedRelocationsChange)
     }
 }
 
-TEST_F(Builder, BuildingTwiceGivesIdenticalBytes)
-{
-    for (const char* exe : {"1.exe", "2.exe"})
-        ASSERT_EQ(Build(KR_LAUNCHER_X64, exe), Wrote(exe));
-    EXPECT_EQ(ReadWholeFile(folder_ + "1.exe"), ReadWholeFile(folder_ + "2.exe"));
-}
-
 TEST_F(Builder, ShowGivesBackTheConfigAndTheShippedValuesOfUnsetKeys)
 {
     const std::pair<std::string, const char*> arches[] = {{"x64", KR_LAUNCHER_X64}, {"x86", KR_LAUNCHER_X86}};
@@ -162,7 +155,23 @@ TEST_F(Builder, EmbeddedFileNamesAreWrittenInTheConfigsCodePage)
 
 TEST_F(Wine, WindowsBuilderWritesTheSameBytesAsTheLinuxBuilder)
 {
-    ASSERT_EQ(Build(KR_LAUNCHER_X64, "linux.exe"), Wrote("linux.exe"));
+    // Building again gives the same bytes too: nothing of the time or the machine goes into a launcher.
+    for (const char* exe : {"linux.exe", "again.exe"})
+        ASSERT_EQ(Build(KR_LAUNCHER_X64, exe), Wrote(exe));
     ASSERT_EQ(Build(KR_LAUNCHER_X64, "windows.exe", "demo.ini", UnderWine(KR_WINDOWS_BUILDER)), Wrote("windows.exe"));
-    EXPECT_EQ(ReadWholeFile(folder_ + "windows.exe"), ReadWholeFile(folder_ + "linux.exe"));
+    for (const char* exe : {"again.exe", "windows.exe"})
+        EXPECT_EQ(ReadWholeFile(folder_ + exe), ReadWholeFile(folder_ + "linux.exe")) << exe;
+}
+
+TEST_F(Wine, FindJavaReadsTheRegistryViewOfTheLaunchersArchitecture)
+{
+    // Written in the 32-bit view only, where the x86 launcher reads it.
+    RunCommand(UnderWine("reg") + " add " + Q("HKLM\\Software\\JavaSoft\\Java Runtime Environment\\1.8") +
+               " /v RuntimeLib /d 'C:\\j8\\jvm.dll' /reg:32 /f");
+    Write("find.ini", "[launcher]\nJreSearchOrder = 1\n");
+    ASSERT_EQ(Build(KR_LAUNCHER_X86, "find.exe", "find.ini"), Wrote("find.exe"));
+    std::string found = RunCommand(UnderWine(KR_WINDOWS_BUILDER) + " find-java " + Q(folder_ + "find.exe"));
+    EXPECT_NE(found.find("32-bit registry view, as this launcher does\n"), std::string::npos) << found;
+    EXPECT_NE(found.find("\n[1] Software\\JavaSoft\\Java Runtime Environment\\1.8\n      version 1.8\n      jvm.dll "
+                         "C:\\j8\\jvm.dll\n"), std::string::npos) << found;
 }

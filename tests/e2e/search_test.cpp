@@ -191,8 +191,7 @@ TEST_F(SearchE2eTest, TheFirstMethodThatFindsAnAcceptableRuntimeWins)
         {"E: within JavaMaxVersion 17", {{"JreSearchOrder", "E"}, {"JavaMaxVersion", "17"}},
          [&] { SetJavaHome(Home("jdk17", "17.0.9")); return Chosen(F + "\\jdk17\\bin\\server\\jvm.dll"); }},
         {"EJV: nothing anywhere", {{"JreSearchOrder", "EJV"}}, [&] { return NoJre; }},
-        // A runtime's jvm.dll needs DLLs of its bin folder: bin (Java 9+, J9) or jre\bin (Java 8 kits, J8),
-        // whichever method found it.
+        // A runtime's jvm.dll needs DLLs of its bin folder, bin (Java 9+, J9) or jre\bin (Java 8, J8), by any method.
         {"0: a runtime's own DLL, Java 9+", {{"JreSearchOrder", "0"}, {"JvmPath", RtJvm(J9)}},
          [&] { DepHome("", J9); return Chosen(RtJvm(J9)); }},
         {"0: without it jvm.dll does not load", {{"JreSearchOrder", "0"}, {"JvmPath", RtJvm(J9)}},

@@ -56,13 +56,6 @@ static SeenReport ShownReport(const std::function<void()>& show, DismissBy how =
     return reports.empty() ? SeenReport() : reports[0];
 }
 
-TEST(Report, ErrorCodeWithoutSystemTextIsNamed)
-{
-    // System texts in reports are checked end to end; a code the system has no text for is the launcher's.
-    SeenReport seen = ShownReport([] { SetLastError(0x20001234); ShowLastError(); });
-    EXPECT_EQ(seen.Caption + ": " + seen.Text, "Error: Unknown error 536875572 (0x20001234)");
-}
-
 // Returning from ShowErrorWithDetails at all means the dialog was closed.
 TEST(Report, ErrorDialogClosesByOkEnterEscapeAndTheCloseBox)
 {
