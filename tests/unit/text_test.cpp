@@ -151,7 +151,7 @@ TEST(CaptureTrim, KeepsTheLastWholeLinesWithinTheLimit)
 {
     const std::string wide = std::string(25, 'y') + "\n", a(1024, 'a'), z(1024, 'z');
     const std::pair<Texts, std::string> cases[] = { // the reads, split into lines, and the text kept
-        {{Lines(0, 819) + "x"}, Lines(0, 819) + "x"}, // 8191 characters still fit
+        {{Lines(0, 819) + "x"}, Lines(0, 819) + "x"}, {{Lines(0, 819) + "xy"}, Lines(1, 819) + "xy"}, // 8191 fit
         {{Lines(0, 820)}, Lines(1, 820)}, {{Lines(0, 819) + wide}, Lines(3, 819) + wide},
         {{"short\n", a, a, a, a, a, a, a, z}, z}, // no line feed to cut at: only the new piece stays
     };
