@@ -87,15 +87,6 @@ static bool LockCapturedOutput()
     return true;
 }
 
-bool AppendCapturedOutput(const char* text, int length)
-{
-    if (length < 1 || length > CAPTURE_LINE_SIZE || !LockCapturedOutput())
-        return false;
-    AddCapturedPiece(CapturedOutput, &CapturedOutputLength, text, length);
-    ReleaseMutex(CaptureMutex);
-    return true;
-}
-
 // The sink of the readers' line buffers: appends the lines under one hold of the capture mutex.
 // Without the mutex (reported) the lines are lost.
 static void AppendCapturedLines(const char* lines, int length)

@@ -29,9 +29,6 @@ bool StartOutputCapture(const char* setterName, HANDLE* pipe, HANDLE* readerThre
 // Creates the stream's pipe "\\.\pipe\<setter><pid>" (its name into name, nameSize bytes); fails if
 // the name exists already. INVALID_HANDLE_VALUE after reporting RC0000014.
 HANDLE CreateCapturePipe(const char* setterName, char* name, size_t nameSize);
-// Appends one piece of 1 to CAPTURE_LINE_SIZE bytes to CapturedOutput under the capture mutex.
-// False, the piece lost, after reporting RC000016 (mutex not available) or for a bad length.
-bool AppendCapturedOutput(const char* text, int length);
 // Ends the capture of both streams: each reader takes what the pipe holds already, ends, and is
 // waited for; then the pipe is closed. CapturedOutput no longer changes afterwards.
 void StopOutputCapture();
