@@ -103,18 +103,19 @@ bool DispatchServiceSwitch(int argc, char** argv, int* exitCode)
     return true;
 }
 
-// True when the only argument is the service switch of a launcher with a service name: the service
-// control manager started this process, and nobody can see a window of it.
-static bool StartedAsService(int argc, char** argv)
+// When the only argument is the service switch of a launcher with a service name, the service control
+// manager started this process and nobody can see a window of it: every report goes to the event log,
+// from the first one on (the settings are not loaded yet).
+static void ReportToEventLogIfStartedAsService(int argc, char** argv)
 {
     if (argc != 2)
-        return false;
+        return;
     char* name = LoadSettingText(NULL, FindSettingByField("ServiceName")->Id);
     char* serviceSwitch = LoadSettingText(NULL, FindSettingByField("ServiceSwitch")->Id);
-    bool service = name[0] != 0 && strcmp(argv[1], serviceSwitch) == 0;
+    if (name[0] != 0 && strcmp(argv[1], serviceSwitch) == 0)
+        EnterServiceReporting(name);
     FreeSettingText(name);
     FreeSettingText(serviceSwitch);
-    return service;
 }
 
 bool TakeSingleInstanceGuard()
@@ -168,9 +169,7 @@ int RunLauncher(HINSTANCE instance, const char* commandLine)
         RunCleanupChild((unsigned long)atoi(argv[2]));
         return 0;
     }
-    // A service reports to the event log from the first report on, before the settings are loaded.
-    if (StartedAsService(argc, argv))
-        EnterServiceReporting();
+    ReportToEventLogIfStartedAsService(argc, argv);
     if (!SaveStartDirectory())
         return 0;
     EnterExecutableDirectory();

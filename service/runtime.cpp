@@ -6,7 +6,6 @@
 #include "jvm.h"
 #include "report.h"
 #include "settings.h"
-#include "settings_table.h"
 
 // The stop wait hint reported to the service control manager, and the watchdog's limit.
 #define SERVICE_STOP_WAIT_HINT 40000
@@ -26,12 +25,10 @@ static SERVICE_STATUS ServiceStatus;
 // The handle of the registered control handler, set by ServiceMain.
 static SERVICE_STATUS_HANDLE ServiceStatusHandle = NULL;
 
-void EnterServiceReporting()
+void EnterServiceReporting(const char* serviceName)
 {
     RunMode = RUN_MODE_SERVICE;
-    char* name = LoadSettingText(NULL, FindSettingByField("ServiceName")->Id);
-    EventSourceHandle = RegisterEventSourceA(NULL, name);
-    FreeSettingText(name);
+    EventSourceHandle = RegisterEventSourceA(NULL, serviceName);
 }
 
 bool RunServiceDispatcher()

@@ -35,9 +35,9 @@ extern volatile LONG ServiceRunOk;
 // Non-zero once the stopped status was reported; an exit hook waits for it before ending the process.
 extern volatile LONG ServiceStopReported;
 
-// Sends every later report to the event log, under the service's name; done before anything else in
+// Sends every later report to the event log, as the source serviceName; done before anything else in
 // a process the service control manager started.
-void EnterServiceReporting();
+void EnterServiceReporting(const char* serviceName);
 // Switches reports to the event log and runs the service until it has ended; false when the service
 // control manager could not be reached (reported, though without an event source the report is dropped).
 bool RunServiceDispatcher();
