@@ -70,7 +70,8 @@ static const char* MethodPlaces(char method)
 {
     switch (method) {
     case '0': return "JvmPath";
-    case '1': return "HKLM\\Software\\JavaSoft\\Java Runtime Environment, HKLM\\Software\\IBM\\Java2 Runtime Environment";
+    case '1':
+        return "HKLM\\Software\\JavaSoft\\Java Runtime Environment, HKLM\\Software\\IBM\\Java2 Runtime Environment";
     case '2': case '3': case '4':
         return "HKLM\\Software\\JavaSoft\\Java Development Kit, HKLM\\Software\\IBM\\Java Development Kit";
     case 'B': return "BundledRuntime";

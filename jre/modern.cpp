@@ -211,7 +211,8 @@ static void ConsiderCandidate(char method, const char* source, const char* rawHo
         return ReportCandidate(method, source, home, versionText, jvm, "acceptable, but not newer than an earlier one");
     // Each candidate is reported once: the best so far when another passes it, the last one as taken.
     if (Best.Found)
-        ReportCandidate(method, Best.Source, Best.Home, Best.VersionText, Best.Jvm, "acceptable, but a newer one was found");
+        ReportCandidate(method, Best.Source, Best.Home, Best.VersionText, Best.Jvm,
+                        "acceptable, but a newer one was found");
     Best.Found = CopyText(Best.Jvm, sizeof(Best.Jvm), jvm) && CopyText(Best.Home, sizeof(Best.Home), home);
     Best.Version = version;
     CopyText(Best.VersionText, sizeof(Best.VersionText), versionText);

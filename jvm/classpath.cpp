@@ -21,11 +21,12 @@ int GetPathKind(const char* entry)
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
 }
 
-// True when name ends in ".jar" or ".zip", in any case.
-static bool IsArchiveName(const char* name)
+// True when name ends in ".jar", or (unless jarsOnly) ".zip", in any case.
+static bool IsArchiveName(const char* name, bool jarsOnly)
 {
     size_t length = strlen(name);
-    return length >= 4 && (_stricmp(name + length - 4, ".jar") == 0 || _stricmp(name + length - 4, ".zip") == 0);
+    return length >= 4 && (_stricmp(name + length - 4, ".jar") == 0 ||
+                           (!jarsOnly && _stricmp(name + length - 4, ".zip") == 0));
 }
 
 // Reports that memory ran out; returns false.
@@ -44,11 +45,10 @@ static bool AddListedEntry(GrowableString* classPath, const char* directory, con
                            bool jarsOnly)
 {
     const char* name = found.cFileName;
-    size_t length = strlen(name);
     bool isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isDirectory && (jarsOnly || strcmp(name, ".") == 0 || strcmp(name, "..") == 0))
         return true;
-    if (!isDirectory && (jarsOnly ? length < 4 || _stricmp(name + length - 4, ".jar") != 0 : !IsArchiveName(name)))
+    if (!isDirectory && !IsArchiveName(name, jarsOnly))
         return true;
     GrowableString path = {};
     bool ok = AppendText(&path, directory) && AppendText(&path, "\\") && AppendText(&path, name);
