@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 
 TEST(Settings, StringTableEntriesByKind)
@@ -24,26 +23,6 @@ TEST(Settings, StringTableEntriesByKind)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.Value, c.Expected) << "[" << c.Text << "]: flags are true unless it begins with 0, numbers as atoi";
-}
-
-TEST(Settings, IniFileReplacesNonEmptyValuesOnly)
-{
-    const std::string longOptions = "-Dlong=" + std::string(5000, 'L');
-    struct Case { std::string Ini, JvmOptions, AppOptions; }; // Ini empty: no INI file
-    const Case cases[] = {
-        {"[Application Configuration]\nJvmOptions=-Dini=1 -Xmx64m\nAppOptions=\n", "-Dini=1 -Xmx64m", "compiled args"},
-        {"[Other]\nJvmOptions=-Dwrong\n[Application Configuration]\nAppOptions=x y\n", "-Dcompiled=1", "x y"},
-        {"[Application Configuration]\nAppOptions=" + longOptions + "\n", "-Dcompiled=1", longOptions},
-        {"", "-Dcompiled=1", "compiled args"}, // last, so that no INI file is left behind
-    };
-    for (const auto& c : cases) {
-        DeleteFileA("unit-tests.ini");
-        if (!c.Ini.empty())
-            std::ofstream("unit-tests.ini") << c.Ini;
-        LoadLauncherSettings();
-        EXPECT_EQ(LauncherSettings.JvmOptions, c.JvmOptions) << c.Ini;
-        EXPECT_EQ(LauncherSettings.AppOptions, c.AppOptions) << c.Ini;
-    }
 }
 
 // The one report that show puts on the screen, as the watcher saw it before closing it.
