@@ -3,7 +3,7 @@
 #include <string.h>
 
 const SettingInfo SettingTable[] = {
-#define SETTING(id, field, kind, value) {id, #field, SETTING_##kind, value},
+#define SETTING(id, field, kind, value, ...) {id, #field, SETTING_##kind, value},
 #include "settings.def"
 #undef SETTING
 };

@@ -37,7 +37,7 @@ struct SettingSlot {
 #define SLOT_SCRAMBLED(f) offsetof(LauncherSettingsData, Scrambled##f), offsetof(LauncherSettingsData, f)
 
 static const SettingSlot SettingSlots[] = {
-#define SETTING(id, field, kind, value) {id, SETTING_##kind, SLOT_##kind(field), value},
+#define SETTING(id, field, kind, value, ...) {id, SETTING_##kind, SLOT_##kind(field), value},
 #include "settings.def"
 #undef SETTING
 };
@@ -50,7 +50,7 @@ static const SettingSlot SettingSlots[] = {
 #define CHECK_INT(f) SAME_TYPE(f, int);
 #define CHECK_HEX(f) SAME_TYPE(f, char*); SAME_TYPE(f##Word, unsigned);
 #define CHECK_SCRAMBLED(f) SAME_TYPE(f, char*); SAME_TYPE(Scrambled##f, char*);
-#define SETTING(id, field, kind, value) CHECK_##kind(field)
+#define SETTING(id, field, kind, value, ...) CHECK_##kind(field)
 #include "settings.def"
 #undef SETTING
 
