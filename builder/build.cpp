@@ -69,6 +69,26 @@ void ApplyFiles(const BuildPlan& plan, ResourceTree& tree)
     SetResource(tree, RES_RCDATA, ResId::FromId(ARCHIVE_ID), MakeArchive(files));
 }
 
+// The ids the config named, so that `kestrun show` can mark the rest as defaults.
+void ApplyConfigRecord(const BuildPlan& plan, ResourceTree& tree)
+{
+    std::string ids;
+    for (int id : plan.Named)
+        ids += (ids.empty() ? "" : " ") + std::to_string(id);
+    SetResource(tree, RES_RCDATA, ResId::FromId(CONFIG_RECORD_ID), Bytes(ids.begin(), ids.end()));
+}
+
+// A launcher that shows no splash does not carry the prebuilt launcher's picture.
+void RemoveSplash(ResourceTree& tree)
+{
+    auto bitmaps = tree.find(ResId::FromId(RES_BITMAP));
+    if (bitmaps == tree.end())
+        return;
+    bitmaps->second.erase(ResId::FromId(SPLASH_ID));
+    if (bitmaps->second.empty())
+        tree.erase(bitmaps);
+}
+
 void ApplySplash(const BuildPlan& plan, ResourceTree& tree)
 {
     AtLine(plan, plan.Splash.Line, [&] {
@@ -132,10 +152,13 @@ void ApplyManifest(const BuildPlan& plan, ResourceTree& tree)
 void ApplyPlan(const BuildPlan& plan, ResourceTree& tree)
 {
     ApplySettings(plan, tree);
+    ApplyConfigRecord(plan, tree);
     if (plan.HasFiles)
         ApplyFiles(plan, tree);
     if (plan.Splash.Line)
         ApplySplash(plan, tree);
+    else if (!plan.SplashShown)
+        RemoveSplash(tree);
     if (plan.Icon.Line)
         ApplyIcon(plan, tree);
     if (plan.Version.Line)

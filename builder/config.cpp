@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -172,6 +173,9 @@ std::u16string ScrambledMainClass(const Context& c, const IniEntry& e, const std
 {
     if (text.empty())
         c.Fail(e.Line, "MainClass is empty: name the class whose main(String[]) runs");
+    std::string problem = ClassNameProblem(e.Value);
+    if (!problem.empty())
+        c.Fail(e.Line, "MainClass '" + e.Value + "' " + problem);
     std::string bytes = InCodePage(c, e, text);
     char scrambled[2 * SCRAMBLE_MAX_PLAIN + 1];
     if (!ScrambleText(bytes.c_str(), scrambled, sizeof(scrambled)))
@@ -250,6 +254,7 @@ void ReadSettings(const Context& c, const IniSection& section)
                                ") given twice (first at line " +
                                std::to_string(c.Plan.Settings[info.Id].Line) + ")");
         c.Plan.Settings[info.Id] = {SettingText(c, e, info), e.Line};
+        c.Plan.Named.push_back(info.Id);
     }
 }
 
@@ -348,6 +353,70 @@ void ReadSection(const Context& c, const IniSection& section)
 
 } // namespace
 
+namespace {
+
+// The defaults of a launcher built from a config where the prebuilt launcher's own values only suit
+// its example: no class path, no service switches, no stream file, today's runtime search, no splash.
+const std::pair<const char*, const char*> BuilderDefaults[] = {
+    {"ClassPath", ""}, {"ServiceName", ""}, {"StdoutFile", ""}, {"JreSearchOrder", ModernSearchOrder},
+    {"SplashUntilWindow", "0"}, {"SplashText", ""}};
+
+std::u16string Ascii16(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+bool Named(const BuildPlan& plan, const char* field)
+{
+    int id = FindSettingByField(field)->Id;
+    return std::find(plan.Named.begin(), plan.Named.end(), id) != plan.Named.end();
+}
+
+// The splash: shown until the first window when the config gives a picture, for SplashSeconds when it
+// gives only those, not at all otherwise. Its title is the product name, else the main class's own name.
+void ApplySplashDefaults(const Context& c)
+{
+    BuildPlan& plan = c.Plan;
+    int untilId = FindSettingByField("SplashUntilWindow")->Id, secondsId = FindSettingByField("SplashSeconds")->Id;
+    if (!Named(plan, "SplashUntilWindow"))
+        plan.Settings[untilId] = {Ascii16(plan.Splash.Line && !Named(plan, "SplashSeconds") ? "1" : "0"), 0};
+    int seconds = plan.Settings.count(secondsId) ? std::stoi(Utf16ToUtf8(plan.Settings[secondsId].Text)) : 0;
+    plan.SplashShown = plan.Settings[untilId].Text == u"1" || seconds > 0;
+    if (Named(plan, "SplashText"))
+        return;
+    std::u16string title;
+    for (const auto& item : plan.Version.Strings)
+        if (item.first == "ProductName")
+            title = item.second;
+    if (title.empty()) {
+        std::string stored = Utf16ToUtf8(plan.Settings[FindSettingByField("MainClass")->Id].Text);
+        std::string mainClass = DescrambleText(stored.c_str()); // bytes of the code page
+        title = DecodeCodePage(mainClass.substr(mainClass.rfind('.') + 1), plan.CodePage);
+    }
+    plan.Settings[FindSettingByField("SplashText")->Id] = {title, 0};
+}
+
+void ApplyBuilderDefaults(const Context& c)
+{
+    for (const auto& item : BuilderDefaults) {
+        int id = FindSettingByField(item.first)->Id;
+        if (!c.Plan.Settings.count(id))
+            c.Plan.Settings[id] = {Ascii16(item.second), 0};
+    }
+    ApplySplashDefaults(c);
+}
+
+// Stream mode 1 writes to its file: an empty file name is a mistake found now rather than at run time.
+void CheckStreamFiles(const Context& c, const char* modeField, const char* fileField, const char* stream)
+{
+    int modeId = FindSettingByField(modeField)->Id, fileId = FindSettingByField(fileField)->Id;
+    auto mode = c.Plan.Settings.find(modeId);
+    auto file = c.Plan.Settings.find(fileId);
+    bool noFile = file == c.Plan.Settings.end() ? !*FindSettingById(fileId)->Shipped : file->second.Text.empty();
+    if (mode != c.Plan.Settings.end() && std::stoi(Utf16ToUtf8(mode->second.Text)) == 1 && noFile)
+        c.Fail(mode->second.Line, std::string(modeField) + " = 1 sends " + stream + " to " + fileField +
+                                      ", which is empty: name the file (" + fileField + " = out.log)");
+}
+
+} // namespace
+
 BuildPlan InterpretConfig(const IniFile& ini)
 {
     static const std::vector<std::string> sections{"launcher", "messages", "files", "splash",
@@ -366,11 +435,40 @@ BuildPlan InterpretConfig(const IniFile& ini)
     }
     for (const IniSection& section : ini.Sections)
         ReadSection(c, section);
-    // A launcher made from defaults searches for the runtimes of today, not only the old keys.
-    const SettingInfo* order = FindSettingByField("JreSearchOrder");
-    if (!plan.Settings.count(order->Id))
-        plan.Settings[order->Id] = {std::u16string(ModernSearchOrder, ModernSearchOrder + std::char_traits<char>::length(ModernSearchOrder)), 0};
+    if (!plan.Settings.count(FindSettingByField("MainClass")->Id))
+        c.Fail(0, "no MainClass: name the class whose main(String[]) runs ([launcher] MainClass = org.acme.Main)");
+    ApplyBuilderDefaults(c);
+    CheckStreamFiles(c, "StdoutMode", "StdoutFile", "System.out");
+    CheckStreamFiles(c, "StderrMode", "StderrFile", "System.err");
     return plan;
+}
+
+const char* BuilderDefault(const char* field)
+{
+    for (const auto& item : BuilderDefaults)
+        if (strcmp(item.first, field) == 0)
+            return item.second;
+    return nullptr;
+}
+
+std::string ClassNameProblem(const std::string& name)
+{
+    std::string dotted = name;
+    bool fileName = dotted.size() > 6 && dotted.compare(dotted.size() - 6, 6, ".class") == 0;
+    if (fileName)
+        dotted.resize(dotted.size() - 6);
+    for (char& ch : dotted)
+        if (ch == '/' || ch == '\\')
+            ch = '.', fileName = true;
+    if (fileName)
+        return "is a file name: write the class name with dots, " + dotted;
+    for (unsigned char ch : name)
+        if (ch < 0x80 && !std::isalnum(ch) && ch != '.' && ch != '_' && ch != '$')
+            return ch == ' ' || ch == '\t' ? "holds a blank, which no class name holds"
+                                           : "holds '" + std::string(1, (char)ch) + "', which no class name holds";
+    if (name.empty() || name.front() == '.' || name.back() == '.' || name.find("..") != std::string::npos)
+        return "is not a dotted class name such as org.acme.Main";
+    return "";
 }
 
 BuildPlan ReadBuildPlan(const std::string& path)

@@ -4,6 +4,7 @@
 
 #include "ini.h"
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -34,6 +35,10 @@ struct PlannedManifest {
     std::string DpiAwareness = "system";   // none, system, permonitor or permonitorv2
 };
 
+// The string-table ids of the settings the config named, stored as text ("1184 1072") in RCDATA
+// CONFIG_RECORD_ID so that `kestrun show` can tell them from the builder's defaults.
+const uint16_t CONFIG_RECORD_ID = 16001;
+
 struct BuildPlan {
     std::string ConfigPath;
     std::string BaseDir;                   // folder of the config, for relative paths
@@ -41,6 +46,8 @@ struct BuildPlan {
     std::map<int, PlannedSetting> Settings; // by string-table id
     bool HasFiles = false;                 // a [files] section exists (it may be empty)
     std::vector<PlannedPath> Files;
+    std::vector<int> Named;                // ids of the settings the config named, in config order
+    bool SplashShown = true;               // false: the launcher shows no splash, bitmap 8000 goes
     PlannedPath Splash{"", 0};
     PlannedPath Icon{"", 0};
     PlannedVersion Version;
@@ -48,9 +55,18 @@ struct BuildPlan {
 };
 
 // Checks an INI file and turns it into a plan. Throws BuildError "config:line: ..." for unknown
-// sections and keys (with the nearest valid one), empty main class, values the kind does not
-// accept, text the code page cannot represent and values too long for the string table.
+// sections and keys (with the nearest valid one), a missing or empty main class or one written as
+// a file name, a stream mode 1 without its file, values the kind does not accept, text the code page
+// cannot represent and values too long for the string table. Settings the config does not name get
+// the builder's defaults (BuilderDefault), not the prebuilt launcher's example values.
 BuildPlan InterpretConfig(const IniFile& ini);
+// The value a launcher built from a config gets for a setting the config does not name, when it
+// differs from the prebuilt launcher's shipped value (the plan's product name and splash decide
+// SplashText and SplashUntilWindow); null when the shipped value stays.
+const char* BuilderDefault(const char* field);
+// Why name is not a class name the launcher can run ("" when it is): blanks, a '/' or a ".class"
+// ending (with the dotted form suggested), characters no Java name holds.
+std::string ClassNameProblem(const std::string& name);
 // Reads and interprets the config file at path.
 BuildPlan ReadBuildPlan(const std::string& path);
 // Resolves a config path against the config's folder.

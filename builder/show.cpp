@@ -1,6 +1,7 @@
 #include "show.h"
 
 #include "archive.h"
+#include "config.h"
 #include "pe_image.h"
 #include "resources.h"
 #include "scramble.h"
@@ -10,6 +11,8 @@
 #include "text.h"
 
 #include <cstdio>
+#include <set>
+#include <sstream>
 
 namespace {
 
@@ -38,9 +41,26 @@ std::string DisplayValue(const SettingInfo& info, const std::u16string& stored)
     return Utf16ToUtf8(DecodeCodePage(plain, DisplayCodePage));
 }
 
+// The ids the launcher's config named (RCDATA 16001); false for a launcher without that record
+// (a prebuilt one), whose values are all its own.
+bool ConfigRecord(const ResourceTree& tree, std::set<int>& named)
+{
+    const Bytes* data = FindResource(tree, RES_RCDATA, ResId::FromId(CONFIG_RECORD_ID));
+    if (data == nullptr)
+        return false;
+    std::istringstream ids(std::string(data->begin(), data->end()));
+    for (int id; ids >> id;)
+        named.insert(id);
+    return true;
+}
+
 void ShowSettings(const ResourceTree& tree, std::ostream& out, bool messages)
 {
+    std::set<int> named;
+    bool recorded = ConfigRecord(tree, named);
     out << (messages ? "[messages]\n" : "[launcher]\n");
+    if (recorded)
+        out << "; keys the config named are set; the others are defaults, shown as \"; default: \"\n";
     for (int i = 0; i < SettingCount; i++) {
         const SettingInfo& info = SettingTable[i];
         if ((info.Kind == SETTING_MESSAGE) != messages)
@@ -49,7 +69,8 @@ void ShowSettings(const ResourceTree& tree, std::ostream& out, bool messages)
         if (!StoredSetting(tree, info.Id, stored))
             out << "; " << info.Field << " (" << info.Id << ") is missing: reads as empty\n";
         else
-            out << info.Field << " = " << DisplayValue(info, stored) << "\n";
+            out << (recorded && !named.count(info.Id) ? "; default: " : "") << info.Field << " = "
+                << DisplayValue(info, stored) << "\n";
         if (info.Id == JRE_SEARCH_ORDER_ID)
             for (const std::string& line : DescribeSearchOrder(Utf16ToUtf8(stored)))
                 out << ";   " << line << "\n";
