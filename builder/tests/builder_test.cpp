@@ -1,8 +1,10 @@
 // `kestrun build` and `kestrun show` on the prebuilt launchers of both architectures, and the Windows
 // builder (under wine64): its output, and find-java's search with a launcher's own settings.
 #include "pe_image.h"
+#include "settings_table.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -180,3 +182,113 @@ TEST_F(Wine, FindJavaReadsTheRegistryViewOfTheLaunchersArchitecture)
                          "C:\\j8\\jvm.dll\n"), std::string::npos) << found;
 }
 
+// A zip of (name, data) entries, deflated or stored.
+static std::string Zip(const std::vector<std::pair<std::string, std::string>>& entries, bool deflated = false)
+{
+    auto u16 = [](size_t v) { return std::string{(char)v, (char)(v >> 8)}; };
+    auto u32 = [&](size_t v) { return u16(v) + u16(v >> 16); };
+    std::string out, directory;
+    for (const auto& [name, data] : entries) {
+        std::string packed = data;
+        z_stream z = {};
+        if (deflated && deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK) {
+            packed.resize(deflateBound(&z, data.size()));
+            z.next_in = (Bytef*)data.data(), z.avail_in = (uInt)data.size();
+            z.next_out = (Bytef*)&packed[0], z.avail_out = (uInt)packed.size();
+            deflate(&z, Z_FINISH);
+            packed.resize(z.total_out);
+            deflateEnd(&z);
+        }
+        std::string common = u16(20) + u16(0) + u16(deflated ? 8 : 0) + u32(0) +
+                             u32(crc32(0, (const Bytef*)data.data(), (uInt)data.size())) + u32(packed.size()) +
+                             u32(data.size()) + u16(name.size()) + u16(0);
+        directory += u32(0x02014b50) + u16(20) + common + u16(0) + u16(0) + u16(0) + u32(0) + u32(out.size()) + name;
+        out += u32(0x04034b50) + common + name + packed;
+    }
+    return out + directory + u32(0x06054b50) + u32(0) + u16(entries.size()) + u16(entries.size()) +
+           u32(directory.size()) + u32(out.size()) + u16(0);
+}
+static std::string Jar(const std::string& manifest) { return Zip({{"META-INF/MANIFEST.MF", manifest}}); }
+
+TEST_F(Builder, JarManifestsAreReadByTheJarRulesOrRefusedInOneLine)
+{
+    const struct { bool Builds; std::string Jar, Expected; } cases[] = {
+        {false, "not a zip", "app.jar: not a jar: the file is not a zip archive\n"},
+        {false, Zip({{"a.txt", "x"}}), "app.jar: no META-INF/MANIFEST.MF in the jar: make it with 'jar cfe"},
+        {false, Zip({{"META-INF/MANIFEST.MF", "Main-Class: a.B\n" + std::string(3 << 20, 'x')}}, true),
+         "app.jar: the manifest inflates to more than 1048576 bytes\n"},
+        {false, Jar("Main-Class: org.acme Main\n"), "app.jar: Main-Class 'org.acme Main' holds a blank, which no class"},
+        {false, Jar("Main-Class: a/B.class\n"), "app.jar: Main-Class 'a/B.class' is a file name: write the class name with dots, a.B\n"},
+        {false, Jar("Main-Class: a.B\nClass-Path: http://x/y.jar\n"), "app.jar: Class-Path entry 'http://x/y.jar' is a URL;"},
+        {false, Jar("Manifest-Version: 1.0\n"), "app.jar: the manifest names no Main-Class; build from a config that "
+                                                "names it:\n  [launcher]\n  MainClass = org.acme.Main\n  [files]\n  File = app.jar\n"},
+        {false, Jar("Main-Class: caf\xC3\xA9.\xCE\xA9\n"), "'\xCE\xA9' in MainClass cannot be represented in code page 1252"},
+        {true, Jar("\xEF\xBB\xBFManifest-Version: 1.0\r\nMain-Class: org.acme.Lo\r\n ngName\r\nClass-Path: lib/a.jar my%20lib/b"
+                   ".jar\r\n  /C:/abs/c.jar\r\n\r\nName: x\r\nMain-Class: not.This\r\n"),
+         "\nMainClass = org.acme.LongName\n;"},
+        {true, Jar("Main-Class: org.acme.App\nClass-Path: lib/a.jar my%20lib/b.jar\n  /C:/abs/c.jar\n"),
+         "\nClassPath = lib\\a.jar;my lib\\b.jar;C:\\abs\\c.jar\n"},
+        {true, Jar("Main-Class: a.B\rImplementation-Title: Caf\xC3\xA9\rImplementation-Version: 2.1-beta\r"),
+         "\n; default: SplashText = Caf\xC3\xA9\n"},
+        {true, Jar("Main-Class: a.B\rImplementation-Title: Caf\xC3\xA9\rImplementation-Version: 2.1-beta\r"),
+         "\nProductName = Caf\xC3\xA9\nProductVersion = 2.1\nFileVersion = 2.1\n"},
+    };
+    for (const auto& c : cases) {
+        Write("app.jar", c.Jar);
+        std::string built = RunCommand(Q(KR_KESTRUN) + " build " + Q(folder_ + "app.jar") + " -o " + Q(folder_ + "out.exe") +
+                                       " --launcher " + Q(KR_LAUNCHER_X64));
+        EXPECT_EQ(built.rfind(c.Builds ? "exit 0\n" : "exit 1\nkestrun: " + folder_, 0), 0u) << built;
+        std::string shown = c.Builds ? RunCommand(Q(KR_KESTRUN) + " show " + Q(folder_ + "out.exe")) : "";
+        EXPECT_NE((built + shown).find(c.Expected), std::string::npos) << built << shown;
+        EXPECT_EQ(std::filesystem::remove(folder_ + "out.exe"), c.Builds) << c.Expected;
+    }
+}
+
+TEST_F(Builder, InitWritesEveryKeyAndTheConfigThatTheJarFormBuildsFrom)
+{
+    Write("app.jar", Jar("Main-Class: org.acme.App\nImplementation-Title: App\n"));
+    std::filesystem::create_directories(folder_ + "cfg");
+    ASSERT_EQ(RunCommand(Q(KR_KESTRUN) + " init " + Q(folder_ + "app.jar") + " -o " + Q(folder_ + "cfg/app.ini")),
+              "exit 0\nkestrun: wrote " + folder_ + "cfg/app.ini\n");
+    Bytes bytes = ReadWholeFile(folder_ + "cfg/app.ini");
+    std::string config(bytes.begin(), bytes.end());
+    for (int i = 0; i < SettingCount; i++)
+        EXPECT_NE(config.find(std::string(SettingTable[i].Field) + " = "), std::string::npos) << SettingTable[i].Field;
+    EXPECT_NE(config.find("\nFile = ../app.jar\n"), std::string::npos) << config;
+    ASSERT_EQ(Build(KR_LAUNCHER_X64, "jar.exe", "app.jar"), Wrote("jar.exe"));
+    ASSERT_EQ(Build(KR_LAUNCHER_X64, "init.exe", "cfg/app.ini"), Wrote("init.exe"));
+    EXPECT_EQ(ReadWholeFile(folder_ + "jar.exe"), ReadWholeFile(folder_ + "init.exe"));
+}
+
+// Made with `jar cfe0`, built with nothing else, signed with a certificate of its own: the signature verifies,
+// and the signed launcher, started from another folder, runs the jar's main class with the runtime JAVA_HOME
+// names (the jvm.dll double reads the stored jar's text as its script).
+TEST_F(Wine, JarBuiltLauncherRunsWithJavaHomeAndStillRunsWhenSigned)
+{
+    Write("main.script", "\n== app/Main\nexit 7\n");
+    std::filesystem::create_directories(folder_ + "rt/bin/server");
+    std::filesystem::create_directories(folder_ + "elsewhere");
+    std::filesystem::copy_file(KR_JVM_DOUBLE_X64, folder_ + "rt/bin/server/jvm.dll");
+    Write("rt/release", "JAVA_VERSION=\"17.0.9\"\n");
+    ASSERT_EQ(RunCommand("cd " + Q(folder_) + " && jar cfe0 app.jar app.Main main.script"), "exit 0\n");
+    ASSERT_EQ(Build(KR_LAUNCHER_X64, "app.exe", "app.jar"), Wrote("app.exe"));
+    std::string shown = RunCommand(Q(KR_KESTRUN) + " show " + Q(folder_ + "app.exe"));
+    for (const char* line : {"\nMainClass = app.Main\n", "\n; app.jar  ", "\nStdoutMode = 2\n", "\n; default: ServiceName = \n"})
+        EXPECT_NE(shown.find(line), std::string::npos) << line << shown;
+    std::string sign = "cd " + Q(folder_) + " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem "
+                       "-days 2 -subj /CN=Kestrun-Test >/dev/null 2>&1 && osslsigncode sign -certs cert.pem -key key.pem "
+                       "-in app.exe -out signed.exe >/dev/null && osslsigncode verify -CAfile cert.pem signed.exe";
+    std::string verified = RunCommand(sign);
+    EXPECT_EQ(verified.rfind("exit 0\n", 0), 0u) << verified;
+    EXPECT_NE(verified.find("Signature verification: ok"), std::string::npos) << verified;
+    std::string windows = "Z:" + folder_;
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    std::string run = RunCommand("cd " + Q(folder_ + "elsewhere") + " && JAVA_HOME=" + Q(windows + "rt") +
+                                 " KESTRUN_JVM_TRACE=" + Q(windows + "trace.txt") + " " + UnderWine(folder_ + "signed.exe") +
+                                 " one 'two words'");
+    EXPECT_EQ(run, "exit 7\n");
+    Bytes trace = ReadWholeFile(folder_ + "trace.txt");
+    EXPECT_NE(std::string(trace.begin(), trace.end()).find("[main] main app/Main [one][two words]"), std::string::npos);
+    EXPECT_EQ(Build((folder_ + "signed.exe").c_str(), "again.exe", "app.jar"),
+              "exit 1\nkestrun: " + folder_ + "signed.exe: the executable is signed; sign the built launcher instead\n");
+}
