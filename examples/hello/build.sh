@@ -1,6 +1,7 @@
 #!/bin/sh
-# Builds the Hello example's launcher: compiles the Java app into build/hello.jar with the JDK on
-# PATH, then writes build/hello.exe with kestrun from the given dist folder.
+# Builds the Hello example's launchers: compiles the Java app into build/hello.jar with the JDK on
+# PATH (`jar cfe` writes the main class into its manifest), then writes with kestrun from the given
+# dist folder build/hello.exe from the jar alone, and build/hello-config.exe from hello.ini.
 #   examples/hello/build.sh DIST_DIR [x64|x86]
 set -eu
 if [ $# -lt 1 ]; then
@@ -16,6 +17,7 @@ kestrun="$dist/kestrun"
 rm -rf "$here/build"
 mkdir -p "$here/build/classes"
 javac --release 8 -d "$here/build/classes" "$here/Hello.java"
-jar --create --file "$here/build/hello.jar" --main-class hello.Hello -C "$here/build/classes" .
-"$kestrun" build "$here/hello.ini" -o "$here/build/hello.exe" --arch "$arch"
+jar cfe "$here/build/hello.jar" hello.Hello -C "$here/build/classes" .
+"$kestrun" build "$here/build/hello.jar" -o "$here/build/hello.exe" --arch "$arch"
+"$kestrun" build "$here/hello.ini" -o "$here/build/hello-config.exe" --arch "$arch"
 "$kestrun" show "$here/build/hello.exe"
