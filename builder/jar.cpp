@@ -35,7 +35,7 @@ struct CentralDirectory {
 };
 
 // The end-of-central-directory record is in the last 65 557 bytes (22 bytes and a comment of up to
-// 65 535); the last signature found wins, as a comment may hold anything.
+// 65 535), searched from the end.
 CentralDirectory FindCentralDirectory(const ZipReader& zip)
 {
     const Bytes& d = zip.Data;
@@ -74,7 +74,6 @@ void ReadZip64Extra(const ZipReader& zip, uint64_t extra, uint64_t end, uint64_t
 
 struct ZipEntry {
     uint64_t Method = 0, Flags = 0, Crc = 0, Packed = 0, Size = 0, Local = 0;
-    bool Found = false;
 };
 
 ZipEntry FindManifestEntry(const ZipReader& zip, const CentralDirectory& cd)
@@ -90,7 +89,7 @@ ZipEntry FindManifestEntry(const ZipReader& zip, const CentralDirectory& cd)
         const char* name = (const char*)&zip.Data[at + 46];
         if (nameLength == sizeof(ManifestName) - 1 && strncasecmp(name, ManifestName, nameLength) == 0) {
             entry = {zip.Read(at + 10, 2), zip.Read(at + 8, 2), zip.Read(at + 16, 4), zip.Read(at + 20, 4),
-                     zip.Read(at + 24, 4), zip.Read(at + 42, 4), true};
+                     zip.Read(at + 24, 4), zip.Read(at + 42, 4)};
             uint64_t* fields[3] = {&entry.Size, &entry.Packed, &entry.Local};
             ReadZip64Extra(zip, at + 46 + nameLength, at + 46 + nameLength + extra, fields);
             return entry;
