@@ -189,6 +189,15 @@ void CheckVersionLimit(const Context& c, const IniEntry& e, const SettingInfo& i
         c.Fail(e.Line, "JavaMaxVersion must be a Java version such as 17 or 11.0.2, not '" + e.Value + "'");
 }
 
+// Console is one of three words, stored in lower case as the launcher compares it.
+std::u16string ConsoleValue(const Context& c, const IniEntry& e)
+{
+    std::string v = Lower(e.Value);
+    if (v != "no" && v != "yes" && v != "attach")
+        c.Fail(e.Line, "Console must be no, yes or attach, not '" + e.Value + "'");
+    return std::u16string(v.begin(), v.end());
+}
+
 std::u16string SettingText(const Context& c, const IniEntry& e, const SettingInfo& info)
 {
     std::u16string text = ToUtf16(c, e);
@@ -213,6 +222,8 @@ std::u16string SettingText(const Context& c, const IniEntry& e, const SettingInf
         CheckMessageFormat(c, e, info);
         break;
     case SETTING_TEXT:
+        if (std::string(info.Field) == "Console")
+            return ConsoleValue(c, e);
         CheckVersionLimit(c, e, info);
         break;
     }
@@ -346,7 +357,26 @@ void ReadSection(const Context& c, const IniSection& section)
         ReadManifest(c, section);
 }
 
+// A console program works in the shell's directory unless the config names one, and has no window for
+// a splash to wait for: it shows one only for SplashSeconds or an explicit SplashUntilWindow.
+void ApplyConsoleDefaults(BuildPlan& plan)
+{
+    auto id = [](const char* field) { return FindSettingByField(field)->Id; };
+    if (!IsConsoleProgram(plan))
+        return;
+    if (!plan.Settings.count(id("UseStartDirectory")) && !plan.Settings.count(id("WorkingDirectory")))
+        plan.Settings[id("UseStartDirectory")] = {u"1", 0};
+    if (!plan.Settings.count(id("SplashUntilWindow")))
+        plan.Settings[id("SplashUntilWindow")] = {u"0", 0};
+}
+
 } // namespace
+
+bool IsConsoleProgram(const BuildPlan& plan)
+{
+    auto console = plan.Settings.find(FindSettingByField("Console")->Id);
+    return console != plan.Settings.end() && console->second.Text == u"yes";
+}
 
 BuildPlan InterpretConfig(const IniFile& ini)
 {
@@ -366,6 +396,7 @@ BuildPlan InterpretConfig(const IniFile& ini)
     }
     for (const IniSection& section : ini.Sections)
         ReadSection(c, section);
+    ApplyConsoleDefaults(plan);
     // A launcher made from defaults searches for the runtimes of today, not only the old keys.
     const SettingInfo* order = FindSettingByField("JreSearchOrder");
     if (!plan.Settings.count(order->Id))
