@@ -218,7 +218,7 @@ void ShowErrorWithDetails(const char* details, const char* format, ...)
     va_start(args, format);
     FormatReport(message, sizeof(message), format, args);
     va_end(args);
-    if (RunMode != RUN_MODE_GUI && LogErrorWithDetails(message, details))
+    if ((RunMode == RUN_MODE_SERVICE || RunMode == RUN_MODE_CONSOLE) && LogErrorWithDetails(message, details))
         return;
     DialogMessage = message;
     DialogDetails = details;
