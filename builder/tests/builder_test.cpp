@@ -90,6 +90,7 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
         {"[launcher]\nServiceName = a\nServiceName = b\n", "3: key 'ServiceName' given twice (first at line 2)"},
         {"MainClass = a.B\n", "1: a key before the first [section]"},
         {"[files]\nFile = missing.jar\n", "2: file not found: " + folder_ + "missing.jar"},
+        {"[launcher]\nConsole = maybe\n", "2: Console must be no, yes or attach, not 'maybe'"},
     };
     for (const auto& c : cases) {
         Write("bad.ini", c.Config);
@@ -133,6 +134,21 @@ TEST_F(Builder, ShowGivesBackTheConfigAndTheShippedValuesOfUnsetKeys)
                                  "MsgNoJre = Unable to locate suitable Java Runtime Environment on this machine.",
                                  "; app.jar  13 bytes  2023-11-14 22:13:20.0000000 UTC", "ProductVersion = 1.2.3"})
             EXPECT_NE(shown.find("\n" + std::string(line) + "\n"), std::string::npos) << arch << ": " << line;
+    }
+}
+
+TEST_F(Builder, ConsoleProgramsGetTheConsoleSubsystemAndWorkWhereTheShellIsWithoutSplash)
+{
+    Write("tool.ini", "[launcher]\nMainClass = org.acme.Tool\nConsole = Yes\n");
+    for (const char* launcher : {KR_LAUNCHER_X64, KR_LAUNCHER_X86}) {
+        ASSERT_EQ(Build(launcher, "tool.exe", "tool.ini"), Wrote("tool.exe"));
+        PeImage image = ParsePeImage(ReadWholeFile(folder_ + "tool.exe"), "tool.exe");
+        EXPECT_EQ(GetPeSubsystem(image), SUBSYSTEM_WINDOWS_CUI) << launcher;
+        EXPECT_EQ(ReadU32(image.Data, ChecksumOffset(image)), ComputePeChecksum(image.Data, ChecksumOffset(image)));
+        std::string shown = RunCommand(Q(KR_KESTRUN) + " show " + Q(folder_ + "tool.exe"));
+        for (const char* line : {" bytes, console subsystem\n", "\nConsole = yes\n", "\nUseStartDirectory = 1\n",
+                                 "\nSplashUntilWindow = 0\n"})
+            EXPECT_NE(shown.find(line), std::string::npos) << launcher << ": " << line;
     }
 }
 
