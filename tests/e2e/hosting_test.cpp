@@ -178,44 +178,39 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
     }
 }
 
-// A Console = yes launcher is the shell's command: its streams, its directory, the program's exit code,
-// reports as lines on standard error (a window only when there is none). Console = attach is one when
-// its parent has a console (cmd given one of its own), else a window program.
+// Console = yes: the shell's streams, directory and exit code, reports as lines on standard error (a window only
+// without one). Console = attach: the same when the parent has a console (cmd given one), else a window program.
 TEST_F(E2eTest, ConsoleProgramsUseTheShellsStreamsDirectoryAndExitCode)
 {
-    const std::string start = folder_ + "\\start", streams = folder_ + "\\std", cmd = "C:\\windows\\system32\\cmd.exe";
+    const std::string start = folder_ + "\\start", streams = folder_ + "\\std";
+    const std::string noJre = "Unable to locate suitable Java Runtime Environment on this machine.";
     ASSERT_TRUE(CreateDirectoryA(start.c_str(), NULL));
     Script("out counted {args} in {prop:user.dir}\nerr warned\nexit 3");
     std::string exe = Build({{"Console", "yes"}, {"StdoutMode", "0"}});
+    LOADED_IMAGE image;  // the system's own reading of the header and the checksum
+    ASSERT_TRUE(MapAndLoad(&exe[0], NULL, &image, FALSE, TRUE));
+    EXPECT_EQ(image.FileHeader->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_CUI);
+    UnMapAndLoad(&image);
     DWORD stored = 0, computed = 1;
-    EXPECT_EQ(MapFileAndCheckSumA(exe.c_str(), &stored, &computed), (DWORD)CHECKSUM_SUCCESS);
-    EXPECT_EQ(stored, computed);
+    EXPECT_TRUE(MapFileAndCheckSumA(exe.c_str(), &stored, &computed) == CHECKSUM_SUCCESS && stored == computed);
     LauncherRun run = RunAndWatch(exe, "a.txt", start, 30000, streams);
     ExpectNoReports(run);
     EXPECT_EQ(run.ExitCode, 3u);
     EXPECT_EQ(ReadFile(streams + ".out") + ReadFile(streams + ".err"), "counted [a.txt] in " + start + "\r\nwarned\r\n");
-    const std::string noJre = "Unable to locate suitable Java Runtime Environment on this machine.";
-    keys_["JvmPath"] = "absent\\jvm.dll";
-    const struct { const char* Console; bool FromCmd; DWORD Flags; bool Streams, Window; } rows[] = {
-        {"yes", false, 0, true, false},
-        {"yes", false, DETACHED_PROCESS, false, true},  // no standard error at all
-        {"attach", true, CREATE_NEW_CONSOLE, true, false},
-        {"attach", false, 0, true, true},  // this test program has no console to attach to
+    const struct { const char* Console; DWORD Flags; bool FromCmd, Window; } rows[] = {
+        {"yes", 0, false, false}, {"yes", DETACHED_PROCESS, false, true},  // detached: no standard error at all
+        {"attach", CREATE_NEW_CONSOLE, true, false}, {"attach", 0, false, true},  // this program has no console
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.Console) + (row.FromCmd ? " from cmd" : "") + (row.Streams ? "" : " detached"));
-        exe = Build({{"Console", row.Console}});
+        SCOPED_TRACE(std::string(row.Console) + " " + std::to_string(row.Flags));
+        exe = Build({{"Console", row.Console}, {"JvmPath", "absent\\jvm.dll"}});
         DeleteFileA((streams + ".err").c_str());
-        run = RunAndWatch(row.FromCmd ? cmd : exe, row.FromCmd ? "/c \"" + exe + "\"" : "", folder_, 30000,
-                          row.Streams ? streams : "", row.Flags);
-        EXPECT_TRUE(run.Ended);
-        EXPECT_EQ(run.ExitCode, ExitFailure);
+        run = RunAndWatch(row.FromCmd ? "C:\\windows\\system32\\cmd.exe" : exe, row.FromCmd ? "/c \"" + exe + "\"" : "",
+                          folder_, 30000, row.Flags == DETACHED_PROCESS ? "" : streams, row.Flags);
+        EXPECT_TRUE(run.Ended && run.ExitCode == ExitFailure) << run.ExitCode;
         EXPECT_EQ(ReadFile(streams + ".err"), row.Window ? "" : noJre + "\r\n\r\nDetails:\r\nSearch order \"0\":\r\n"
-                                                                "[0] JvmPath, jvm.dll absent\\jvm.dll: no readable file\r\n");
-        if (row.Window)
-            ExpectOneError(run, noJre);
-        else
-            ExpectNoReports(run);
+                                                                  "[0] JvmPath, jvm.dll absent\\jvm.dll: no readable file\r\n");
+        row.Window ? ExpectOneError(run, noJre) : ExpectNoReports(run);
     }
 }
 

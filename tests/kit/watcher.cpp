@@ -101,9 +101,8 @@ LauncherRun RunAndWatch(const std::string& exePath, const std::string& arguments
     PROCESS_INFORMATION process = {};
     run.Started = CreateProcessA(exePath.c_str(), &commandLine[0], NULL, NULL, !streams.empty(), flags, NULL,
                                  workingDirectory.empty() ? NULL : workingDirectory.c_str(), &startup, &process);
-    for (HANDLE file : {startup.hStdOutput, startup.hStdError})
-        if (file != NULL)
-            CloseHandle(file);
+    CloseHandle(startup.hStdOutput);  // null without streams: nothing to close
+    CloseHandle(startup.hStdError);
     if (!run.Started)
         return run;
     ReportWatcher watcher(process.dwProcessId);
