@@ -16,8 +16,8 @@ static bool IsMissingHandle(HANDLE handle)
     return GetFileType(handle) == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR;
 }
 
-// Gives the standard handle which the console's buffer name; a handle already usable (the shell
-// redirected it to a file or a pipe) is kept.
+// Points the standard handle which at the console buffer called name ("CONIN$", "CONOUT$"); a handle
+// already usable (the shell redirected it to a file or a pipe) is kept.
 static void UseConsoleHandle(DWORD which, const char* name)
 {
     if (!IsMissingHandle(GetStdHandle(which)))

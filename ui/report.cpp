@@ -32,7 +32,8 @@ void GetSystemErrorText(DWORD code, char* buf, DWORD size)
 }
 
 // A new heap copy of text with every line ended by CR LF, one after the last line too (trailing line
-// ends are made one); *length receives its length. Null when the heap cannot hold it.
+// ends are made one); *length receives its length. Null when the heap cannot hold it, and for a text
+// of 16 MiB or more (only the JVM's own text can grow so long), which is then shown in the window.
 static char* MakeReportLines(const char* text, size_t* length)
 {
     size_t size = strlen(text);
