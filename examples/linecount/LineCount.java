@@ -5,6 +5,7 @@ import java.io.IOException;
 import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
+import java.nio.file.NoSuchFileException;
 import java.nio.file.Paths;
 
 /**
@@ -28,6 +29,9 @@ public final class LineCount {
                 long lines = reader.lines().count();
                 total += lines;
                 System.out.printf("%8d %s%n", lines, name);
+            } catch (NoSuchFileException e) {
+                System.err.println("linecount: " + name + ": no such file");
+                failed++;
             } catch (IOException e) {
                 System.err.println("linecount: " + name + ": " + e.getMessage());
                 failed++;
