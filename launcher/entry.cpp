@@ -173,8 +173,8 @@ int RunLauncher(HINSTANCE instance, const char* commandLine)
     }
     ReportToEventLogIfStartedAsService(argc, argv);
     EnterConsoleMode();
-    if (!SaveStartDirectory())
-        return 0;
+    if (!SaveStartDirectory())  // a command-line tool that did not run fails, as below
+        return RunMode == RUN_MODE_CONSOLE ? -1 : 0;
     EnterExecutableDirectory();
     LoadLauncherSettings();
     int exitCode = 0;
