@@ -172,7 +172,10 @@ Bytes BuildLauncherImage(const BuildPlan& plan, const Bytes& launcher, const std
     ResourceTree tree = ReadResourceTree(image);
     ApplyPlan(plan, tree);
     Bytes section = WriteResourceTree(tree, GetDataDirectory(image, DIR_RESOURCE).Rva);
-    return ReplaceResourceSection(image, section);
+    Bytes output = ReplaceResourceSection(image, section);
+    // One prebuilt launcher serves both kinds of program: only this header field tells them apart.
+    SetPeSubsystem(output, image, IsConsoleProgram(plan) ? SUBSYSTEM_WINDOWS_CUI : SUBSYSTEM_WINDOWS_GUI);
+    return output;
 }
 
 void BuildLauncher(const std::string& configPath, const std::string& launcherPath,

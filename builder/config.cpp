@@ -193,6 +193,15 @@ void CheckVersionLimit(const Context& c, const IniEntry& e, const SettingInfo& i
         c.Fail(e.Line, "JavaMaxVersion must be a Java version such as 17 or 11.0.2, not '" + e.Value + "'");
 }
 
+// Console is one of three words, stored in lower case as the launcher compares it.
+std::u16string ConsoleValue(const Context& c, const IniEntry& e)
+{
+    std::string v = Lower(e.Value);
+    if (v != "no" && v != "yes" && v != "attach")
+        c.Fail(e.Line, "Console must be no, yes or attach, not '" + e.Value + "'");
+    return std::u16string(v.begin(), v.end());
+}
+
 std::u16string SettingText(const Context& c, const IniEntry& e, const SettingInfo& info)
 {
     std::u16string text = ToUtf16(c, e);
@@ -217,6 +226,8 @@ std::u16string SettingText(const Context& c, const IniEntry& e, const SettingInf
         CheckMessageFormat(c, e, info);
         break;
     case SETTING_TEXT:
+        if (std::string(info.Field) == "Console")
+            return ConsoleValue(c, e);
         CheckVersionLimit(c, e, info);
         break;
     }
@@ -351,6 +362,17 @@ void ReadSection(const Context& c, const IniSection& section)
         ReadManifest(c, section);
 }
 
+// A console program works in the shell's directory unless the config names one, and has no window for
+// a splash to wait for: it shows one only for SplashSeconds or an explicit SplashUntilWindow.
+void ApplyConsoleDefaults(BuildPlan& plan)
+{
+    auto id = [](const char* field) { return FindSettingByField(field)->Id; };
+    if (!IsConsoleProgram(plan))
+        return;
+    if (!plan.Settings.count(id("UseStartDirectory")) && !plan.Settings.count(id("WorkingDirectory")))
+        plan.Settings[id("UseStartDirectory")] = {u"1", 0};
+}
+
 } // namespace
 
 namespace {
@@ -376,7 +398,7 @@ void ApplySplashDefaults(const Context& c)
     BuildPlan& plan = c.Plan;
     int untilId = FindSettingByField("SplashUntilWindow")->Id, secondsId = FindSettingByField("SplashSeconds")->Id;
     if (!Named(plan, "SplashUntilWindow"))
-        plan.Settings[untilId] = {Ascii16(plan.Splash.Line && !Named(plan, "SplashSeconds") ? "1" : "0"), 0};
+        plan.Settings[untilId] = {Ascii16(plan.Splash.Line && !Named(plan, "SplashSeconds") && !IsConsoleProgram(plan) ? "1" : "0"), 0};
     int seconds = plan.Settings.count(secondsId) ? std::stoi(Utf16ToUtf8(plan.Settings[secondsId].Text)) : 0;
     plan.SplashShown = plan.Settings[untilId].Text == u"1" || seconds > 0;
     if (Named(plan, "SplashText"))
@@ -417,6 +439,12 @@ void CheckStreamFiles(const Context& c, const char* modeField, const char* fileF
 
 } // namespace
 
+bool IsConsoleProgram(const BuildPlan& plan)
+{
+    auto console = plan.Settings.find(FindSettingByField("Console")->Id);
+    return console != plan.Settings.end() && console->second.Text == u"yes";
+}
+
 BuildPlan InterpretConfig(const IniFile& ini)
 {
     static const std::vector<std::string> sections{"launcher", "messages", "files", "splash",
@@ -437,6 +465,7 @@ BuildPlan InterpretConfig(const IniFile& ini)
         ReadSection(c, section);
     if (!plan.Settings.count(FindSettingByField("MainClass")->Id))
         c.Fail(0, "no MainClass: name the class whose main(String[]) runs ([launcher] MainClass = org.acme.Main)");
+    ApplyConsoleDefaults(plan);
     ApplyBuilderDefaults(c);
     CheckStreamFiles(c, "StdoutMode", "StdoutFile", "System.out");
     CheckStreamFiles(c, "StderrMode", "StderrFile", "System.err");

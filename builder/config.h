@@ -67,6 +67,8 @@ const char* BuilderDefault(const char* field);
 // Why name is not a class name the launcher can run ("" when it is): blanks, a '/' or a ".class"
 // ending (with the dotted form suggested), characters no Java name holds.
 std::string ClassNameProblem(const std::string& name);
+// True when the config makes a console program (Console = yes).
+bool IsConsoleProgram(const BuildPlan& plan);
 // Reads and interprets the config file at path.
 BuildPlan ReadBuildPlan(const std::string& path);
 // Resolves a config path against the config's folder.

@@ -273,6 +273,18 @@ size_t ChecksumOffset(const PeImage& image)
     return image.OptionalHeader + 64;
 }
 
+// The Subsystem field follows the checksum in PE32 and PE32+ alike.
+uint16_t GetPeSubsystem(const PeImage& image)
+{
+    return ReadU16(image.Data, image.OptionalHeader + 68);
+}
+
+void SetPeSubsystem(Bytes& file, const PeImage& image, uint16_t subsystem)
+{
+    WriteU16(file, image.OptionalHeader + 68, subsystem);
+    WriteU32(file, ChecksumOffset(image), ComputePeChecksum(file, ChecksumOffset(image)));
+}
+
 uint32_t ComputePeChecksum(const Bytes& file, size_t checksumOffset)
 {
     uint64_t sum = 0;

@@ -54,3 +54,10 @@ Bytes ReplaceResourceSection(const PeImage& image, const Bytes& content);
 uint32_t ComputePeChecksum(const Bytes& file, size_t checksumOffset);
 // Offset of the optional header's CheckSum field.
 size_t ChecksumOffset(const PeImage& image);
+
+// The optional header's Subsystem values a launcher can have.
+enum { SUBSYSTEM_WINDOWS_GUI = 2, SUBSYSTEM_WINDOWS_CUI = 3 };
+// The image's Subsystem field.
+uint16_t GetPeSubsystem(const PeImage& image);
+// Writes the Subsystem field of file, laid out with image's headers, and makes its checksum right again.
+void SetPeSubsystem(Bytes& file, const PeImage& image, uint16_t subsystem);

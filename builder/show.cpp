@@ -216,7 +216,12 @@ void ShowLauncher(const std::string& path, std::ostream& out, unsigned codePage)
 {
     DisplayCodePage = codePage;
     PeImage image = ParsePeImage(ReadWholeFile(path), path);
+    uint16_t subsystem = GetPeSubsystem(image);
     out << "; " << path << ": " << (image.Is64 ? "x64" : "x86") << " launcher, " << image.Data.size()
-        << " bytes\n\n";
+        << " bytes, "
+        << (subsystem == SUBSYSTEM_WINDOWS_CUI   ? "console subsystem"
+            : subsystem == SUBSYSTEM_WINDOWS_GUI ? "GUI subsystem"
+                                                 : "subsystem " + std::to_string(subsystem))
+        << "\n\n";
     ShowResources(ReadResourceTree(image), out);
 }

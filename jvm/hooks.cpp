@@ -59,7 +59,7 @@ static void PrepareProcessEnd()
         ShowError("%s", text);
         free(text);
     }
-    if (RunMode == RUN_MODE_GUI && SingleInstanceMutex != NULL) {
+    if (RunMode != RUN_MODE_SERVICE && SingleInstanceMutex != NULL) {
         CloseHandle(SingleInstanceMutex);
         SingleInstanceMutex = NULL;
     }

@@ -1,6 +1,7 @@
 #include "entry.h"
 
 #include "arguments.h"
+#include "console.h"
 #include "embedded.h"
 #include "format.h"
 #include "jvm.h"
@@ -136,8 +137,9 @@ bool TakeSingleInstanceGuard()
 // The interactive run: guard, splash, JVM, main class. The process exit code.
 static int RunInteractive(int argc, char** argv)
 {
+    // A command-line tool that could not run fails, so that "tool && next" stops.
     if (!LauncherSettings.AllowMultipleInstances && !TakeSingleInstanceGuard())
-        return 0;
+        return RunMode == RUN_MODE_CONSOLE ? -1 : 0;
     if (SplashScreenWanted())
         StartSplashScreen();
     if (!StartJvm(false))
@@ -170,8 +172,9 @@ int RunLauncher(HINSTANCE instance, const char* commandLine)
         return 0;
     }
     ReportToEventLogIfStartedAsService(argc, argv);
-    if (!SaveStartDirectory())
-        return 0;
+    EnterConsoleMode();
+    if (!SaveStartDirectory())  // a command-line tool that did not run fails, as below
+        return RunMode == RUN_MODE_CONSOLE ? -1 : 0;
     EnterExecutableDirectory();
     LoadLauncherSettings();
     int exitCode = 0;

@@ -62,6 +62,7 @@ struct LauncherSettingsData {
     char* MsgServiceStopTimeout;
     char* JavaMaxVersion;          // newest Java version the new search methods take; empty: no limit
     char* BundledRuntime;          // runtime folder beside the executable for search method 'B'; empty: none
+    char* Console;                 // "yes": a console program; "attach": a window program that uses its shell's console
 };
 
 // String-table identifier of the file-access message, read directly before the settings are loaded.

@@ -31,8 +31,59 @@ void GetSystemErrorText(DWORD code, char* buf, DWORD size)
         FormatText(buf, size, "Unknown error %lu (0x%08lX)", (unsigned long)code, (unsigned long)code);
 }
 
+// A new heap copy of text with every line ended by CR LF, one after the last line too (trailing line
+// ends are made one); *length receives its length. Null when the heap cannot hold it, and for a text
+// of 16 MiB or more (only the JVM's own text can grow so long), which is then shown in the window.
+static char* MakeReportLines(const char* text, size_t* length)
+{
+    size_t size = strlen(text);
+    char* lines = size < 0x1000000 ? (char*)malloc(2 * size + 3) : NULL;
+    if (lines == NULL)
+        return NULL;
+    size_t used = 0;
+    for (size_t i = 0; i < size; i++) {
+        if (text[i] == '\r' && text[i + 1] == '\n')
+            continue;
+        if (text[i] == '\n')
+            lines[used++] = '\r';
+        lines[used++] = text[i];
+    }
+    while (used >= 2 && lines[used - 1] == '\n' && lines[used - 2] == '\r')
+        used -= 2;
+    memcpy(lines + used, "\r\n", 2);
+    *length = used + 2;
+    return lines;
+}
+
+// Writes a report's lines to standard error: a console takes them as UTF-16 (it would read bytes in
+// its own code page, not the ANSI one), a file or pipe as the ANSI bytes. False when there is no
+// standard error, it did not take the whole text, or the heap could not hold the lines.
+static bool WriteStandardError(const char* text)
+{
+    HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+    size_t used = 0;
+    char* lines = handle != NULL && handle != INVALID_HANDLE_VALUE ? MakeReportLines(text, &used) : NULL;
+    if (lines == NULL)
+        return false;
+    DWORD mode, written = 0;
+    int wide = GetConsoleMode(handle, &mode) ? MultiByteToWideChar(CP_ACP, 0, lines, (int)used, NULL, 0) : 0;
+    WCHAR* text16 = wide > 0 ? (WCHAR*)malloc((size_t)wide * sizeof(WCHAR)) : NULL;
+    bool ok;
+    if (text16 != NULL && MultiByteToWideChar(CP_ACP, 0, lines, (int)used, text16, wide) == wide)
+        ok = WriteConsoleW(handle, text16, (DWORD)wide, &written, NULL) && written == (DWORD)wide;
+    else
+        ok = WriteFile(handle, lines, (DWORD)used, &written, NULL) && written == (DWORD)used;
+    free(text16);
+    free(lines);
+    return ok;
+}
+
 void ReportMessage(bool isError, const char* text)
 {
+    // A console program's report is a few lines on standard error; only when that cannot take them
+    // does it become a box, never lost.
+    if (RunMode == RUN_MODE_CONSOLE && WriteStandardError(text))
+        return;
     if (RunMode == RUN_MODE_SERVICE) {
         // Without a registered source (or on any other failure) the entry is dropped silently.
         ReportEventA(EventSourceHandle, isError ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0,
@@ -140,19 +191,25 @@ static INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam
     return FALSE;
 }
 
-// One event-log error entry: the message, a blank line, "Details:" and the details. When the heap
-// cannot hold the combined text, the message alone is logged rather than nothing.
-static void LogErrorWithDetails(const char* message, const char* details)
+// One event-log error entry, or lines on a console program's standard error: the message, a blank
+// line, "Details:" and the details. When the heap cannot hold the combined text, the message alone is
+// reported rather than nothing. False when a console program's standard error did not take it.
+static bool LogErrorWithDetails(const char* message, const char* details)
 {
     size_t size = strlen(message) + strlen(details) + 256;
     char* text = (char*)malloc(size);
     if (text == NULL) {
         ReportMessage(true, message);
-        return;
+        return true;
     }
     FormatText(text, size, "%s\n\nDetails:\n%s", message, details);
-    ReportMessage(true, text);
+    bool delivered = true;
+    if (RunMode == RUN_MODE_CONSOLE)
+        delivered = WriteStandardError(text);
+    else
+        ReportMessage(true, text);
     free(text);
+    return delivered;
 }
 
 void ShowErrorWithDetails(const char* details, const char* format, ...)
@@ -162,10 +219,8 @@ void ShowErrorWithDetails(const char* details, const char* format, ...)
     va_start(args, format);
     FormatReport(message, sizeof(message), format, args);
     va_end(args);
-    if (RunMode == RUN_MODE_SERVICE) {
-        LogErrorWithDetails(message, details);
+    if ((RunMode == RUN_MODE_SERVICE || RunMode == RUN_MODE_CONSOLE) && LogErrorWithDetails(message, details))
         return;
-    }
     DialogMessage = message;
     DialogDetails = details;
     DialogBoxParamA(InstanceHandle, MAKEINTRESOURCEA(IDD_ERROR), NULL, ErrorDialogProc, 0);

@@ -95,6 +95,7 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
         {"[launcher]\nServiceName = a\nServiceName = b\n", "3: key 'ServiceName' given twice (first at line 2)"},
         {"MainClass = a.B\n", "1: a key before the first [section]"},
         {"[files]\nFile = missing.jar\n[launcher]\nMainClass = a.B\n", "2: file not found: " + folder_ + "missing.jar"},
+        {"[launcher]\nMainClass = a.B\nConsole = maybe\n", "3: Console must be no, yes or attach, not 'maybe'"},
     };
     for (const auto& c : cases) {
         Write("bad.ini", c.Config);
@@ -140,6 +141,16 @@ TEST_F(Builder, ShowGivesBackTheConfigAndMarksTheDefaults)
                                  "; app.jar  13 bytes  2023-11-14 22:13:20.0000000 UTC", "ProductVersion = 1.2.3"})
             EXPECT_NE(shown.find("\n" + std::string(line) + "\n"), std::string::npos) << arch << ": " << line;
     }
+}
+
+TEST_F(Builder, ConsoleProgramsGetTheConsoleSubsystemAndWorkWhereTheShellIsWithoutSplash)
+{
+    Write("tool.ini", "[launcher]\nMainClass = org.acme.Tool\nConsole = Yes\n");
+    ASSERT_EQ(Build(KR_LAUNCHER_X86, "tool.exe", "tool.ini"), Wrote("tool.exe"));  // x64: E2E, read by the system
+    std::string shown = RunCommand(Q(KR_KESTRUN) + " show " + Q(folder_ + "tool.exe"));
+    for (const char* line : {" bytes, console subsystem\n", "\nConsole = yes\n", "\nUseStartDirectory = 1\n",
+                             "\nSplashUntilWindow = 0\n"})
+        EXPECT_NE(shown.find(line), std::string::npos) << line;
 }
 
 TEST_F(Builder, EmbeddedFileNamesAreWrittenInTheConfigsCodePage)

@@ -2,6 +2,8 @@
 // exit codes and every report (with the output captured for it), seen from outside as a user and the JVM see them.
 #include "e2e.h"
 
+#include <imagehlp.h>
+
 
 namespace {
 
@@ -173,6 +175,42 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
         }
         ExpectOneError(run, row.Report);
         EXPECT_EQ(run.Reports.empty() ? "(no report)" : run.Reports[0].Details, row.Details);
+    }
+}
+
+// Console = yes: the shell's streams, directory and exit code, reports as lines on standard error (a window only
+// without one). Console = attach: the same when the parent has a console (cmd given one), else a window program.
+TEST_F(E2eTest, ConsoleProgramsUseTheShellsStreamsDirectoryAndExitCode)
+{
+    const std::string start = folder_ + "\\start", streams = folder_ + "\\std";
+    const std::string noJre = "Unable to locate suitable Java Runtime Environment on this machine.";
+    ASSERT_TRUE(CreateDirectoryA(start.c_str(), NULL));
+    Script("out counted {args} in {prop:user.dir}\nerr warned\nexit 3");
+    std::string exe = Build({{"Console", "yes"}, {"StdoutMode", "0"}});
+    LOADED_IMAGE image;  // the system's own reading of the header and the checksum
+    ASSERT_TRUE(MapAndLoad(&exe[0], NULL, &image, FALSE, TRUE));
+    EXPECT_EQ(image.FileHeader->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_CUI);
+    UnMapAndLoad(&image);
+    DWORD stored = 0, computed = 1;
+    EXPECT_TRUE(MapFileAndCheckSumA(exe.c_str(), &stored, &computed) == CHECKSUM_SUCCESS && stored == computed);
+    LauncherRun run = RunAndWatch(exe, "a.txt", start, 30000, streams);
+    ExpectNoReports(run);
+    EXPECT_EQ(run.ExitCode, 3u);
+    EXPECT_EQ(ReadFile(streams + ".out") + ReadFile(streams + ".err"), "counted [a.txt] in " + start + "\r\nwarned\r\n");
+    const struct { const char* Console; DWORD Flags; bool FromCmd, Window; } rows[] = {
+        {"yes", 0, false, false}, {"yes", DETACHED_PROCESS, false, true},  // detached: no standard error at all
+        {"attach", CREATE_NEW_CONSOLE, true, false}, {"attach", 0, false, true},  // this program has no console
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.Console) + " " + std::to_string(row.Flags));
+        exe = Build({{"Console", row.Console}, {"JvmPath", "absent\\jvm.dll"}});
+        DeleteFileA((streams + ".err").c_str());
+        run = RunAndWatch(row.FromCmd ? "C:\\windows\\system32\\cmd.exe" : exe, row.FromCmd ? "/c \"" + exe + "\"" : "",
+                          folder_, 30000, row.Flags == DETACHED_PROCESS ? "" : streams, row.Flags);
+        EXPECT_TRUE(run.Ended && run.ExitCode == ExitFailure) << run.ExitCode;
+        EXPECT_EQ(ReadFile(streams + ".err"), row.Window ? "" : noJre + "\r\n\r\nDetails:\r\nSearch order \"0\":\r\n"
+                                                                  "[0] JvmPath, jvm.dll absent\\jvm.dll: no readable file\r\n");
+        row.Window ? ExpectOneError(run, noJre) : ExpectNoReports(run);
     }
 }
 

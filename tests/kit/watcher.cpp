@@ -86,15 +86,23 @@ std::vector<SeenReport> ReportWatcher::Reports()
 }
 
 LauncherRun RunAndWatch(const std::string& exePath, const std::string& arguments,
-                        const std::string& workingDirectory, DWORD timeoutMs)
+                        const std::string& workingDirectory, DWORD timeoutMs, const std::string& streams, DWORD flags)
 {
     LauncherRun run;
     std::string commandLine = "\"" + exePath + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
+    SECURITY_ATTRIBUTES inherited = {sizeof(inherited), NULL, TRUE};
+    for (HANDLE* file : {&startup.hStdOutput, &startup.hStdError})
+        if (!streams.empty())
+            *file = CreateFileA((streams + (file == &startup.hStdOutput ? ".out" : ".err")).c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, CREATE_ALWAYS, 0, NULL);
+    startup.dwFlags = streams.empty() ? 0 : STARTF_USESTDHANDLES;
     PROCESS_INFORMATION process = {};
-    run.Started = CreateProcessA(exePath.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL,
+    run.Started = CreateProcessA(exePath.c_str(), &commandLine[0], NULL, NULL, !streams.empty(), flags, NULL,
                                  workingDirectory.empty() ? NULL : workingDirectory.c_str(), &startup, &process);
+    CloseHandle(startup.hStdOutput);  // null without streams: nothing to close
+    CloseHandle(startup.hStdError);
     if (!run.Started)
         return run;
     ReportWatcher watcher(process.dwProcessId);

@@ -54,8 +54,9 @@ struct LauncherRun {
 
 // Starts exePath with the command-line tail arguments in workingDirectory (empty: the current one),
 // records its reports and dismisses them with OK, and waits for its end (killing it after timeoutMs).
-LauncherRun RunAndWatch(const std::string& exePath, const std::string& arguments,
-                        const std::string& workingDirectory, DWORD timeoutMs);
+// With streams, standard output and error go to streams.out and .err; flags: CreateProcess's creation flags.
+LauncherRun RunAndWatch(const std::string& exePath, const std::string& arguments, const std::string& workingDirectory,
+                        DWORD timeoutMs, const std::string& streams = "", DWORD flags = 0);
 
 // Describes reports for a failure message: one line each.
 std::string DescribeReports(const std::vector<SeenReport>& reports);
