@@ -148,8 +148,8 @@ TEST_F(Builder, ConsoleProgramsGetTheConsoleSubsystemAndWorkWhereTheShellIsWitho
     Write("tool.ini", "[launcher]\nMainClass = org.acme.Tool\nConsole = Yes\n");
     ASSERT_EQ(Build(KR_LAUNCHER_X86, "tool.exe", "tool.ini"), Wrote("tool.exe"));  // x64: E2E, read by the system
     std::string shown = RunCommand(Q(KR_KESTRUN) + " show " + Q(folder_ + "tool.exe"));
-    for (const char* line : {" bytes, console subsystem\n", "\nConsole = yes\n", "\nUseStartDirectory = 1\n",
-                             "\nSplashUntilWindow = 0\n"})
+    for (const char* line : {" bytes, console subsystem\n", "\nConsole = yes\n", "default: UseStartDirectory = 1\n",
+                             "default: SplashUntilWindow = 0\n"})
         EXPECT_NE(shown.find(line), std::string::npos) << line;
 }
 
