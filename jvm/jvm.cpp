@@ -66,6 +66,13 @@ static HMODULE LoadJvmLibrary(const char* path)
         return library;
     }
     free(wide);
+    // A relative path was made whole with the current folder, which the code page may not carry.
+    char* ansiFull = MakeAnsiPath(full);
+    WCHAR* wideFull = ansiFull != NULL ? WidenText(ansiFull) : NULL;
+    if (wideFull != NULL && wcslen(wideFull) < MAX_PATH)
+        length = (DWORD)wcslen(wcscpy(full, wideFull));
+    free(ansiFull);
+    free(wideFull);
     WCHAR bin[MAX_PATH];
     memcpy(bin, full, ((size_t)length + 1) * sizeof(WCHAR));
     for (int level = 0; level < 2; level++) {

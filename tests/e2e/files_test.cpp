@@ -225,6 +225,14 @@ TEST_F(FilesE2eTest, FoldersAndArgumentsOutsideTheAnsiCodePageArriveExactly)
                                                        "vfprintf hook", "abort hook", "exit hook"}));
         EXPECT_TRUE(WaitFor([&] { return !PathExists(temp + "\\" + Scrambled); }, 30000)) << "the files stay";
     }
+    // A temporary folder longer than MAX_PATH once read as UTF-16 is reported, never used cut.
+    std::string deep = temp;
+    while (Wide(deep).size() <= MAX_PATH)
+        deep += "\\\u65e5\u672c\u8a9e";
+    SetEnvironmentVariableW(L"TMP", Wide(deep).c_str());
+    LauncherRun run = Run(app + "\\app.exe");
+    ASSERT_FALSE(run.Reports.empty());
+    EXPECT_EQ(run.Reports[0].Text, "Error accessing file/directory: TEMP_PATH\n\nReason: " + SystemText(206));
     SetEnvironmentVariableW(L"JAVA_HOME", NULL);
 }
 
