@@ -171,7 +171,6 @@ TEST_F(FilesE2eTest, CleanupRunsAfterSystemExitOrWithExactlyAProcessId)
     EXPECT_TRUE(WaitFor([&] { return !PathExists(extracted_); }, 30000)) << "the files stay";
 }
 
-// Short (8.3) form of an existing path, as GetShortPathNameW gives it.
 std::string ShortPath(const std::string& path)
 {
     wchar_t shortPath[MAX_PATH];
@@ -226,10 +225,7 @@ TEST_F(FilesE2eTest, FoldersAndArgumentsOutsideTheAnsiCodePageArriveExactly)
         EXPECT_TRUE(WaitFor([&] { return !PathExists(temp + "\\" + Scrambled); }, 30000)) << "the files stay";
     }
     // A temporary folder longer than MAX_PATH once read as UTF-16 is reported, never used cut.
-    std::string deep = temp;
-    while (Wide(deep).size() <= MAX_PATH)
-        deep += "\\\u65e5\u672c\u8a9e";
-    SetEnvironmentVariableW(L"TMP", Wide(deep).c_str());
+    SetEnvironmentVariableW(L"TMP", (Wide(temp) + L"\\" + std::wstring(MAX_PATH, L'\u65e5')).c_str());
     LauncherRun run = Run(app + "\\app.exe");
     ASSERT_FALSE(run.Reports.empty());
     EXPECT_EQ(run.Reports[0].Text, "Error accessing file/directory: TEMP_PATH\n\nReason: " + SystemText(206));
