@@ -3,6 +3,7 @@
 #ifdef _WIN32
 
 #include "jre.h"
+#include "machine_text.h"
 #include "pe_image.h"
 #include "platform.h"
 #include "search_order.h"
@@ -10,37 +11,39 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
 namespace {
 
 // Where the candidates of the running search are printed.
 std::ostream* ReportStream = nullptr;
 
+// A text of the search (ANSI code page) as UTF-8; a path by its long name, which the search gives by
+// its short name where the code page lacks a character.
+std::string Printable(const char* text, bool isPath = true)
+{
+    std::wstring wide(strlen(text) + 1, L'\0');
+    wide.resize((size_t)std::max(0, MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], (int)wide.size()) - 1));
+    std::wstring longPath(32768, L'\0');
+    DWORD length = isPath ? GetLongPathNameW(wide.c_str(), &longPath[0], 32768) : 0;
+    if (length > 0 && length < 32768)
+        wide = longPath.substr(0, length);
+    return std::filesystem::path(wide).u8string();
+}
+
 void PrintCandidate(const RuntimeCandidateReport* report)
 {
     std::ostream& out = *ReportStream;
-    out << "[" << report->Method << "] " << report->Source;
+    out << "[" << report->Method << "] " << Printable(report->Source, false);
     if (report->Home[0] != 0)
-        out << "\n      home " << report->Home;
+        out << "\n      home " << Printable(report->Home);
     if (report->Version[0] != 0)
         out << "\n      version " << report->Version;
     if (report->Jvm[0] != 0)
-        out << "\n      jvm.dll " << report->Jvm;
+        out << "\n      jvm.dll " << Printable(report->Jvm);
     out << "\n    " << report->Verdict << "\n";
-}
-
-// The launcher's full path and its folder; false when they do not fit the launcher's buffers.
-bool LauncherPaths(const std::string& path, char* full, char* folder)
-{
-    char* namePart = nullptr;
-    DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, &namePart);
-    if (length == 0 || length >= MAX_PATH || namePart == nullptr || namePart == full)
-        return false;
-    std::string folderText(full, (size_t)(namePart - full - 1));
-    if (folderText.size() >= MAX_PATH)
-        return false;
-    folderText.copy(folder, folderText.size());
-    folder[folderText.size()] = 0;
-    return true;
 }
 
 } // namespace
@@ -48,12 +51,15 @@ bool LauncherPaths(const std::string& path, char* full, char* folder)
 int FindJavaForLauncher(const std::string& launcherPath, std::ostream& out)
 {
     PeImage image = ParsePeImage(ReadWholeFile(launcherPath), launcherPath);
-    char full[MAX_PATH], folder[MAX_PATH];
-    if (!LauncherPaths(launcherPath, full, folder)) {
+    // The launcher's path is UTF-8; its folder is given to the search as the launcher gives it.
+    wchar_t full[MAX_PATH];
+    wchar_t* namePart = nullptr;
+    DWORD length = GetFullPathNameW(std::filesystem::u8path(launcherPath).c_str(), MAX_PATH, full, &namePart);
+    if (length == 0 || length >= MAX_PATH || namePart == nullptr || namePart == full) {
         out << "kestrun: the path of " << launcherPath << " is too long for a launcher\n";
         return 2;
     }
-    HMODULE module = LoadLibraryExA(full, NULL, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE module = LoadLibraryExW(full, NULL, LOAD_LIBRARY_AS_DATAFILE);
     if (module == NULL) {
         out << "kestrun: cannot open " << launcherPath << " (error " << GetLastError() << ")\n";
         return 2;
@@ -64,11 +70,19 @@ int FindJavaForLauncher(const std::string& launcherPath, std::ostream& out)
     // The old methods read the launcher's own view of HKEY_LOCAL_MACHINE, which for a 32-bit launcher
     // on 64-bit Windows is the 32-bit one (a 32-bit system has only that one).
     RuntimeRegistryView = image.Is64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
-    std::string(folder).copy(LauncherFolder, sizeof(LauncherFolder) - 1);
+    namePart[-1] = 0;
+    char* folder = MakeAnsiPath(full);
+    if (folder == nullptr || strlen(folder) >= sizeof(LauncherFolder)) {
+        out << "kestrun: the folder of " << launcherPath << " has no name in the ANSI code page\n";
+        return 2;
+    }
+    strcpy(LauncherFolder, folder);
+    free(folder);
     // Relative JvmPath entries are relative to the launcher's folder, its current directory.
-    SetCurrentDirectoryA(folder);
-    out << "; runtime search of " << full << " (" << (image.Is64 ? "x64" : "x86") << " launcher), order \""
-        << LauncherSettings.JreSearchOrder << "\"\n";
+    SetCurrentDirectoryW(full);
+    out << "; runtime search of " << std::filesystem::path(full).u8string() << "\\"
+        << std::filesystem::path(namePart).u8string() << " (" << (image.Is64 ? "x64" : "x86")
+        << " launcher), order \"" << LauncherSettings.JreSearchOrder << "\"\n";
     out << "; methods 1 to 4 read the " << (image.Is64 ? "64" : "32") << "-bit registry view, as this launcher does\n";
     for (const std::string& line : DescribeSearchOrder(LauncherSettings.JreSearchOrder))
         out << ";   " << line << "\n";
@@ -78,14 +92,14 @@ int FindJavaForLauncher(const std::string& launcherPath, std::ostream& out)
     bool found = FindJavaRuntime(result, sizeof(result));
     RuntimeSearchReporter = nullptr;
     if (!found) {
-        out << "not found: " << LauncherSettings.MsgNoJre << "\n";
+        out << "not found: " << Printable(LauncherSettings.MsgNoJre, false) << "\n";
         return 1;
     }
     char chosen[MAX_PATH];
-    DWORD length = GetFullPathNameA(result, sizeof(chosen), chosen, NULL);
-    out << "found: " << (length > 0 && length < sizeof(chosen) ? chosen : result) << "\n";
+    length = GetFullPathNameA(result, sizeof(chosen), chosen, NULL);
+    out << "found: " << Printable(length > 0 && length < sizeof(chosen) ? chosen : result) << "\n";
     if (FoundJavaHome[0] != 0)
-        out << "%JAVA_HOME% in the options: " << FoundJavaHome << "\n";
+        out << "%JAVA_HOME% in the options: " << Printable(FoundJavaHome, false) << "\n";
     return 0;
 }
 

@@ -114,6 +114,11 @@ int RunInit(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    std::vector<std::string> arguments = Utf8Arguments(argc, argv);
+    std::vector<char*> utf8;
+    for (std::string& argument : arguments)
+        utf8.push_back(&argument[0]);
+    argv = utf8.data();
     std::string command = argc > 1 ? argv[1] : "";
     try {
         if (command == "build")

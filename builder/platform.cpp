@@ -45,6 +45,23 @@ std::string BuilderFolder(const char* argv0)
     return fs::absolute(fs::u8path(argv0), error).parent_path().u8string();
 }
 
+std::vector<std::string> Utf8Arguments(int argc, char** argv)
+{
+    std::vector<std::string> arguments(argv, argv + argc);
+#ifdef _WIN32
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 0; wide != nullptr && i < count && i < argc; i++)
+        arguments[i] = fs::path(wide[i]).u8string();
+    LocalFree(wide);
+    // The console's code page is the user's: it is given back when the builder ends.
+    static UINT consolePage = GetConsoleOutputCP();
+    if (consolePage != 0 && SetConsoleOutputCP(CP_UTF8))
+        atexit([] { SetConsoleOutputCP(consolePage); });
+#endif
+    return arguments;
+}
+
 bool MatchWildcard(const std::string& pattern, const std::string& name)
 {
     size_t p = 0, n = 0, star = std::string::npos, resume = 0;

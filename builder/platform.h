@@ -19,5 +19,8 @@ std::vector<std::string> ExpandPattern(const std::string& pattern, const std::st
 // Writes bytes to a temporary file beside path and renames it to path once complete; on any
 // failure the temporary file is removed and path is left as it was. Throws BuildError.
 void WriteFileAtomically(const std::string& path, const Bytes& bytes);
+// The command-line arguments as UTF-8 (on Windows read from the UTF-16 command line, which holds every
+// character; the ANSI argv does not); on Windows the console then shows UTF-8 output until the end.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
 // True when name matches the wildcard pattern (* any run, ? one character; case-sensitive).
 bool MatchWildcard(const std::string& pattern, const std::string& name);

@@ -3,9 +3,11 @@
 #include "arguments.h"
 #include "format.h"
 #include "java_version.h"
+#include "machine_text.h"
 #include "settings.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 char FoundJavaHome[260];
@@ -34,21 +36,24 @@ int RegistryReadString(HKEY root, const char* subkey, const char* valueName, cha
     REGSAM view = root == HKEY_LOCAL_MACHINE ? RuntimeRegistryView : 0;
     if (RegOpenKeyExA(root, subkey, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return -1;
+    // The value is read as UTF-16, as stored, and given in the ANSI code page (a path as MakeAnsiPath
+    // gives it); room for size characters and a terminator that the stored text may lack.
     DWORD type = 0;
-    DWORD length = size;
-    LONG status = RegQueryValueExA(key, valueName, NULL, &type, (BYTE*)buffer, &length);
+    DWORD length = size * sizeof(WCHAR);
+    WCHAR* wide = (WCHAR*)calloc((size_t)size + 1, sizeof(WCHAR));
+    WCHAR* wideName = WidenText(valueName);
+    LONG status = wide == NULL || wideName == NULL
+                      ? ERROR_NOT_ENOUGH_MEMORY
+                      : RegQueryValueExW(key, wideName, NULL, &type, (BYTE*)wide, &length);
     RegCloseKey(key);
-    if (status == ERROR_MORE_DATA)
-        return REGISTRY_TEXT_TOO_LONG;
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-        return 1;
-    // A stored text need not end in a terminator: one is added when there is room for it.
-    if (length > 0 && buffer[length - 1] == 0)
-        return 0;
-    if (length >= size)
-        return REGISTRY_TEXT_TOO_LONG;
-    buffer[length] = 0;
-    return 0;
+    free(wideName);
+    char* narrow = status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) ? MakeAnsiPath(wide) : NULL;
+    free(wide);
+    int result = status == ERROR_MORE_DATA ? REGISTRY_TEXT_TOO_LONG : narrow == NULL ? 1 : 0;
+    if (result == 0 && !CopyText(buffer, size, narrow))
+        result = REGISTRY_TEXT_TOO_LONG;
+    free(narrow);
+    return result;
 }
 
 bool FileExists(const char* path)

@@ -34,8 +34,9 @@ extern RuntimeCandidateReporter RuntimeSearchReporter;
 // Searches for the jvm.dll of a runtime at least as new as JavaVersion. True with its path in result
 // (size bytes, 260). Shows the user nothing; passes each candidate to RuntimeSearchReporter.
 bool FindJavaRuntime(char* result, size_t size);
-// Reads a REG_SZ or REG_EXPAND_SZ value (unexpanded) into buffer: -1 when the key cannot be opened,
-// 0 when read, 2 when the text does not fit in size bytes, 1 in every other case.
+// Reads a REG_SZ or REG_EXPAND_SZ value (unexpanded) into buffer in the ANSI code page, a path the
+// code page cannot carry by its short name: -1 when the key cannot be opened, 0 when read, 2 when the
+// text does not fit in size bytes, 1 in every other case (a text with no ANSI form among them).
 int RegistryReadString(HKEY root, const char* subkey, const char* valueName, char* buffer, DWORD size);
 // True when the file can be opened for reading.
 bool FileExists(const char* path);

@@ -5,9 +5,11 @@
 
 #include "format.h"
 #include "java_version.h"
+#include "machine_text.h"
 #include "settings.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #ifdef _WIN64
@@ -302,13 +304,23 @@ static const char* FolderName(const char* path)
 // Method 'E': the folder the environment variable JAVA_HOME names.
 static void CollectJavaHomeVariable(char method)
 {
+    WCHAR wideHome[260];
     char home[260];
-    DWORD length = GetEnvironmentVariableA("JAVA_HOME", home, sizeof(home));
+    DWORD length = GetEnvironmentVariableW(L"JAVA_HOME", wideHome, 260);
     if (length == 0)
         return ReportCandidate(method, "JAVA_HOME", "", "", "", "not set");
-    // GetEnvironmentVariableA returns the size it needs when the value does not fit.
-    if (length >= sizeof(home))
+    // GetEnvironmentVariableW returns the size it needs when the value does not fit.
+    if (length >= 260)
         return ReportCandidate(method, "JAVA_HOME", "", "", "", "value too long");
+    // The home reaches the runtime's option strings: by its short name when the code page lacks a character.
+    char* narrow = MakeAnsiPath(wideHome);
+    bool fits = narrow != NULL && CopyText(home, sizeof(home), narrow);
+    free(narrow);
+    if (!fits) {
+        char described[1024];
+        DescribeWideText(wideHome, described, sizeof(described));
+        return ReportCandidate(method, "JAVA_HOME", described, "", "", "not in the ANSI code page, and no short name");
+    }
     char trimmed[260];
     CopyText(trimmed, sizeof(trimmed), home);
     size_t end = strlen(trimmed);
@@ -322,16 +334,21 @@ static bool KnowLauncherFolder()
 {
     if (LauncherFolder[0] != 0)
         return true;
-    char path[260];
-    DWORD length = GetModuleFileNameA(NULL, path, sizeof(path));
-    // GetModuleFileNameA returns the buffer size when it cut the path.
-    if (length == 0 || length >= sizeof(path))
+    WCHAR path[260];
+    DWORD length = GetModuleFileNameW(NULL, path, 260);
+    // GetModuleFileNameW returns the buffer size when it cut the path.
+    if (length == 0 || length >= 260)
         return false;
-    char* slash = strrchr(path, '\\');
+    WCHAR* slash = wcsrchr(path, '\\');
     if (slash == NULL)
         return false;
     *slash = 0;
-    return CopyText(LauncherFolder, sizeof(LauncherFolder), path);
+    // A bundled runtime's paths reach the runtime's option strings: the folder by its short name
+    // when the code page lacks a character of it.
+    char* narrow = MakeAnsiPath(path);
+    bool fits = narrow != NULL && CopyText(LauncherFolder, sizeof(LauncherFolder), narrow);
+    free(narrow);
+    return fits;
 }
 
 // Method 'B': the folder BundledRuntime names, relative to the executable's folder.

@@ -5,6 +5,7 @@
 #include "format.h"
 #include "growable.h"
 #include "jre.h"
+#include "machine_text.h"
 #include "report.h"
 #include "settings.h"
 
@@ -22,11 +23,11 @@ int GetPathKind(const char* entry)
 }
 
 // True when name ends in ".jar", or (unless jarsOnly) ".zip", in any case.
-static bool IsArchiveName(const char* name, bool jarsOnly)
+static bool IsArchiveName(const WCHAR* name, bool jarsOnly)
 {
-    size_t length = strlen(name);
-    return length >= 4 && (_stricmp(name + length - 4, ".jar") == 0 ||
-                           (!jarsOnly && _stricmp(name + length - 4, ".zip") == 0));
+    size_t length = wcslen(name);
+    return length >= 4 && (_wcsicmp(name + length - 4, L".jar") == 0 ||
+                           (!jarsOnly && _wcsicmp(name + length - 4, L".zip") == 0));
 }
 
 // Reports that memory ran out; returns false.
@@ -39,19 +40,41 @@ static bool ReportNoMemory()
 
 static bool AddArchivesInDirectory(GrowableString* classPath, const char* directory, bool jarsOnly = false);
 
+// The name of a listed entry as the runtime can read it on the class path: its own name when the
+// code page holds it, else its short name. Null after reporting the path when it has neither.
+static char* ListedName(const char* directory, const WIN32_FIND_DATAW& found)
+{
+    char* name = NarrowExactly(found.cFileName);
+    if (name == NULL && found.cAlternateFileName[0] != 0)
+        name = NarrowExactly(found.cAlternateFileName);
+    if (name == NULL) {
+        char described[1024];
+        char path[1400]; // a path too long to show whole is shown cut
+        DescribeWideText(found.cFileName, described, sizeof(described));
+        if (!FormatText(path, sizeof(path), "%s\\%s", directory, described))
+            MarkTextCut(path, sizeof(path));
+        ShowError(LauncherSettings.MsgPathCodePage, path);
+    }
+    return name;
+}
+
 // Handles one listed entry of directory: a subdirectory is scanned, an archive appended; with jarsOnly
 // (a "DIR\*" entry, as java -cp reads it) only the .jar files of the directory itself count.
-static bool AddListedEntry(GrowableString* classPath, const char* directory, const WIN32_FIND_DATAA& found,
+static bool AddListedEntry(GrowableString* classPath, const char* directory, const WIN32_FIND_DATAW& found,
                            bool jarsOnly)
 {
-    const char* name = found.cFileName;
+    const WCHAR* wideName = found.cFileName;
     bool isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (isDirectory && (jarsOnly || strcmp(name, ".") == 0 || strcmp(name, "..") == 0))
+    if (isDirectory && (jarsOnly || wcscmp(wideName, L".") == 0 || wcscmp(wideName, L"..") == 0))
         return true;
-    if (!isDirectory && !IsArchiveName(name, jarsOnly))
+    if (!isDirectory && !IsArchiveName(wideName, jarsOnly))
         return true;
+    char* name = ListedName(directory, found);
+    if (name == NULL)
+        return false;
     GrowableString path = {};
     bool ok = AppendText(&path, directory) && AppendText(&path, "\\") && AppendText(&path, name);
+    free(name);
     if (!ok) {
         FreeGrowableString(&path);
         return ReportNoMemory();
@@ -79,9 +102,11 @@ static bool AddArchivesInDirectory(GrowableString* classPath, const char* direct
     pattern.text[length] = 0;
     char* scanned = _strdup(pattern.text);
     pattern.text[length] = '\\';
-    bool ok = scanned != NULL;
-    WIN32_FIND_DATAA found;
-    HANDLE search = ok ? FindFirstFileA(pattern.text, &found) : INVALID_HANDLE_VALUE;
+    WCHAR* widePattern = WidenText(pattern.text);
+    bool ok = scanned != NULL && widePattern != NULL;
+    WIN32_FIND_DATAW found;
+    HANDLE search = ok ? FindFirstFileW(widePattern, &found) : INVALID_HANDLE_VALUE;
+    free(widePattern);
     if (!ok) {
         ReportNoMemory();
     } else if (search == INVALID_HANDLE_VALUE) {
@@ -91,7 +116,7 @@ static bool AddArchivesInDirectory(GrowableString* classPath, const char* direct
             ShowErrorWithReason("Internal error RC000001");
     } else {
         while (ok && (ok = AddListedEntry(classPath, scanned, found, jarsOnly))) {
-            if (!FindNextFileA(search, &found)) {
+            if (!FindNextFileW(search, &found)) {
                 ok = GetLastError() == ERROR_NO_MORE_FILES;
                 if (!ok)
                     ShowErrorWithReason("Internal error RC000002");
@@ -128,9 +153,39 @@ static bool CollectClassPath(GrowableString* classPath)
     return true;
 }
 
+// Set when a variable's value could not be put into the option text: the start then fails.
+static bool VariableRefused = false;
+
+// The value of an environment variable in the ANSI code page: a path the code page cannot carry is
+// given by its short name. Held until the next lookup; null when the variable is not set.
 static const char* LookUpEnvironment(const char* name)
 {
-    return getenv(name);
+    static char* value = NULL;
+    free(value);
+    value = NULL;
+    WCHAR* wideName = WidenText(name);
+    DWORD size = wideName != NULL ? GetEnvironmentVariableW(wideName, NULL, 0) : 0;
+    WCHAR* wide = size > 0 ? (WCHAR*)malloc((size_t)size * sizeof(WCHAR)) : NULL;
+    DWORD length = wide != NULL ? GetEnvironmentVariableW(wideName, wide, size) : 0;
+    if (length > 0 && length < size) {
+        // A quoted path is looked up without its quotes, which the expansion drops anyway.
+        bool quoted = length >= 2 && wide[0] == '"' && wide[length - 1] == '"';
+        if ((value = NarrowExactly(wide)) == NULL && quoted) {
+            wide[length - 1] = 0;
+            value = MakeAnsiPath(wide + 1);
+        } else if (value == NULL) {
+            value = MakeAnsiPath(wide);
+        }
+        if (value == NULL) {
+            char described[1024];
+            DescribeWideText(wide, described, sizeof(described));
+            ShowError(LauncherSettings.MsgPathCodePage, described);
+            VariableRefused = true;
+        }
+    }
+    free(wide);
+    free(wideName);
+    return value;
 }
 
 char* ExpandVariables(const char* text)
@@ -193,8 +248,9 @@ bool BuildClassPathOption()
     }
     char* expanded = NULL;
     if (ok) {
+        VariableRefused = false;
         expanded = ExpandVariables(options.text != NULL ? options.text : "");
-        ok = expanded != NULL || ReportNoMemory();
+        ok = (expanded != NULL || ReportNoMemory()) && !VariableRefused;
     }
     if (ok)
         LauncherSettings.JvmOptions = expanded;

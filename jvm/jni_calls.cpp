@@ -2,6 +2,7 @@
 
 #include "arguments.h"
 #include "capture.h"
+#include "machine_text.h"
 #include "report.h"
 #include "settings.h"
 
@@ -35,13 +36,18 @@ jstring NewJavaString(JNIEnv* env, const char* text)
     return string;
 }
 
+jstring NewJavaString(JNIEnv* env, const WCHAR* text)
+{
+    return env->NewString((const jchar*)text, (jsize)wcslen(text));
+}
+
 // True when the step failed: an exception was pending (described and cleared) or result is null.
 static bool StepFailed(JNIEnv* env, const void* result)
 {
     return CheckJavaException(env) || result == NULL;
 }
 
-bool SetJavaSystemProperty(JNIEnv* env, const char* key, const char* value)
+bool SetJavaSystemProperty(JNIEnv* env, const char* key, const WCHAR* value)
 {
     jstring javaKey = NewJavaString(env, key);
     if (StepFailed(env, javaKey)) {
@@ -125,9 +131,9 @@ bool RedirectJavaStream(JNIEnv* env, const char* fileName, const char* setterNam
 // Sets user.dir to the current directory.
 static bool PublishWorkingDirectory(JNIEnv* env)
 {
-    char directory[261];
-    DWORD length = GetCurrentDirectoryA(sizeof(directory), directory);
-    if (length == 0 || length >= sizeof(directory)) {
+    WCHAR directory[MAX_PATH + 1];
+    DWORD length = GetCurrentDirectoryW(MAX_PATH + 1, directory);
+    if (length == 0 || length > MAX_PATH) {
         // A directory longer than the buffer is reported as too long, never published cut.
         if (length != 0)
             SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -152,7 +158,7 @@ static bool RedirectJavaStreams(JNIEnv* env)
 }
 
 // The String[] of main's arguments; null after a report.
-static jobjectArray MakeArgumentArray(JNIEnv* env, int argc, char** argv)
+static jobjectArray MakeArgumentArray(JNIEnv* env, int argc, WCHAR** argv)
 {
     jclass stringClass = env->FindClass("java/lang/String");
     jobjectArray array = env->NewObjectArray(argc, stringClass, NULL);
@@ -163,14 +169,17 @@ static jobjectArray MakeArgumentArray(JNIEnv* env, int argc, char** argv)
         if (StepFailed(env, argument))
             return ShowError(LauncherSettings.MsgInstantiate, "java/lang/String"), nullptr;
         env->SetObjectArrayElement(array, i, argument);
-        if (CheckJavaException(env))
-            return ShowError(LauncherSettings.MsgAssignArgument, argv[i]), nullptr;
+        if (CheckJavaException(env)) {
+            char described[1024];
+            DescribeWideText(argv[i], described, sizeof(described));
+            return ShowError(LauncherSettings.MsgAssignArgument, described), nullptr;
+        }
     }
     return array;
 }
 
 // Finds the main class and calls its main with the arguments (none: AppOptions).
-static bool CallMain(JNIEnv* env, int argc, char** argv)
+static bool CallMain(JNIEnv* env, int argc, WCHAR** argv)
 {
     jclass mainClass = env->FindClass(LauncherSettings.MainClass);
     if (StepFailed(env, mainClass)) {
@@ -182,8 +191,10 @@ static bool CallMain(JNIEnv* env, int argc, char** argv)
         ShowErrorWithCapturedOutput(LauncherSettings.MsgLocateMethod, "main(java/lang/String[])");
         return false;
     }
-    if (argc == 0)
-        SplitArguments(LauncherSettings.AppOptions, &argc, &argv, false);
+    // The configured arguments are widened as they are split: the same rules, the same result.
+    WCHAR* configured = argc == 0 ? WidenText(LauncherSettings.AppOptions) : NULL;
+    if (configured != NULL)
+        SplitArguments(configured, &argc, &argv, false);
     jobjectArray arguments = MakeArgumentArray(env, argc, argv);
     if (arguments == NULL)
         return false;
@@ -196,6 +207,23 @@ static bool CallMain(JNIEnv* env, int argc, char** argv)
 }
 
 bool RunMainClass(int argc, char** argv, bool attachMode)
+{
+    WCHAR** wide = argc > 0 ? (WCHAR**)calloc((size_t)argc, sizeof(WCHAR*)) : NULL;
+    for (int i = 0; i < argc && wide != NULL; i++) {
+        if ((wide[i] = WidenText(argv[i])) == NULL) {
+            free(wide);
+            wide = NULL;
+        }
+    }
+    if (argc > 0 && wide == NULL) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        ShowLastError();
+        return false;
+    }
+    return RunMainClass(argc, wide, attachMode);
+}
+
+bool RunMainClass(int argc, WCHAR** argv, bool attachMode)
 {
     if (!attachMode && !LauncherSettings.EarlyWorkingDirectory && !SelectWorkingDirectory(false))
         return false;

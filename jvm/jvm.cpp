@@ -5,6 +5,7 @@
 #include "format.h"
 #include "growable.h"
 #include "jre.h"
+#include "machine_text.h"
 #include "report.h"
 #include "settings.h"
 
@@ -23,8 +24,12 @@ static FARPROC DefaultInitArgsEntry = NULL;
 bool SelectWorkingDirectory(bool configuredOnly)
 {
     if (!configuredOnly && LauncherSettings.UseStartDirectory) {
-        if (!SetCurrentDirectoryA(StartDirectory)) {
-            ShowErrorWithReason(LauncherSettings.MsgFileAccess, StartDirectory);
+        if (!SetCurrentDirectoryW(StartDirectory)) {
+            DWORD error = GetLastError();
+            char described[1024];
+            DescribeWideText(StartDirectory, described, sizeof(described));
+            SetLastError(error);
+            ShowErrorWithReason(LauncherSettings.MsgFileAccess, described);
             return false;
         }
         return true;
@@ -46,24 +51,40 @@ BOOL WINAPI IgnoreLogoffCtrlHandler(DWORD ctrlType)
 // Loads jvm.dll so that the DLLs it imports are found where a runtime ships them: beside it (the
 // altered search path) and in the runtime's bin folder, the folder above its own, which takes the
 // place of the current directory in the search. A path that does not fit is loaded as it is.
+// The path is the ANSI one the search gave (a short name where the code page lacks a character of the
+// long one): a runtime finds its home from its own module name, which it reads in the ANSI code page.
 static HMODULE LoadJvmLibrary(const char* path)
 {
-    char full[MAX_PATH];
-    DWORD length = GetFullPathNameA(path, sizeof(full), full, NULL);
-    if (length == 0 || length >= sizeof(full))
-        return LoadLibraryA(path);
-    char bin[MAX_PATH];
-    memcpy(bin, full, (size_t)length + 1);
+    WCHAR* wide = WidenText(path);
+    if (wide == NULL)
+        return NULL;
+    WCHAR full[MAX_PATH];
+    DWORD length = GetFullPathNameW(wide, MAX_PATH, full, NULL);
+    if (length == 0 || length >= MAX_PATH) {
+        HMODULE library = LoadLibraryW(wide);
+        free(wide);
+        return library;
+    }
+    free(wide);
+    // A relative path was made whole with the current folder, which the code page may not carry.
+    char* ansiFull = MakeAnsiPath(full);
+    WCHAR* wideFull = ansiFull != NULL ? WidenText(ansiFull) : NULL;
+    if (wideFull != NULL && wcslen(wideFull) < MAX_PATH)
+        length = (DWORD)wcslen(wcscpy(full, wideFull));
+    free(ansiFull);
+    free(wideFull);
+    WCHAR bin[MAX_PATH];
+    memcpy(bin, full, ((size_t)length + 1) * sizeof(WCHAR));
     for (int level = 0; level < 2; level++) {
-        char* slash = strrchr(bin, '\\');
+        WCHAR* slash = wcsrchr(bin, '\\');
         if (slash == NULL)
-            return LoadLibraryExA(full, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+            return LoadLibraryExW(full, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
         *slash = 0;
     }
     // A drive alone ("C:") would mean that drive's current directory: it is not added.
-    if (strlen(bin) > 2)
-        SetDllDirectoryA(bin);
-    return LoadLibraryExA(full, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (wcslen(bin) > 2)
+        SetDllDirectoryW(bin);
+    return LoadLibraryExW(full, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 // What the runtime search considered, one line per candidate, for the report when it takes none.

@@ -40,16 +40,20 @@ BOOL WINAPI IgnoreLogoffCtrlHandler(DWORD ctrlType);
 
 // Calls the main class's main with argc arguments (none: the configured ones). In attach mode the
 // calling thread is attached first and detached at the end. False after the failure has been reported.
+bool RunMainClass(int argc, WCHAR** argv, bool attachMode);
+// RunMainClass with arguments in the ANSI code page (split from a setting).
 bool RunMainClass(int argc, char** argv, bool attachMode);
 // Replaces System.out ("setOut") or System.err ("setErr") by a PrintStream on a new FileOutputStream
 // for fileName (emptied, not appended to). False after the failure has been reported.
 bool RedirectJavaStream(JNIEnv* env, const char* fileName, const char* setterName);
 // Calls System.setProperty(key, value). False after the failure has been reported.
-bool SetJavaSystemProperty(JNIEnv* env, const char* key, const char* value);
+bool SetJavaSystemProperty(JNIEnv* env, const char* key, const WCHAR* value);
 // True when a Java exception was pending; it has then been described and cleared.
 bool CheckJavaException(JNIEnv* env);
 // A Java string of a text in the ANSI code page; null (nothing reported) when it cannot be made.
 jstring NewJavaString(JNIEnv* env, const char* text);
+// A Java string of UTF-16 text, unit for unit (a lone surrogate included); null as NewJavaString.
+jstring NewJavaString(JNIEnv* env, const WCHAR* text);
 
 /* hooks.cpp */
 

@@ -3,13 +3,17 @@
 #include <stdlib.h>
 #include <string.h>
 
+// The splitting rules are written once, for both widths of text: the settings in the ANSI code page
+// and the UTF-16 command line. Only the blank and the double quote matter, which are the same
+// single unit in both, so every other unit (a surrogate, paired or not, included) is copied as it is.
+
 // Counts the tokens of text (leading blanks already skipped) by the splitting rules.
-static int CountTokens(const char* text)
+template <typename Char> static int CountTokens(const Char* text)
 {
     int count = 0;
     bool inQuotes = false;
     bool afterBlank = false;
-    for (const char* p = text; *p; p++) {
+    for (const Char* p = text; *p; p++) {
         if (*p == ' ') {
             afterBlank = true;
             if (!inQuotes)
@@ -26,26 +30,26 @@ static int CountTokens(const char* text)
 
 // A new zero-filled copy of a token of the given length; a token that begins with a double quote
 // loses its first and its last character (a lone double quote gives an empty text).
-static char* CopyToken(const char* start, size_t length)
+template <typename Char> static Char* CopyToken(const Char* start, size_t length)
 {
     if (length > 0 && start[0] == '"') {
         start++;
         length = length >= 2 ? length - 2 : 0;
     }
-    char* token = (char*)calloc(length + 1, 1);
+    Char* token = (Char*)calloc(length + 1, sizeof(Char));
     if (token != nullptr)
-        memcpy(token, start, length);
+        memcpy(token, start, length * sizeof(Char));
     return token;
 }
 
 // Stores the tokens of text (leading blanks already skipped) into slots first to count - 1.
-static bool FillTokens(const char* text, char** slots, int first, int count)
+template <typename Char> static bool FillTokens(const Char* text, Char** slots, int first, int count)
 {
     bool inQuotes = false;
     bool afterBlank = false;
     int slot = first;
-    const char* start = text;
-    const char* p = text;
+    const Char* start = text;
+    const Char* p = text;
     for (; *p; p++) {
         if (*p == ' ') {
             afterBlank = true;
@@ -67,18 +71,18 @@ static bool FillTokens(const char* text, char** slots, int first, int count)
     return true;
 }
 
-static void FreeTokens(char** slots, int count)
+template <typename Char> static void FreeTokens(Char** slots, int count)
 {
     for (int i = 0; i < count; i++)
         free(slots[i]);
     free(slots);
 }
 
-void SplitArguments(const char* text, int* count, char*** array, bool reserveFirst)
+template <typename Char> static void SplitText(const Char* text, int* count, Char*** array, bool reserveFirst)
 {
     *count = 0;
     *array = nullptr;
-    const char* start = text;
+    const Char* start = text;
     int tokens = 0;
     if (text != nullptr && *text != 0) {
         while (*start == ' ')
@@ -88,7 +92,7 @@ void SplitArguments(const char* text, int* count, char*** array, bool reserveFir
     int total = tokens + (reserveFirst ? 1 : 0);
     if (total == 0)
         return;
-    char** slots = (char**)calloc((size_t)total, sizeof(char*));
+    Char** slots = (Char**)calloc((size_t)total, sizeof(Char*));
     if (slots == nullptr)
         return;
     if (tokens > 0 && !FillTokens(start, slots, reserveFirst ? 1 : 0, total)) {
@@ -97,6 +101,16 @@ void SplitArguments(const char* text, int* count, char*** array, bool reserveFir
     }
     *count = total;
     *array = slots;
+}
+
+void SplitArguments(const char* text, int* count, char*** array, bool reserveFirst)
+{
+    SplitText(text, count, array, reserveFirst);
+}
+
+void SplitArguments(const wchar_t* text, int* count, wchar_t*** array, bool reserveFirst)
+{
+    SplitText(text, count, array, reserveFirst);
 }
 
 char* NextToken(char* text, const char* delimiters, char** cursor)

@@ -10,6 +10,9 @@
 // its first and last character. With reserveFirst, slot 0 stays null and is counted.
 // If memory runs out, the result is a count of 0 and a null array.
 void SplitArguments(const char* text, int* count, char*** array, bool reserveFirst);
+// The same rules over UTF-16 text (the command line): every unit but the blank and the double quote,
+// a lone surrogate included, is kept as it is.
+void SplitArguments(const wchar_t* text, int* count, wchar_t*** array, bool reserveFirst);
 
 // Returns the next token of text delimited by any of delimiters, or null when there is none; the
 // delimiter ending the token is overwritten with a zero byte. The caller's cursor starts null.

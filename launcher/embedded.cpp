@@ -4,11 +4,13 @@
 #include "entry.h"
 #include "format.h"
 #include "growable.h"
+#include "machine_text.h"
 #include "report.h"
 #include "resource_ids.h"
 #include "settings.h"
 
 #include <stdlib.h>
+#include <wchar.h>
 #include <string.h>
 
 int ExtractedFileCount = 0;
@@ -27,15 +29,19 @@ static bool FindEmbeddedArchive(const void** data, DWORD* size)
 
 bool GetExtractionFolder(char* folder, const char* scrambledMainClass, const char* fileAccessFormat)
 {
-    char temp[261];
-    DWORD length = GetTempPathA(sizeof(temp), temp);
-    if (length == 0 || length >= sizeof(temp)) {
+    WCHAR wideTemp[MAX_PATH + 1];
+    char temp[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, wideTemp);
+    if (length == 0 || length > MAX_PATH) {
         // A longer temporary path (the call then returns the size it needs) is not used cut.
         if (length != 0)
             SetLastError(ERROR_FILENAME_EXCED_RANGE);
         ShowErrorWithReason(fileAccessFormat, "TEMP_PATH");
         return false;
     }
+    // The folder's path goes on the class path, which the runtime reads in the ANSI code page.
+    if (!MakeAnsiPathOrReport(wideTemp, temp, sizeof(temp)))
+        return false;
     if (!FormatText(folder, MAX_PATH, "%s%s", temp, scrambledMainClass)) {
         MarkTextCut(folder, MAX_PATH);
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -219,21 +225,22 @@ void ExtractEmbeddedFiles()
 
 void StartCleanupChild()
 {
-    char exe[MAX_PATH];
-    char commandLine[MAX_PATH + 64];
-    DWORD length = GetModuleFileNameA(NULL, exe, sizeof(exe));
+    WCHAR exe[MAX_PATH];
+    WCHAR commandLine[MAX_PATH + 64];
+    DWORD length = GetModuleFileNameW(NULL, exe, MAX_PATH);
     // A cut module name (the call returns the buffer size then) would start some other program.
-    if (length == 0 || length >= sizeof(exe) ||
-        !FormatText(commandLine, sizeof(commandLine), "\"%s\" %s %lu", exe, CLEANUP_SWITCH,
-                    (unsigned long)GetCurrentProcessId()))
+    int n = length == 0 || length >= MAX_PATH ? -1
+            : _snwprintf(commandLine, MAX_PATH + 64, L"\"%ls\" %ls %lu", exe, CLEANUP_SWITCH_WIDE,
+                         (unsigned long)GetCurrentProcessId());
+    if (n < 0 || n >= MAX_PATH + 64)
         return;
-    STARTUPINFOA startup;
+    STARTUPINFOW startup;
     memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
     // No handles are inherited: the child needs none, and an inherited pipe or file of the parent's
     // would outlive the parent in it.
-    if (CreateProcessA(exe, commandLine, NULL, NULL, FALSE,
+    if (CreateProcessW(exe, commandLine, NULL, NULL, FALSE,
                        DETACHED_PROCESS | CREATE_NO_WINDOW | CREATE_DEFAULT_ERROR_MODE, NULL, NULL, &startup,
                        &process)) {
         CloseHandle(process.hThread);

@@ -5,6 +5,7 @@
 #include "embedded.h"
 #include "format.h"
 #include "jvm.h"
+#include "machine_text.h"
 #include "report.h"
 #include "service.h"
 #include "settings.h"
@@ -14,7 +15,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-char StartDirectory[261];
+WCHAR StartDirectory[MAX_PATH + 1];
 HANDLE SingleInstanceMutex = NULL;
 
 // Reports a file-access failure before the settings are loaded: the message comes straight from the
@@ -29,8 +30,8 @@ static void ReportEarlyFileAccess(DWORD error, const char* argument)
 
 bool SaveStartDirectory()
 {
-    DWORD length = GetCurrentDirectoryA(sizeof(StartDirectory), StartDirectory);
-    if (length == 0 || length >= sizeof(StartDirectory)) {
+    DWORD length = GetCurrentDirectoryW(MAX_PATH + 1, StartDirectory);
+    if (length == 0 || length > MAX_PATH) {
         // A directory longer than the buffer is reported as too long, never used cut.
         ReportEarlyFileAccess(length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE, "CURRENT_DIR");
         StartDirectory[0] = 0;
@@ -41,14 +42,14 @@ bool SaveStartDirectory()
 
 bool EnterExecutableDirectory()
 {
-    char folder[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, folder, sizeof(folder));
+    WCHAR folder[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, folder, MAX_PATH);
     // The name is cut when it fills the buffer: such a name is not used.
-    if (length == 0 || length >= sizeof(folder)) {
+    if (length == 0 || length >= MAX_PATH) {
         ReportEarlyFileAccess(length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER, "CURRENT_EXE");
         return false;
     }
-    char* slash = strrchr(folder, '\\');
+    WCHAR* slash = wcsrchr(folder, '\\');
     if (slash != NULL) {
         // A drive root keeps its backslash: "C:" alone would mean the drive's current directory.
         if (slash == folder + 2 && folder[1] == ':')
@@ -56,8 +57,11 @@ bool EnterExecutableDirectory()
         else
             *slash = 0;
     }
-    if (!SetCurrentDirectoryA(folder)) {
-        ReportEarlyFileAccess(GetLastError(), folder);
+    if (!SetCurrentDirectoryW(folder)) {
+        DWORD error = GetLastError();
+        char described[1024];
+        DescribeWideText(folder, described, sizeof(described));
+        ReportEarlyFileAccess(error, described);
         return false;
     }
     return true;
@@ -82,21 +86,30 @@ static bool InstallServiceSwitch()
     }
 }
 
-bool DispatchServiceSwitch(int argc, char** argv, int* exitCode)
+// True when the argument is the switch (a setting, in the ANSI code page).
+static bool IsSwitch(const WCHAR* argument, const char* switchText)
+{
+    WCHAR* wide = WidenText(switchText);
+    bool same = wide != NULL && wcscmp(argument, wide) == 0;
+    free(wide);
+    return same;
+}
+
+bool DispatchServiceSwitch(int argc, WCHAR** argv, int* exitCode)
 {
     if (argc != 2)
         return false;
-    const char* token = argv[1];
+    const WCHAR* token = argv[1];
     *exitCode = 0;
-    if (strcmp(token, LauncherSettings.InstallSwitch) == 0) {
+    if (IsSwitch(token, LauncherSettings.InstallSwitch)) {
         if (!InstallServiceSwitch())
             *exitCode = 1;
-    } else if (strcmp(token, LauncherSettings.UninstallSwitch) == 0) {
+    } else if (IsSwitch(token, LauncherSettings.UninstallSwitch)) {
         if (UninstallService(LauncherSettings.ServiceName) == 0)
             ShowNotice(LauncherSettings.MsgServiceUninstalled, LauncherSettings.ServiceName);
         else
             *exitCode = 1;
-    } else if (strcmp(token, LauncherSettings.ServiceSwitch) == 0) {
+    } else if (IsSwitch(token, LauncherSettings.ServiceSwitch)) {
         RunServiceDispatcher();
     } else {
         return false;
@@ -107,13 +120,13 @@ bool DispatchServiceSwitch(int argc, char** argv, int* exitCode)
 // When the only argument is the service switch of a launcher with a service name, the service control
 // manager started this process and nobody can see a window of it: every report goes to the event log,
 // from the first one on (the settings are not loaded yet).
-static void ReportToEventLogIfStartedAsService(int argc, char** argv)
+static void ReportToEventLogIfStartedAsService(int argc, WCHAR** argv)
 {
     if (argc != 2)
         return;
     char* name = LoadSettingText(NULL, FindSettingByField("ServiceName")->Id);
     char* serviceSwitch = LoadSettingText(NULL, FindSettingByField("ServiceSwitch")->Id);
-    if (name[0] != 0 && strcmp(argv[1], serviceSwitch) == 0)
+    if (name[0] != 0 && IsSwitch(argv[1], serviceSwitch))
         EnterServiceReporting(name);
     FreeSettingText(name);
     FreeSettingText(serviceSwitch);
@@ -135,7 +148,7 @@ bool TakeSingleInstanceGuard()
 }
 
 // The interactive run: guard, splash, JVM, main class. The process exit code.
-static int RunInteractive(int argc, char** argv)
+static int RunInteractive(int argc, WCHAR** argv)
 {
     // A command-line tool that could not run fails, so that "tool && next" stops.
     if (!LauncherSettings.AllowMultipleInstances && !TakeSingleInstanceGuard())
@@ -153,22 +166,35 @@ static int RunInteractive(int argc, char** argv)
     return ok ? 0 : -1;
 }
 
-int RunLauncher(HINSTANCE instance, const char* commandLine)
+const WCHAR* SkipProgramName(const WCHAR* commandLine)
+{
+    const WCHAR* p = commandLine;
+    bool inQuotes = false;
+    // The name ends at the first blank or control character outside double quotes.
+    for (; *p > ' ' || (*p != 0 && inQuotes); p++)
+        if (*p == '"')
+            inQuotes = !inQuotes;
+    while (*p != 0 && *p <= ' ')
+        p++;
+    return p;
+}
+
+int RunLauncher(HINSTANCE instance, const WCHAR* commandLine)
 {
     InstanceHandle = instance;
     SetThreadLocale(GetSystemDefaultLCID());
     RunMode = RUN_MODE_GUI;
     int argc;
-    char** argv;
+    WCHAR** argv;
     SplitArguments(commandLine, &argc, &argv, true);
     if (argc == 0) {
         // Memory ran out while splitting: run without arguments rather than not at all.
-        static char* noArguments[1] = {NULL};
+        static WCHAR* noArguments[1] = {NULL};
         argc = 1;
         argv = noArguments;
     }
-    if (argc == 3 && strcmp(argv[1], CLEANUP_SWITCH) == 0) {
-        RunCleanupChild((unsigned long)atoi(argv[2]));
+    if (argc == 3 && wcscmp(argv[1], CLEANUP_SWITCH_WIDE) == 0) {
+        RunCleanupChild((unsigned long)_wtoi(argv[2]));
         return 0;
     }
     ReportToEventLogIfStartedAsService(argc, argv);

@@ -4,24 +4,26 @@
 #include <windows.h>
 
 // The hidden switch with which a cleanup child is started, followed by the parent's process id.
-#define CLEANUP_SWITCH "-krremovetemporaryjarfiles"
+#define CLEANUP_SWITCH_WIDE L"-krremovetemporaryjarfiles"
 
 /* entry.cpp */
 
 // The current directory as the process found it, saved before the launcher changes directory.
-extern char StartDirectory[261];
+extern WCHAR StartDirectory[MAX_PATH + 1];
 // The single-instance mutex held by an interactive run; null when none is held.
 extern HANDLE SingleInstanceMutex;
 
 // The launcher's whole run: the process exit code for the command-line tail.
-int RunLauncher(HINSTANCE instance, const char* commandLine);
+int RunLauncher(HINSTANCE instance, const WCHAR* commandLine);
+// The command line after the program name and the blanks behind it, as the start-up code cuts it.
+const WCHAR* SkipProgramName(const WCHAR* commandLine);
 // Saves the current directory in StartDirectory; false after reporting "CURRENT_DIR".
 bool SaveStartDirectory();
 // Makes the executable's folder current; false after reporting the failure.
 bool EnterExecutableDirectory();
 // Performs a service switch given as the only token (argc counts slot 0); false when not one.
 // *exitCode is then the process's: 0, or 1 when installing or removing failed (reported).
-bool DispatchServiceSwitch(int argc, char** argv, int* exitCode);
+bool DispatchServiceSwitch(int argc, WCHAR** argv, int* exitCode);
 // Takes the single-instance mutex named by the main class; false, after reporting, when another
 // instance holds it.
 bool TakeSingleInstanceGuard();

@@ -2,6 +2,7 @@
 
 #include "embedded.h"
 #include "format.h"
+#include "machine_text.h"
 #include "message_format.h"
 #include "report.h"
 #include "scramble.h"
@@ -209,12 +210,14 @@ static bool ApplyIniFile()
     if (file == NULL)
         return false;
     fclose(file);
-    char directory[261];
+    WCHAR wideDirectory[MAX_PATH + 1];
     char path[MAX_PATH + 1];
-    DWORD length = GetCurrentDirectoryA(sizeof(directory), directory);
-    // A path that does not fit is not used: the compiled values stay.
-    if (length == 0 || length >= sizeof(directory) ||
-        !FormatText(path, sizeof(path), "%s\\%s", directory, LauncherSettings.IniFileName))
+    DWORD length = GetCurrentDirectoryW(MAX_PATH + 1, wideDirectory);
+    // A path that does not fit (or that the code page cannot carry) is not used: the compiled values stay.
+    char* directory = length == 0 || length > MAX_PATH ? NULL : MakeAnsiPath(wideDirectory);
+    bool fits = directory != NULL && FormatText(path, sizeof(path), "%s\\%s", directory, LauncherSettings.IniFileName);
+    free(directory);
+    if (!fits)
         return true;
     char* value = ReadIniValue(path, "JvmOptions");
     if (value != NULL) {

@@ -63,10 +63,13 @@ struct LauncherSettingsData {
     char* JavaMaxVersion;          // newest Java version the new search methods take; empty: no limit
     char* BundledRuntime;          // runtime folder beside the executable for search method 'B'; empty: none
     char* Console;                 // "yes": a console program; "attach": a window program that uses its shell's console
+    char* MsgPathCodePage;         // a path that neither the ANSI code page nor a short name can carry
 };
 
 // String-table identifier of the file-access message, read directly before the settings are loaded.
 #define SETTING_ID_FILE_ACCESS 1552
+// String-table identifier of the message for a path that cannot be given to the runtime.
+#define SETTING_ID_PATH_CODE_PAGE 2048
 
 /* settings.cpp */
 

@@ -2,6 +2,7 @@
 #include "service.h"
 
 #include "format.h"
+#include "machine_text.h"
 #include "report.h"
 #include "settings.h"
 
@@ -58,13 +59,18 @@ static bool WriteEventSourceKey(const char* name, const char* exePath)
 // error set when either does not fit.
 static bool GetServiceCommandLine(char* exePath, DWORD exeSize, char* commandLine, size_t commandSize)
 {
-    DWORD length = GetModuleFileNameA(NULL, exePath, exeSize);
+    WCHAR widePath[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, widePath, MAX_PATH);
     if (length == 0)
         return false;
-    // A path cut to the buffer's size comes back with the full size as its length.
-    if (length >= exeSize ||
-        !FormatText(commandLine, commandSize, "\"%s\" %s", exePath, LauncherSettings.ServiceSwitch)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    // A path cut to the buffer's size comes back with the full size as its length. One the ANSI code
+    // page cannot carry is registered by its short name.
+    char* path = length < MAX_PATH ? MakeAnsiPath(widePath) : NULL;
+    bool fits = path != NULL && CopyText(exePath, exeSize, path);
+    bool noAnsiName = length < MAX_PATH && path == NULL;
+    free(path);
+    if (!fits || !FormatText(commandLine, commandSize, "\"%s\" %s", exePath, LauncherSettings.ServiceSwitch)) {
+        SetLastError(noAnsiName ? ERROR_NO_UNICODE_TRANSLATION : ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
     return true;

@@ -186,8 +186,10 @@ TEST_F(Wine, FindJavaReadsTheRegistryViewOfTheLaunchersArchitecture)
     RunCommand(UnderWine("reg") + " add " + Q("HKLM\\Software\\JavaSoft\\Java Runtime Environment\\1.8") +
                " /v RuntimeLib /d 'C:\\j8\\jvm.dll' /reg:32 /f");
     Write("find.ini", "[launcher]\nMainClass = a.B\nJreSearchOrder = 1\n");
-    ASSERT_EQ(Build(KR_LAUNCHER_X86, "find.exe", "find.ini"), Wrote("find.exe"));
-    std::string found = RunCommand(UnderWine(KR_WINDOWS_BUILDER) + " find-java " + Q(folder_ + "find.exe"));
+    const std::string exe = "\xD0\x9F\xD1\x80\xD0\xBE \xE6\x97\xA5 \xF0\x9F\x8C\x90.exe"; // outside the ANSI code page
+    ASSERT_EQ(Build(KR_LAUNCHER_X86, exe, "find.ini"), Wrote(exe));
+    std::string found = RunCommand(UnderWine(KR_WINDOWS_BUILDER) + " find-java " + Q(folder_ + exe));
+    EXPECT_NE(found.find("\\" + exe + " (x86 launcher)"), std::string::npos) << found;
     EXPECT_NE(found.find("32-bit registry view, as this launcher does\n"), std::string::npos) << found;
     EXPECT_NE(found.find("\n[1] Software\\JavaSoft\\Java Runtime Environment\\1.8\n      version 1.8\n      jvm.dll "
                          "C:\\j8\\jvm.dll\n"), std::string::npos) << found;

@@ -171,4 +171,65 @@ TEST_F(FilesE2eTest, CleanupRunsAfterSystemExitOrWithExactlyAProcessId)
     EXPECT_TRUE(WaitFor([&] { return !PathExists(extracted_); }, 30000)) << "the files stay";
 }
 
+std::string ShortPath(const std::string& path)
+{
+    wchar_t shortPath[MAX_PATH];
+    DWORD length = GetShortPathNameW(Wide(path).c_str(), shortPath, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? Utf8(shortPath) : "(no short name: " + path + ")";
+}
+
+// A launcher in a folder, a user's temporary folder and arguments outside the ANSI code page: the
+// program gets its arguments and user.dir exactly, the runtime (found by each method, in such folders
+// too) gets the paths of its option strings by their short names, and the cleanup child finds the files.
+TEST_F(FilesE2eTest, FoldersAndArgumentsOutsideTheAnsiCodePageArriveExactly)
+{
+    ASSERT_EQ(GetACP(), 1252u) << "the session's ANSI code page";
+    const std::string app = folder_ + "\\Проверка 日本 🌐";
+    const std::string temp = folder_ + "\\Юзер 日本\\Temp", jar = "классы.jar";
+    const std::string homes[] = {"", folder_ + "\\Ява 🌐\\jdk-17", app + "\\rt"};
+    for (const std::string& home : {homes[1], homes[2]})
+        ASSERT_TRUE(WriteFile(home + "\\release", "JAVA_VERSION=\"17.0.9\"\n") && WriteFile(home + "\\bin\\server\\jvm.dll", "") &&
+                    CopyFileW(Wide(DoubleJvmPath()).c_str(), Wide(home + "\\bin\\server\\jvm.dll").c_str(), FALSE));
+    ASSERT_TRUE(WriteFile(app + "\\lib\\" + jar, "no classes here") && WriteFile(temp + "\\keep", ""));
+    ASSERT_TRUE(WriteFile(folder_ + "\\files\\a.jar", "== e2e/Files\nout {args}|{prop:user.dir}\nexit 0\n"));
+    SetEnvironmentVariableW(L"TMP", Wide(temp).c_str());
+    SetEnvironmentVariableW(L"JAVA_HOME", Wide(homes[1]).c_str());
+    SetEnvironmentVariableW(L"KR_E2E_WORD", L"日本語");
+    const std::string extracted = ShortPath(temp) + "\\" + Scrambled;
+    struct Row {
+        LauncherKeys Keys;
+        std::string Home, Error;
+    } rows[] = {
+        {{}, "", ""},
+        {{{"JreSearchOrder", "E"}}, homes[1], ""},
+        {{{"JreSearchOrder", "B"}, {"BundledRuntime", "rt"}}, homes[2], ""},
+        // A text that is no path has no short name: it is named, never passed on as question marks.
+        {{{"JvmOptions", "-Dw=%KR_E2E_WORD%"}}, "", "This path cannot be given to Java in the system code page and "
+                                                     "has no short name: <U+65E5><U+672C><U+8A9E>"},
+    };
+    for (Row& row : rows) {
+        row.Keys.insert({{"ClassPath", "lib"}, {"JvmOptions", "-Dh=%JAVA_HOME%"}, {"RemoveExtractedFiles", "1"}});
+        ASSERT_TRUE(CopyFileW(Wide(WithFiles(row.Keys)).c_str(), Wide(app + "\\app.exe").c_str(), FALSE));
+        LauncherRun run = Run(app + "\\app.exe", "café 日本語 \"Ω 🌐\"");
+        if (!row.Error.empty()) {
+            ExpectOneError(run, row.Error);
+            continue;
+        }
+        ExpectNoReports(run);
+        EXPECT_EQ(ReadFile(app + "\\out.log"), "[café][日本語][Ω 🌐]|" + app + "\r\n");
+        std::string lib = ShortPath(app + "\\lib\\" + jar);
+        EXPECT_EQ(Options(), std::vector<std::string>({"-Dh=" + (row.Home.empty() ? "" : ShortPath(row.Home)),
+                                                       "-Djava.class.path=lib;lib\\" + lib.substr(lib.rfind('\\') + 1) + ";" +
+                                                           extracted + "\\a.jar;" + extracted + "\\b.txt",
+                                                       "vfprintf hook", "abort hook", "exit hook"}));
+        EXPECT_TRUE(WaitFor([&] { return !PathExists(temp + "\\" + Scrambled); }, 30000)) << "the files stay";
+    }
+    // A temporary folder longer than MAX_PATH once read as UTF-16 is reported, never used cut.
+    SetEnvironmentVariableW(L"TMP", (Wide(temp) + L"\\" + std::wstring(MAX_PATH, L'\u65e5')).c_str());
+    LauncherRun run = Run(app + "\\app.exe");
+    ASSERT_FALSE(run.Reports.empty());
+    EXPECT_EQ(run.Reports[0].Text, "Error accessing file/directory: TEMP_PATH\n\nReason: " + SystemText(206));
+    SetEnvironmentVariableW(L"JAVA_HOME", NULL);
+}
+
 } // namespace

@@ -68,6 +68,7 @@ void TraceLine(const std::string& text);
 [[noreturn]] void DoubleFailure(const std::string& text);  // ends the process with status 3
 void VmPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Utf8(const std::u16string& text);
+std::wstring Wide(const std::string& utf8);  // for the file system's W calls
 void StartJavaThread(const std::string& name, std::function<void(JavaThread&)> body);
 [[noreturn]] void ExitJava(jint status);
 [[noreturn]] void FatalJava(const std::string& text);

@@ -3,7 +3,7 @@
 // (directories hold "com/acme/App.script"; a .jar or .zip file holds sections "== com/acme/App").
 #include "jvm_double.h"
 
-#include <fstream>
+#include <cstdio>
 #include <sstream>
 
 JavaObject* SystemOut = nullptr;  // replaced by System.setOut
@@ -100,9 +100,16 @@ void InitLibrary() {
 }
 
 static bool ReadWholeFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return in.is_open();
+    FILE* in = _wfopen(Wide(path).c_str(), L"rb");
+    char buffer[4096];
+    for (size_t got; in && (got = fread(buffer, 1, sizeof buffer, in)) > 0;) text.append(buffer, got);
+    return in && !fclose(in);
+}
+
+std::wstring Wide(const std::string& utf8) {
+    std::wstring out(utf8.size(), L'\0');
+    out.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), utf8.size(), &out[0], out.size()));
+    return out;
 }
 
 // The script of a class from the first class path entry that holds it; missing entries are skipped.

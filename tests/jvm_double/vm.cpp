@@ -29,9 +29,9 @@ static std::atomic<bool> Exiting(false);  // set by the first System.exit
 void TraceLine(const std::string& text) {
     static std::mutex lock;
     std::lock_guard<std::mutex> hold(lock);
-    static const char* path = getenv("KESTRUN_JVM_TRACE");
+    static const wchar_t* path = _wgetenv(L"KESTRUN_JVM_TRACE");
     static HANDLE file = !path ? INVALID_HANDLE_VALUE
-                               : CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               : CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                              OPEN_ALWAYS, 0, nullptr);
     std::string line = "[" + (Current ? Current->name : std::string("-")) + "] " + text + "\n";
     DWORD written;
@@ -43,6 +43,13 @@ void DoubleFailure(const std::string& text) {
     fflush(stderr);
     TraceLine("double-failure " + text);
     _exit(3);  // the status abort() gives, without the C runtime's message box in a GUI host
+}
+
+// Option strings are ANSI text, as a real runtime reads them (the process code page, no other).
+static std::string FromAnsi(const char* text) {
+    std::u16string wide(strlen(text), u'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, text, wide.size(), reinterpret_cast<wchar_t*>(&wide[0]), wide.size()));
+    return Utf8(wide);
 }
 
 std::string Utf8(const std::u16string& text) {
@@ -146,21 +153,23 @@ static bool TakeOptions(const JavaVMInitArgs& a) {
         const char* s = a.options[i].optionString;
         void* hook = a.options[i].extraInfo;
         if (!s) DoubleFailure("a null optionString is not modelled");
-        TraceLine("option[" + std::to_string(i) + "] " + s + (!IsHook(s) ? "" : hook ? " hook" : " null-hook"));
+        TraceLine("option[" + std::to_string(i) + "] " + FromAnsi(s) + (!IsHook(s) ? "" : hook ? " hook" : " null-hook"));
         if (!strcmp(s, "vfprintf")) VfprintfHook = reinterpret_cast<decltype(VfprintfHook)>(hook);
         if (!strcmp(s, "exit")) ExitHook = reinterpret_cast<decltype(ExitHook)>(hook);
         if (!strcmp(s, "abort")) AbortHook = reinterpret_cast<decltype(AbortHook)>(hook);
     }
-    char dir[MAX_PATH] = "";
-    Properties["user.dir"] = GetCurrentDirectoryA(sizeof dir, dir) < sizeof dir ? dir : "";  // too long: empty
+    wchar_t dir[MAX_PATH] = L"";
+    DWORD n = GetCurrentDirectoryW(MAX_PATH, dir);
+    Properties["user.dir"] = n < MAX_PATH ? Utf8(std::u16string(reinterpret_cast<char16_t*>(dir), n)) : "";  // too long: empty
     for (jint i = 0; i < a.nOptions; i++)
-        if (!IsHook(a.options[i].optionString) && !TakeOption(a.options[i].optionString)) return false;
+        if (!IsHook(a.options[i].optionString) && !TakeOption(FromAnsi(a.options[i].optionString).c_str())) return false;
     if (!Properties.count("java.class.path")) Properties["java.class.path"] = ".";  // the default
     // Entries are made absolute against the current directory, as the application class loader does.
     std::istringstream parts(Properties["java.class.path"]);
     for (std::string entry; std::getline(parts, entry, ';');) {
-        DWORD n = GetFullPathNameA(entry.c_str(), sizeof dir, dir, nullptr);
-        if (!entry.empty()) ClassPath.push_back(n > 0 && n < sizeof dir ? std::string(dir, n) : entry);
+        n = GetFullPathNameW(Wide(entry).c_str(), MAX_PATH, dir, nullptr);
+        if (!entry.empty())
+            ClassPath.push_back(n > 0 && n < MAX_PATH ? Utf8(std::u16string(reinterpret_cast<char16_t*>(dir), n)) : entry);
     }
     return true;
 }

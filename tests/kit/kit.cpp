@@ -22,27 +22,27 @@ std::string DoubleJvmPath() { return WindowsPath(KESTRUN_JVM_DOUBLE_PATH); }
 
 void RemoveTree(const std::string& folder)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
-        std::string name = found.cFileName, path = folder + "\\" + name;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Wide(folder + "\\*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+        std::string name = Utf8(found.cFileName), path = folder + "\\" + name;
         if (name == "." || name == "..")
             continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             RemoveTree(path);
         else
-            DeleteFileA(path.c_str());
+            DeleteFileW(Wide(path).c_str());
     }
     if (search != INVALID_HANDLE_VALUE)
         FindClose(search);
-    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryW(Wide(folder).c_str());
 }
 
 // Creates every folder on the way to path's last backslash.
 static void MakeParents(const std::string& path)
 {
     for (size_t slash = path.find('\\', 3); slash != std::string::npos; slash = path.find('\\', slash + 1))
-        CreateDirectoryA(path.substr(0, slash).c_str(), NULL);
+        CreateDirectoryW(Wide(path.substr(0, slash)).c_str(), NULL);
 }
 
 std::string FreshFolder(const std::string& name)
@@ -58,7 +58,7 @@ std::string FreshFolder(const std::string& name)
 bool WriteFile(const std::string& path, const std::string& bytes)
 {
     MakeParents(path);
-    FILE* file = fopen(path.c_str(), "wb");
+    FILE* file = _wfopen(Wide(path).c_str(), L"wb");
     bool written = file != NULL && fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return file != NULL && fclose(file) == 0 && written;
 }
@@ -67,7 +67,7 @@ std::string ReadFile(const std::string& path)
 {
     // Shared for writing (msvcrt's default): a log may still be open in the program that writes it.
     std::string text;
-    FILE* file = fopen(path.c_str(), "rb");
+    FILE* file = _wfopen(Wide(path).c_str(), L"rb");
     char buffer[4096];
     for (size_t got; file != NULL && (got = fread(buffer, 1, sizeof(buffer), file)) > 0;)
         text.append(buffer, got);
@@ -78,7 +78,7 @@ std::string ReadFile(const std::string& path)
 
 bool PathExists(const std::string& path)
 {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::string SystemText(DWORD code)

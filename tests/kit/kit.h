@@ -14,7 +14,11 @@ std::string WindowsPath(const std::string& path);
 // This build's test-double jvm.dll.
 std::string DoubleJvmPath();
 
-// --- folders and files (paths are ANSI, as the tests make them)
+// UTF-8 text as UTF-16 and back, for the W calls: the kit's paths and texts are UTF-8.
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const std::wstring& wide);
+
+// --- folders and files
 // A fresh empty folder %TEMP%\kestrun-tests\name; name may hold spaces and backslashes.
 std::string FreshFolder(const std::string& name);
 // Deletes a folder and everything below it (what cannot be deleted stays).

@@ -1,5 +1,7 @@
 #include "watcher.h"
 
+#include "kit.h"
+
 namespace {
 
 std::string WindowText(HWND window)
@@ -85,22 +87,36 @@ std::vector<SeenReport> ReportWatcher::Reports()
     return reports_;
 }
 
+std::wstring Wide(const std::string& utf8)
+{
+    std::wstring wide(utf8.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &wide[0], (int)wide.size()));
+    return wide;
+}
+
+std::string Utf8(const std::wstring& wide)
+{
+    std::string utf8(wide.size() * 3, '\0');
+    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), &utf8[0], (int)utf8.size(), NULL, NULL));
+    return utf8;
+}
+
 LauncherRun RunAndWatch(const std::string& exePath, const std::string& arguments,
                         const std::string& workingDirectory, DWORD timeoutMs, const std::string& streams, DWORD flags)
 {
     LauncherRun run;
-    std::string commandLine = "\"" + exePath + "\"" + (arguments.empty() ? "" : " " + arguments);
-    STARTUPINFOA startup = {};
+    std::wstring commandLine = Wide("\"" + exePath + "\"" + (arguments.empty() ? "" : " " + arguments));
+    STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     SECURITY_ATTRIBUTES inherited = {sizeof(inherited), NULL, TRUE};
     for (HANDLE* file : {&startup.hStdOutput, &startup.hStdError})
         if (!streams.empty())
-            *file = CreateFileA((streams + (file == &startup.hStdOutput ? ".out" : ".err")).c_str(), GENERIC_WRITE,
+            *file = CreateFileW(Wide(streams + (file == &startup.hStdOutput ? ".out" : ".err")).c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, CREATE_ALWAYS, 0, NULL);
     startup.dwFlags = streams.empty() ? 0 : STARTF_USESTDHANDLES;
     PROCESS_INFORMATION process = {};
-    run.Started = CreateProcessA(exePath.c_str(), &commandLine[0], NULL, NULL, !streams.empty(), flags, NULL,
-                                 workingDirectory.empty() ? NULL : workingDirectory.c_str(), &startup, &process);
+    run.Started = CreateProcessW(Wide(exePath).c_str(), &commandLine[0], NULL, NULL, !streams.empty(), flags, NULL,
+                                 workingDirectory.empty() ? NULL : Wide(workingDirectory).c_str(), &startup, &process);
     CloseHandle(startup.hStdOutput);  // null without streams: nothing to close
     CloseHandle(startup.hStdError);
     if (!run.Started)

@@ -9,22 +9,25 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 using Texts = std::vector<std::string>;
 
-// The tokens as texts, without the reserved slot 0 (which must be there and null).
-static Texts SplitText(const char* text, bool reserve)
+// The tokens as texts, without the reserved slot 0 (which must be there and null). Wide splitting is
+// given the text widened unit for unit and its tokens narrowed the same way.
+template <typename Char> static Texts SplitText(const char* text, bool reserve)
 {
+    std::basic_string<Char> widened = text ? std::basic_string<Char>(text, text + strlen(text)) : std::basic_string<Char>();
     int count = -1;
-    char** array = nullptr;
-    SplitArguments(text, &count, &array, reserve);
+    Char** array = nullptr;
+    SplitArguments(text ? widened.c_str() : nullptr, &count, &array, reserve);
     EXPECT_TRUE(count >= reserve && (!reserve || array[0] == nullptr)) << "no empty slot 0";
     Texts tokens;
     for (int i = reserve; i < count; free(array[i++]))
-        tokens.push_back(array[i] ? array[i] : "<null>");
+        tokens.push_back(array[i] ? std::string(array[i], array[i] + std::char_traits<Char>::length(array[i])) : "<null>");
     free(array);
     return tokens;
 }
@@ -40,9 +43,16 @@ TEST(SplitArguments, QuotingRulesWithAndWithoutTheReservedSlot)
         {longText.c_str(), {x, x + " y"}},
     };
     for (const auto& [text, tokens] : cases) {
-        EXPECT_EQ(SplitText(text, false), tokens) << "text [" << text << "]"; // a null text shows as (null)
-        EXPECT_EQ(SplitText(text, true), tokens) << "text [" << text << "] after slot 0";
+        for (bool reserve : {false, true}) {
+            EXPECT_EQ(SplitText<char>(text, reserve), tokens) << "text [" << text << "] " << reserve; // null: (null)
+            EXPECT_EQ(SplitText<wchar_t>(text, reserve), tokens) << "wide text [" << text << "] " << reserve;
+        }
     }
+    // UTF-16 units outside the rules pass as they are: a pair beyond the BMP and a lone surrogate.
+    int count = 0;
+    wchar_t** array = nullptr;
+    SplitArguments(L"\"\u03A9 \U0001F310\" \xD800x", &count, &array, false);
+    EXPECT_TRUE(count == 2 && std::wstring(array[0]) == L"\u03A9 \U0001F310" && std::wstring(array[1]) == L"\xD800x");
 }
 
 TEST(NextToken, WalksAListSkippingEmptyEntries)

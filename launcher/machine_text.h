@@ -1,0 +1,26 @@
+// Text that comes from the machine (paths, the command line, the environment) is read as UTF-16;
+// the settings, the reports and the runtime's option strings are text in the ANSI code page. These
+// convert between the two without ever passing a substitute character on as part of a path.
+#pragma once
+
+#include <windows.h>
+
+#include <stddef.h>
+
+/* machine_text.cpp */
+
+// A new heap UTF-16 copy of ANSI text (the caller frees it); null when memory ran out.
+WCHAR* WidenText(const char* text);
+// A new heap ANSI copy of text when the code page holds every character; null otherwise. Best-fit
+// substitutes ("a" for "a with ring") are refused as well: they name some other file.
+char* NarrowExactly(const WCHAR* text);
+// A new heap ANSI form of a path that a single-byte reader (the runtime's option strings, its
+// jvm.dll path) resolves to the same file: the path itself when the code page holds every character,
+// else its short (8.3) name. Null, reporting nothing, when neither exists or memory ran out.
+char* MakeAnsiPath(const WCHAR* path);
+// MakeAnsiPath into buffer (size bytes); false after reporting MsgPathCodePage (or the path as too
+// long for the buffer) naming the path.
+bool MakeAnsiPathOrReport(const WCHAR* path, char* buffer, size_t size);
+// An ANSI rendering of text for reports: each character the code page lacks is shown as <U+XXXX>.
+// A text that does not fit is cut, marked "...".
+void DescribeWideText(const WCHAR* text, char* buffer, size_t size);
