@@ -121,6 +121,9 @@ Picture DecodePng(const Bytes& png, const std::string& path)
     Bytes chunks = WithoutEmptyDataChunks(png);
     int x = 0, y = 0, channels = 0;
     uint8_t* pixels = stbi_load_from_memory(chunks.data(), (int)chunks.size(), &x, &y, &channels, 4);
+    if (pixels == nullptr && strcmp(stbi_failure_reason(), "outofmem") == 0)
+        throw BuildError(path, 0, "the PNG picture's data expands to more than the " +
+                                      std::to_string(DECODE_BUDGET >> 20) + " MB a picture may take");
     if (pixels == nullptr)
         throw BuildError(path, 0, std::string("damaged PNG picture (") + stbi_failure_reason() + ")");
     Picture picture;
