@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 // The decoder takes its memory from a budget, so that a small file whose compressed data expands
 // without end (the decoder grows its output for data past the picture's end) fails instead.
@@ -112,8 +113,9 @@ Picture DecodePng(const Bytes& png, const std::string& path)
     uint32_t width, height;
     if (!ReadPngSize(png, width, height) || png.size() > (size_t)INT32_MAX)
         throw BuildError(path, 0, "not a PNG picture, or its header is cut short");
-    if (width == 0 || height == 0 || width > PNG_MAX_SIDE || height > PNG_MAX_SIDE ||
-        (uint64_t)width * height > PNG_MAX_PIXELS)
+    if (width == 0 || height == 0)
+        throw BuildError(path, 0, "the PNG picture has no pixels");
+    if (width > PNG_MAX_SIDE || height > PNG_MAX_SIDE || (uint64_t)width * height > PNG_MAX_PIXELS)
         throw BuildError(path, 0, "the PNG picture's size, " + std::to_string(width) + " x " +
                                       std::to_string(height) + ", is over the limit of " +
                                       std::to_string(PNG_MAX_SIDE) + " pixels a side and " +
@@ -138,18 +140,21 @@ Picture ScalePicture(const Picture& picture, uint32_t width, uint32_t height)
     Picture scaled;
     scaled.Width = width, scaled.Height = height;
     scaled.Rgba.resize((size_t)width * height * 4);
-    stbir_resize_uint8_srgb(picture.Rgba.data(), (int)picture.Width, (int)picture.Height, 0,
-                            scaled.Rgba.data(), (int)width, (int)height, 0, 4, 3, 0);
+    if (!stbir_resize_uint8_srgb(picture.Rgba.data(), (int)picture.Width, (int)picture.Height, 0,
+                                 scaled.Rgba.data(), (int)width, (int)height, 0, 4, 3, 0))
+        throw std::bad_alloc(); // its only failure: no memory for its work
     return scaled;
 }
 
 Bytes EncodePng(const Picture& picture)
 {
     Bytes out;
-    stbi_write_png_to_func(
+    int written = stbi_write_png_to_func(
         [](void* context, void* data, int size) {
             ((Bytes*)context)->insert(((Bytes*)context)->end(), (uint8_t*)data, (uint8_t*)data + size);
         },
         &out, (int)picture.Width, (int)picture.Height, 4, picture.Rgba.data(), (int)picture.Width * 4);
+    if (!written)
+        throw std::bad_alloc(); // as above
     return out;
 }
