@@ -124,9 +124,9 @@ Bytes MakeBitmapResource(const Bytes& bmp, const std::string& path)
     if (IsPng(bmp))
         return BitmapFromPng(bmp, path);
     if (StartsWith(bmp, "\xFF\xD8", 2))
-        Reject(path, "is a JPEG picture; the splash must be a BMP file");
+        Reject(path, "is a JPEG picture; the splash must be a BMP or PNG file");
     if (!StartsWith(bmp, "BM", 2) || bmp.size() < 30)
-        Reject(path, "not a BMP file");
+        Reject(path, "neither a BMP nor a PNG file");
     BitmapLayout b;
     try {
         ReadBitmapHeader(bmp, path, b);
@@ -239,7 +239,7 @@ std::vector<IconImage> ReadIconFile(const Bytes& ico, const std::string& path)
     if (IsPng(ico))
         return IconImagesFromPng(ico, path);
     if (ico.size() < 6 || ReadU16(ico, 0) != 0 || ReadU16(ico, 2) != 1)
-        Reject(path, "not an icon (.ico) file");
+        Reject(path, "neither an icon (.ico) nor a PNG file");
     uint16_t count = ReadU16(ico, 4);
     if (count == 0 || 6u + 16u * count > ico.size())
         Reject(path, "the icon file lists no images or is cut short");

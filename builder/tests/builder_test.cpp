@@ -110,6 +110,8 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
         {"[splash]\nBitmap = cut.png\n", "2: " + folder_ + "cut.png: damaged PNG picture (outofdata)"},
         {"[icon]\nFile = tiny.png\n", "2: " + folder_ + "tiny.png: the PNG picture is smaller than 16 x 16 pixels, "
                                     "the smallest icon"},
+        {"[icon]\nFile = app.jar\n", "2: " + folder_ + "app.jar: neither an icon (.ico) nor a PNG file"},
+        {"[splash]\nBitmap = app.jar\n", "2: " + folder_ + "app.jar: neither a BMP nor a PNG file"},
     };
     std::string huge = HalfRed(16, 16);
     huge.replace(16, 4, std::string("\0\1\x86\xA0", 4)); // the header's width: 100000
