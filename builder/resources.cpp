@@ -1,6 +1,7 @@
 #include "resources.h"
 
 #include "archive.h"
+#include "png.h"
 #include "text.h"
 
 #include <algorithm>
@@ -76,7 +77,7 @@ void CheckBitmapFormat(const std::string& path, BitmapLayout& b, const Bytes& bm
 {
     if (b.Compression == 4 || b.Compression == 5)
         Reject(path, std::string("the bitmap holds a ") + (b.Compression == 4 ? "JPEG" : "PNG") +
-                         " picture; the splash must be an uncompressed (or RLE) BMP");
+                         " picture; the splash must be a PNG file or an uncompressed (or RLE) BMP");
     bool bitsOk = b.Bits == 1 || b.Bits == 4 || b.Bits == 8 || b.Bits == 16 || b.Bits == 24 ||
                   b.Bits == 32;
     bool pairOk = b.Compression == 0 || (b.Compression == 1 && b.Bits == 8) ||
@@ -94,16 +95,38 @@ void CheckBitmapFormat(const std::string& path, BitmapLayout& b, const Bytes& bm
     b.PixelSize = b.Compression == 1 || b.Compression == 2 ? ReadU32(bmp, 34) : (uint32_t)(stride * rows);
 }
 
+// A PNG splash has no transparency on the screen: it is composited onto white and stored as a
+// 24-bit bottom-up bitmap.
+Bytes BitmapFromPng(const Bytes& png, const std::string& path)
+{
+    Picture p = DecodePng(png, path);
+    uint32_t stride = (p.Width * 3 + 3) / 4 * 4;
+    Bytes out;
+    for (uint32_t value :
+         {40u, p.Width, p.Height, 0x180001u, 0u, stride * p.Height, 2835u, 2835u, 0u, 0u})
+        AppendU32(out, value); // the 0x180001: one plane, 24 bits per pixel
+    for (uint32_t y = p.Height; y-- > 0;) {
+        size_t row = out.size();
+        for (uint32_t x = 0; x < p.Width; x++) {
+            const uint8_t* px = &p.Rgba[((size_t)y * p.Width + x) * 4];
+            for (int c = 2; c >= 0; c--) // blue, green, red
+                out.push_back((uint8_t)((px[c] * px[3] + 255 * (255 - px[3]) + 127) / 255));
+        }
+        out.resize(row + stride, 0);
+    }
+    return out;
+}
+
 } // namespace
 
 Bytes MakeBitmapResource(const Bytes& bmp, const std::string& path)
 {
-    if (StartsWith(bmp, "\x89PNG", 4))
-        Reject(path, "is a PNG picture; the splash must be a BMP file");
+    if (IsPng(bmp))
+        return BitmapFromPng(bmp, path);
     if (StartsWith(bmp, "\xFF\xD8", 2))
-        Reject(path, "is a JPEG picture; the splash must be a BMP file");
+        Reject(path, "is a JPEG picture; the splash must be a BMP or PNG file");
     if (!StartsWith(bmp, "BM", 2) || bmp.size() < 30)
-        Reject(path, "not a BMP file");
+        Reject(path, "neither a BMP nor a PNG file");
     BitmapLayout b;
     try {
         ReadBitmapHeader(bmp, path, b);
@@ -152,12 +175,71 @@ IconImage ReadIconEntry(const Bytes& ico, const std::string& path, size_t at)
     return image;
 }
 
+// A 32-bit icon bitmap: the header (of twice the height), the colours bottom-up, then the AND mask
+// that older systems draw with (a set bit: transparent).
+Bytes IconBitmap(const Picture& p)
+{
+    Bytes out;
+    for (uint32_t value : {40u, p.Width, p.Height * 2, 0x200001u, 0u, 0u, 0u, 0u, 0u, 0u})
+        AppendU32(out, value); // the 0x200001: one plane, 32 bits per pixel
+    for (uint32_t y = p.Height; y-- > 0;)
+        for (uint32_t x = 0; x < p.Width; x++) {
+            const uint8_t* px = &p.Rgba[((size_t)y * p.Width + x) * 4];
+            out.insert(out.end(), {px[2], px[1], px[0], px[3]});
+        }
+    uint32_t stride = (p.Width + 31) / 32 * 4;
+    for (uint32_t y = p.Height; y-- > 0;) {
+        size_t row = out.size();
+        out.resize(row + stride, 0);
+        for (uint32_t x = 0; x < p.Width; x++)
+            if (p.Rgba[((size_t)y * p.Width + x) * 4 + 3] < 128)
+                out[row + x / 8] |= (uint8_t)(0x80 >> (x % 8));
+    }
+    return out;
+}
+
+// The picture centred on a transparent square of the given side (which it fits in).
+Picture Centred(const Picture& p, uint32_t side)
+{
+    uint32_t left = (side - p.Width) / 2, top = (side - p.Height) / 2;
+    Picture square;
+    square.Width = square.Height = side;
+    square.Rgba.assign((size_t)side * side * 4, 0);
+    for (uint32_t y = 0; y < p.Height; y++)
+        std::copy_n(&p.Rgba[(size_t)y * p.Width * 4], p.Width * 4,
+                    &square.Rgba[((size_t)(top + y) * side + left) * 4]);
+    return square;
+}
+
+// The icon sizes 16, 32, 48 (bitmaps) and 256 (PNG) up to the picture's longer side (a small
+// picture is not blown up); a picture of another shape is scaled to fit and centred.
+std::vector<IconImage> IconImagesFromPng(const Bytes& png, const std::string& path)
+{
+    Picture picture = DecodePng(png, path);
+    uint32_t side = std::max(picture.Width, picture.Height);
+    if (side < 16)
+        Reject(path, "the PNG picture is smaller than 16 x 16 pixels, the smallest icon");
+    std::vector<IconImage> images;
+    for (uint32_t size : {16u, 32u, 48u, 256u}) {
+        if (size > side)
+            break;
+        uint32_t width = std::max(1u, (uint32_t)((uint64_t)picture.Width * size / side));
+        uint32_t height = std::max(1u, (uint32_t)((uint64_t)picture.Height * size / side));
+        Picture scaled = Centred(size == side ? picture : ScalePicture(picture, width, height), size);
+        Bytes data = size == 256 ? EncodePng(scaled) : IconBitmap(scaled);
+        images.push_back({(uint8_t)size, (uint8_t)size, 0, 1, 32, data}); // 256 is written 0
+    }
+    return images;
+}
+
 } // namespace
 
 std::vector<IconImage> ReadIconFile(const Bytes& ico, const std::string& path)
 {
+    if (IsPng(ico))
+        return IconImagesFromPng(ico, path);
     if (ico.size() < 6 || ReadU16(ico, 0) != 0 || ReadU16(ico, 2) != 1)
-        Reject(path, "not an icon (.ico) file");
+        Reject(path, "neither an icon (.ico) nor a PNG file");
     uint16_t count = ReadU16(ico, 4);
     if (count == 0 || 6u + 16u * count > ico.size())
         Reject(path, "the icon file lists no images or is cut short");

@@ -18,7 +18,8 @@ struct EmbeddedFile {
 Bytes MakeArchive(const std::vector<EmbeddedFile>& files);
 
 // A bitmap resource (a BMP file without its 14-byte file header, with any gap between the colour
-// table and the pixels removed). Throws BuildError naming path for files LoadBitmapA cannot show.
+// table and the pixels removed; a PNG composited onto white, at 24 bits). Throws BuildError naming
+// path for files LoadBitmapA cannot show.
 Bytes MakeBitmapResource(const Bytes& bmp, const std::string& path);
 // Width, height (negative: top-down) and bits per pixel of a bitmap resource; false if malformed.
 bool DescribeBitmap(const Bytes& resource, int32_t& width, int32_t& height, uint16_t& bits);
@@ -29,7 +30,9 @@ struct IconImage {
     uint16_t Planes, BitCount;
     Bytes Data;                    // a PNG or a DIB with its mask
 };
-// The images of an ICO file; throws BuildError naming path when it is not a valid icon file.
+// The images of an ICO file, or those made from a PNG (16, 32, 48 and 256 pixels, as far as the
+// picture is large, a picture of another shape centred on a transparent square); throws
+// BuildError naming path when it is not a valid icon or PNG file.
 std::vector<IconImage> ReadIconFile(const Bytes& ico, const std::string& path);
 // The group-icon resource listing the images under the given RT_ICON ids.
 Bytes MakeIconGroup(const std::vector<IconImage>& images, const std::vector<uint16_t>& ids);

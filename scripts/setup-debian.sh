@@ -8,5 +8,5 @@ apt-get install -y -qq --no-install-recommends \
     mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64 \
     googletest openjdk-17-jdk-headless zlib1g-dev libz-mingw-w64-dev osslsigncode openssl \
     wine64 wine xvfb xauth x11-apps imagemagick \
-    clang libclang-rt-14-dev strace bc >/dev/null
+    clang libclang-rt-14-dev strace bc libstb-dev >/dev/null
 echo "setup: done"

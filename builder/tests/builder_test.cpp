@@ -1,6 +1,9 @@
 // `kestrun build` and `kestrun show` on the prebuilt launchers of both architectures, and the Windows
 // builder (under wine64): its output, and find-java's search with a launcher's own settings.
 #include "pe_image.h"
+#include "png.h"
+#include "res_tree.h"
+#include "resources.h"
 #include "settings_table.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +19,17 @@ const std::string DemoConfig = "[launcher]\nJvmOptions = -Dx=" + std::string(819
                                "MainClass = org.acme.Demo\nClassPath = app.jar\nStdoutMode = 2\nJvmPath = C:\\no\\jvm.dll\n"
                                "AllowMultipleInstances = yes\nSplashText = Caf\xC3\xA9 \xE2\x82\xAC loading\n"
                                "[messages]\n1536 = Demo is already open.\nMsgLoadJvm = Cannot load %s\n"
-                               "[files]\nFile = app.jar\n[version]\nProductName = Demo\nProductVersion = 1.2.3\n";
+                               "[files]\nFile = app.jar\n[version]\nProductName = Demo\nProductVersion = 1.2.3\n"
+                               "[icon]\nFile = icon.png\n[splash]\nBitmap = splash.png\n";
+
+static std::string HalfRed(uint32_t width, uint32_t height) // a PNG: opaque red left half, clear right half
+{
+    Picture picture{width, height, Bytes((size_t)width * height * 4, 0)};
+    for (size_t i = 0; i < picture.Rgba.size(); i += 4)
+        picture.Rgba[i] = picture.Rgba[i + 3] = i / 4 % width < width / 2 ? 255 : 0;
+    Bytes png = EncodePng(picture);
+    return std::string(png.begin(), png.end());
+}
 
 // A command's exit code and its standard output and error without carriage returns: "exit CODE\nOUTPUT".
 static std::string RunCommand(const std::string& command)
@@ -34,8 +47,8 @@ static std::string Q(const std::string& path) { return "'" + path + "'"; } // pa
 // The command line of a Windows program run under wine64 in the tests' Wine session.
 static std::string UnderWine(const std::string& exe) { return Q(KR_WINE_RUN) + " " + Q(KR_WINE_DIR) + " " + Q(exe); }
 
-// A fresh folder per test (folder_, ending in a slash) with demo.ini and its jar, written 2023-11-14 22:13:20
-// UTC (FILETIME 0x01DA1747C66D0000). The demo's resources (8 KB of JvmOptions, no splash picture) change size.
+// A fresh folder per test (folder_, ending in a slash) with demo.ini, its pictures and its jar (written 2023-11-14
+// 22:13:20 UTC, FILETIME 0x01DA1747C66D0000). The demo's JvmOptions grow the resources past the room their section has.
 struct Builder : testing::Test {
     void SetUp() override
     {
@@ -44,6 +57,8 @@ struct Builder : testing::Test {
         std::filesystem::create_directories(folder_);
         Write("demo.ini", DemoConfig);
         Write("app.jar", "app jar bytes");
+        Write("icon.png", HalfRed(300, 200));
+        Write("splash.png", HalfRed(120, 40));
         const timespec times[2] = {{1700000000, 0}, {1700000000, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, (folder_ + "app.jar").c_str(), times, 0), 0);
     }
@@ -96,13 +111,25 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
         {"MainClass = a.B\n", "1: a key before the first [section]"},
         {"[files]\nFile = missing.jar\n[launcher]\nMainClass = a.B\n", "2: file not found: " + folder_ + "missing.jar"},
         {"[launcher]\nMainClass = a.B\nConsole = maybe\n", "3: Console must be no, yes or attach, not 'maybe'"},
+        {"[icon]\nFile = huge.png\n[launcher]\nMainClass = a.B\n",
+         "2: " + folder_ + "huge.png: the PNG picture's size, 100000 x 16, is over the limit of 8192 pixels a side and 8388608 pixels"},
+        {"[splash]\nBitmap = cut.png\n[launcher]\nMainClass = a.B\n", "2: " + folder_ + "cut.png: damaged PNG picture (outofdata)"},
+        {"[icon]\nFile = tiny.png\n[launcher]\nMainClass = a.B\n",
+         "2: " + folder_ + "tiny.png: the PNG picture is smaller than 16 x 16 pixels, the smallest icon"},
+        {"[icon]\nFile = app.jar\n[launcher]\nMainClass = a.B\n", "2: " + folder_ + "app.jar: neither an icon (.ico) nor a PNG file"},
+        {"[splash]\nBitmap = app.jar\n[launcher]\nMainClass = a.B\n", "2: " + folder_ + "app.jar: neither a BMP nor a PNG file"},
     };
+    std::string huge = HalfRed(16, 16);
+    huge.replace(16, 4, std::string("\0\1\x86\xA0", 4)); // the header's width: 100000
+    Write("huge.png", huge);
+    Write("cut.png", HalfRed(16, 16).substr(0, 60));
+    Write("tiny.png", HalfRed(8, 15));
     for (const auto& c : cases) {
         Write("bad.ini", c.Config);
         EXPECT_EQ(Build(KR_LAUNCHER_X64, "out.exe", "bad.ini"),
                   "exit 1\nkestrun: " + folder_ + "bad.ini:" + c.Message + "\n");
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_), {}), 3)
-            << "more than demo.ini, app.jar and bad.ini for " << c.Message;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_), {}), 8)
+            << "more than demo.ini, app.jar, bad.ini and five pictures for " << c.Message;
     }
 }
 
@@ -137,8 +164,10 @@ TEST_F(Builder, ShowGivesBackTheConfigAndMarksTheDefaults)
                                  "; default: ServiceName = ", "; default: StdoutFile = ", "; default: ProcessPriority = 3",
                                  "; default: JreSearchOrder = B0EJV", "; default: JavaMaxVersion = ", "ProductName = Demo",
                                  "; default: MsgNoJre = Unable to locate suitable Java Runtime Environment on this machine.",
-                                 "; default: SplashUntilWindow = 0", "; no splash bitmap (bitmap 8000)", "JvmPath = C:\\no\\jvm.dll",
-                                 "; app.jar  13 bytes  2023-11-14 22:13:20.0000000 UTC", "ProductVersion = 1.2.3"})
+                                 "; default: SplashUntilWindow = 1", "JvmPath = C:\\no\\jvm.dll",
+                                 "; app.jar  13 bytes  2023-11-14 22:13:20.0000000 UTC", "ProductVersion = 1.2.3",
+                                 "; bitmap 8000: 120 x 40, 24 bits per pixel",
+                                 "; icon group 1: 4 images (16x16, 32x32, 48x48, 256x256)"})
             EXPECT_NE(shown.find("\n" + std::string(line) + "\n"), std::string::npos) << arch << ": " << line;
     }
 }
@@ -151,6 +180,39 @@ TEST_F(Builder, ConsoleProgramsGetTheConsoleSubsystemAndWorkWhereTheShellIsWitho
     for (const char* line : {" bytes, console subsystem\n", "\nConsole = yes\n", "default: UseStartDirectory = 1\n",
                              "default: SplashUntilWindow = 0\n"})
         EXPECT_NE(shown.find(line), std::string::npos) << line;
+}
+
+TEST_F(Builder, PngSplashIsPutOnWhiteAndPngIconKeepsItsShapeAt256AsPng)
+{
+    ASSERT_EQ(Build(KR_LAUNCHER_X64, "out.exe"), Wrote("out.exe"));
+    ResourceTree tree = ReadResourceTree(ParsePeImage(ReadWholeFile(folder_ + "out.exe"), "out.exe"));
+    const Bytes* splash = FindResource(tree, RES_BITMAP, ResId::FromId(8000));
+    ASSERT_TRUE(splash && splash->size() == 40 + 120 * 40 * 3);
+    const uint8_t* row = splash->data() + 40; // the bottom row: red, then clear put onto white
+    EXPECT_EQ(Bytes({row[0], row[1], row[2], row[357], row[358], row[359]}), Bytes({0, 0, 255, 255, 255, 255}));
+    std::vector<uint16_t> ids = IconGroupIds(*FindResource(tree, RES_GROUP_ICON, ResId::FromId(1)));
+    ASSERT_EQ(ids.size(), 4u);
+    EXPECT_EQ(FindResource(tree, RES_ICON, ResId::FromId(ids[0]))->size(), 40u + 16 * 16 * 4 + 16 * 4);
+    Picture large = DecodePng(*FindResource(tree, RES_ICON, ResId::FromId(ids[3])), "256");
+    ASSERT_EQ(large.Rgba.size(), 256u * 256 * 4);
+    EXPECT_EQ(large.Rgba[3], 0) << "300 x 200 becomes 256 x 170 between clear bands";
+    EXPECT_EQ(Bytes(large.Rgba.begin() + 128 * 1024, large.Rgba.begin() + 128 * 1024 + 4), Bytes({255, 0, 0, 255}));
+}
+
+// Samples of each colour type, bit depth and interlacing, 20 x 6: left and right half in one colour each.
+TEST(Png, EveryColourTypeBitDepthAndInterlacingIsRead)
+{
+    const struct { const char* File; Bytes Left, Right; } cases[] = {
+        {"palette.png", {255, 0, 0, 255}, {0, 0, 255, 255}}, {"interlaced.png", {255, 0, 0, 255}, {0, 0, 255, 255}},
+        {"rgb16.png", {255, 0, 0, 255}, {0, 0, 255, 255}}, {"alpha.png", {0, 0, 0, 0}, {0, 0, 255, 255}},
+        {"grey.png", {0, 0, 0, 255}, {255, 255, 255, 255}}, {"grey16.png", {0, 0, 0, 255}, {255, 255, 255, 255}},
+    };
+    for (const auto& c : cases) {
+        Picture p = DecodePng(ReadWholeFile(std::string(KR_PNG_SAMPLES) + c.File), c.File);
+        ASSERT_EQ(p.Width * p.Height * 4, 480u) << c.File;
+        EXPECT_EQ(Bytes(p.Rgba.begin() + 400, p.Rgba.begin() + 404), c.Left) << c.File;
+        EXPECT_EQ(Bytes(p.Rgba.end() - 4, p.Rgba.end()), c.Right) << c.File;
+    }
 }
 
 TEST_F(Builder, EmbeddedFileNamesAreWrittenInTheConfigsCodePage)

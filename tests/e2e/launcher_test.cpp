@@ -170,21 +170,25 @@ TEST_F(SplashE2eTest, WatchingSplashStaysUntilTheProgramOrTheLauncherShowsAWindo
     }
 }
 
-TEST_F(SplashE2eTest, SplashIsCentredWithThePicturesSize)
+TEST_F(SplashE2eTest, SplashIsCentredWithThePicturesSizeAndDrawsIt)
 {
     ASSERT_TRUE(WriteFile(folder_ + "\\picture.bmp", Picture(200, 60)));
-    const std::pair<std::string, std::vector<LONG>> cases[] = {  // left, top, right, bottom
-        {"", {312, 334, 712, 434}},                                   // the shipped 400 x 100 picture
-        {"[splash]\nBitmap = picture.bmp\n", {412, 354, 612, 414}}, // 200 x 60 on the 1024 x 768 screen
+    struct { std::string extra; std::vector<LONG> rect; COLORREF corner; } cases[] = { // left, top, right, bottom
+        {"", {312, 334, 712, 434}, RGB(0x0B, 0x7A, 0x75)},                      // the shipped 400 x 100 picture, RLE8
+        {"[splash]\nBitmap = picture.bmp\n", {412, 354, 612, 414}, RGB(0x60, 0x60, 0x60)}, // 200 x 60, 1024 x 768
     };
-    for (const auto& [extra, expected] : cases) {
-        Held launcher(Launcher("0", "60", "no.dll", extra), folder_);
+    Script("sleep 60000");  // no other window covers the splash
+    HDC screen = GetDC(NULL);
+    for (const auto& c : cases) {
+        Held launcher(Launcher("0", "60", DoubleJvmPath(), c.extra), folder_);
         HWND splash = WaitForSplash();
-        ASSERT_NE(splash, (HWND)NULL) << extra;
+        ASSERT_NE(splash, (HWND)NULL) << c.extra;
         RECT rect = {};
         GetWindowRect(splash, &rect);
-        EXPECT_EQ(std::vector<LONG>({rect.left, rect.top, rect.right, rect.bottom}), expected) << extra;
+        EXPECT_EQ(std::vector<LONG>({rect.left, rect.top, rect.right, rect.bottom}), c.rect) << c.extra;
+        EXPECT_TRUE(WaitFor([&] { return GetPixel(screen, rect.left, rect.bottom - 1) == c.corner; }, 9000)) << c.extra;
     }
+    ReleaseDC(NULL, screen);
 }
 
 } // namespace
