@@ -66,8 +66,6 @@ std::map<std::string, std::string> JarSettings(const JarRequest& r, const JarFac
         classPath += (classPath.empty() ? "" : ";") + entry;
     if (!classPath.empty())
         set["ClassPath"] = classPath;
-    if (r.Console && FindSettingByField("Console") == nullptr)
-        throw BuildError(r.Jar, 0, "--console: this builder has no Console setting");
     if (r.Console)
         set["Console"] = "yes";
     return set;
