@@ -370,6 +370,7 @@ BuildPlan InterpretConfig(const IniFile& ini)
     const SettingInfo* order = FindSettingByField("JreSearchOrder");
     if (!plan.Settings.count(order->Id))
         plan.Settings[order->Id] = {std::u16string(ModernSearchOrder, ModernSearchOrder + std::char_traits<char>::length(ModernSearchOrder)), 0};
+    CheckServiceSettings(plan);
     return plan;
 }
 

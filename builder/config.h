@@ -51,6 +51,8 @@ struct BuildPlan {
 // sections and keys (with the nearest valid one), empty main class, values the kind does not
 // accept, text the code page cannot represent and values too long for the string table.
 BuildPlan InterpretConfig(const IniFile& ini);
+// Throws BuildError for service settings the service manager would refuse or ignore (service_checks.cpp).
+void CheckServiceSettings(const BuildPlan& plan);
 // Reads and interprets the config file at path.
 BuildPlan ReadBuildPlan(const std::string& path);
 // Resolves a config path against the config's folder.
