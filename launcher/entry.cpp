@@ -62,15 +62,38 @@ bool EnterExecutableDirectory()
     return true;
 }
 
+// The option after the install or uninstall switch that makes it run without any window.
+#define QUIET_OPTION "-quiet"
+
+enum ServiceRequest { SERVICE_REQUEST_NONE, SERVICE_REQUEST_INSTALL, SERVICE_REQUEST_UNINSTALL, SERVICE_REQUEST_RUN };
+
+// What the command line asks of the service switches (argc counts slot 0): a switch alone, or the
+// install or uninstall switch followed by the quiet option (*quiet), and after the install switch
+// possibly a password. Anything else is no request: the arguments go to the program.
+static ServiceRequest ReadServiceRequest(int argc, char** argv, const char* installSwitch,
+                                         const char* uninstallSwitch, const char* serviceSwitch, bool* quiet)
+{
+    *quiet = (argc == 3 || argc == 4) && strcmp(argv[2], QUIET_OPTION) == 0;
+    if (argc < 2 || argc > 4 || (argc > 2 && !*quiet))
+        return SERVICE_REQUEST_NONE;
+    if (strcmp(argv[1], installSwitch) == 0)
+        return SERVICE_REQUEST_INSTALL;
+    if (strcmp(argv[1], uninstallSwitch) == 0 && argc < 4)
+        return SERVICE_REQUEST_UNINSTALL;
+    if (strcmp(argv[1], serviceSwitch) == 0 && argc == 2)
+        return SERVICE_REQUEST_RUN;
+    return SERVICE_REQUEST_NONE;
+}
+
 // Installs the service unless it is installed already; false after reporting why it was not.
-static bool InstallServiceSwitch()
+static bool InstallServiceSwitch(const char* password)
 {
     switch (QueryServiceInstalled(LauncherSettings.ServiceName)) {
     case 1:
         ShowError(LauncherSettings.MsgServiceAlreadyInstalled, LauncherSettings.ServiceName);
         return false;
     case 0:
-        if (InstallService(LauncherSettings.ServiceName, LauncherSettings.ServiceDescription) != 0)
+        if (InstallService(LauncherSettings.ServiceName, LauncherSettings.ServiceDescription, password) != 0)
             return false;
         ShowNotice(LauncherSettings.MsgServiceInstalled, LauncherSettings.ServiceName);
         return true;
@@ -81,40 +104,68 @@ static bool InstallServiceSwitch()
     }
 }
 
+// Removes the service; false after reporting why it was not. A service that still runs is marked for
+// deletion, and the notice says so in the system's words.
+static bool UninstallServiceSwitch()
+{
+    int result = UninstallService(LauncherSettings.ServiceName);
+    if (result < 0)
+        return false;
+    char marked[512];
+    GetSystemErrorText(ERROR_SERVICE_MARKED_FOR_DELETE, marked, sizeof(marked));
+    char format[REPORT_TEXT_SIZE]; // a message too long for it: shown without the system's words
+    if (result == 0 || !FormatText(format, sizeof(format), "%s\n\n%%s", LauncherSettings.MsgServiceUninstalled))
+        ShowNotice(LauncherSettings.MsgServiceUninstalled, LauncherSettings.ServiceName);
+    else
+        ShowNotice(format, LauncherSettings.ServiceName, marked);
+    return true;
+}
+
 bool DispatchServiceSwitch(int argc, char** argv, int* exitCode)
 {
-    if (argc != 2)
+    bool quiet;
+    ServiceRequest request = ReadServiceRequest(argc, argv, LauncherSettings.InstallSwitch,
+                                                LauncherSettings.UninstallSwitch, LauncherSettings.ServiceSwitch, &quiet);
+    if (request == SERVICE_REQUEST_NONE)
         return false;
-    const char* token = argv[1];
+    if (quiet && RunMode != RUN_MODE_QUIET)
+        EnterQuietReporting(LauncherSettings.ServiceName);
     *exitCode = 0;
-    if (strcmp(token, LauncherSettings.InstallSwitch) == 0) {
-        if (!InstallServiceSwitch())
+    if (request == SERVICE_REQUEST_INSTALL) {
+        char* password = argc == 4 ? argv[3] : NULL;
+        if (!InstallServiceSwitch(password))
             *exitCode = 1;
-    } else if (strcmp(token, LauncherSettings.UninstallSwitch) == 0) {
-        if (UninstallService(LauncherSettings.ServiceName) == 0)
-            ShowNotice(LauncherSettings.MsgServiceUninstalled, LauncherSettings.ServiceName);
-        else
+        // The password is not kept in memory longer than needed.
+        if (password != NULL)
+            SecureZeroMemory(password, strlen(password));
+    } else if (request == SERVICE_REQUEST_UNINSTALL) {
+        if (!UninstallServiceSwitch())
             *exitCode = 1;
-    } else if (strcmp(token, LauncherSettings.ServiceSwitch) == 0) {
-        RunServiceDispatcher();
     } else {
-        return false;
+        RunServiceDispatcher();
     }
     return true;
 }
 
-// When the only argument is the service switch of a launcher with a service name, the service control
+// When the command line is the service switch of a launcher with a service name, the service control
 // manager started this process and nobody can see a window of it: every report goes to the event log,
-// from the first one on (the settings are not loaded yet).
-static void ReportToEventLogIfStartedAsService(int argc, char** argv)
+// from the first one on (the settings are not loaded yet). A quiet install or removal likewise shows
+// no window from the first report on.
+static void ChooseEarlyReporting(int argc, char** argv)
 {
-    if (argc != 2)
-        return;
     char* name = LoadSettingText(NULL, FindSettingByField("ServiceName")->Id);
+    char* install = LoadSettingText(NULL, FindSettingByField("InstallSwitch")->Id);
+    char* uninstall = LoadSettingText(NULL, FindSettingByField("UninstallSwitch")->Id);
     char* serviceSwitch = LoadSettingText(NULL, FindSettingByField("ServiceSwitch")->Id);
-    if (name[0] != 0 && strcmp(argv[1], serviceSwitch) == 0)
+    bool quiet;
+    ServiceRequest request = ReadServiceRequest(argc, argv, install, uninstall, serviceSwitch, &quiet);
+    if (name[0] != 0 && request == SERVICE_REQUEST_RUN)
         EnterServiceReporting(name);
+    else if (name[0] != 0 && request != SERVICE_REQUEST_NONE && quiet)
+        EnterQuietReporting(name);
     FreeSettingText(name);
+    FreeSettingText(install);
+    FreeSettingText(uninstall);
     FreeSettingText(serviceSwitch);
 }
 
@@ -169,7 +220,7 @@ int RunLauncher(HINSTANCE instance, const char* commandLine)
         RunCleanupChild((unsigned long)atoi(argv[2]));
         return 0;
     }
-    ReportToEventLogIfStartedAsService(argc, argv);
+    ChooseEarlyReporting(argc, argv);
     if (!SaveStartDirectory())
         return 0;
     EnterExecutableDirectory();

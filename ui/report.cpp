@@ -31,9 +31,26 @@ void GetSystemErrorText(DWORD code, char* buf, DWORD size)
         FormatText(buf, size, "Unknown error %lu (0x%08lX)", (unsigned long)code, (unsigned long)code);
 }
 
+// Writes a report as one line to standard error, when the process has one.
+static void WriteStandardError(const char* text)
+{
+    HANDLE stream = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD written;
+    size_t length = strlen(text);
+    if (stream == NULL || stream == INVALID_HANDLE_VALUE)
+        return;
+    // The system's texts end in a line end of their own.
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r'))
+        length--;
+    WriteFile(stream, text, (DWORD)length, &written, NULL);
+    WriteFile(stream, "\r\n", 2, &written, NULL);
+}
+
 void ReportMessage(bool isError, const char* text)
 {
-    if (RunMode == RUN_MODE_SERVICE) {
+    if (RunMode == RUN_MODE_QUIET)
+        WriteStandardError(text);
+    if (RunMode != RUN_MODE_GUI) {
         // Without a registered source (or on any other failure) the entry is dropped silently.
         ReportEventA(EventSourceHandle, isError ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0,
                      isError ? MSG_ERROR : MSG_NOTICE, NULL, 1, 0, &text, NULL);
@@ -162,7 +179,7 @@ void ShowErrorWithDetails(const char* details, const char* format, ...)
     va_start(args, format);
     FormatReport(message, sizeof(message), format, args);
     va_end(args);
-    if (RunMode == RUN_MODE_SERVICE) {
+    if (RunMode != RUN_MODE_GUI) {
         LogErrorWithDetails(message, details);
         return;
     }

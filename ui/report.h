@@ -6,6 +6,7 @@
 
 #define RUN_MODE_GUI 1     // reports go to message boxes and the error dialog
 #define RUN_MODE_SERVICE 2 // reports go to the event log
+#define RUN_MODE_QUIET 3   // reports go to standard error and the event log
 
 // Event-log identifiers of message table 1.
 #define MSG_NOTICE 0x40000001L
@@ -18,7 +19,8 @@
 
 /* report.cpp */
 
-// Where reports go: RUN_MODE_GUI, set first by WinMain, or RUN_MODE_SERVICE, set by the service start.
+// Where reports go: RUN_MODE_GUI, set first by WinMain; RUN_MODE_SERVICE, set by the service start;
+// RUN_MODE_QUIET, set by a quiet install or removal.
 extern int RunMode;
 // Event source of the running service; registered and deregistered by the service runtime, else null.
 extern HANDLE EventSourceHandle;
