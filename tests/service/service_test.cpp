@@ -96,27 +96,12 @@ struct ServiceTest : E2eTest {
         EXPECT_EQ(Status().dwWin32ExitCode, win32Code);
         EXPECT_EQ(Status().dwServiceSpecificExitCode, specificCode);
     }
-    // Runs exe quietly, watched, with its standard error in a file: "exit code: what it wrote there".
+    // Runs exe with the quiet option, its standard error in a file: "exit code: what it wrote there". A
+    // window would hold it until the run is killed.
     std::string RunQuiet(const std::string& exe, const std::string& arguments)
     {
-        std::string path = folder_ + "\\stderr.txt", line = "\"" + exe + "\" " + arguments + " -quiet";
-        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdError = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
-        PROCESS_INFORMATION process = {};
-        DWORD code = ExitFailure;
-        EXPECT_TRUE(CreateProcessA(exe.c_str(), &line[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process));
-        CloseHandle(startup.hStdError);
-        ReportWatcher watcher(process.dwProcessId);
-        EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
-        watcher.Stop();
-        EXPECT_TRUE(watcher.Reports().empty()) << DescribeReports(watcher.Reports());
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        return std::to_string(code) + ": " + ReadFile(path);
+        LauncherRun run = Run("C:\\windows\\system32\\cmd.exe", "/c \"\"" + exe + "\" " + arguments + " -quiet 2>err.txt\"");
+        return std::to_string(run.ExitCode) + ": " + ReadFile(folder_ + "\\err.txt");
     }
     DWORD Start() { return Call(SERVICE_START, [](SC_HANDLE service) { return StartServiceA(service, 0, NULL); }); }
     std::string service_;
@@ -129,8 +114,7 @@ struct ServiceTest : E2eTest {
 TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
 {
     // Wine's CreateServiceA stores only the first name of a dependency list (its CreateServiceW keeps all).
-    struct Row { LauncherKeys changes; std::string exeName, install, uninstall, config, dependencies, description;
-                 bool quiet; };
+    struct Row { LauncherKeys changes; std::string exeName, install, uninstall, config, dependencies, description; bool quiet; };
     const Row rows[] = {
         {{{"ServiceDescription", "Runs the %SystemRoot% demo"}, {"ServiceDemandStart", "0"},
           {"ServiceInteractive", "1"}, {"ServiceDependencies", "KrDepA;KrDepB"}, {"InstallSwitch", "/setup"},
@@ -148,13 +132,6 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
     DWORD n = 0;
     Script("sleep 600000\n");
     keys_["ServiceStopByExit"] = "1";
-    // A service marked for deletion is gone once stopped: its status can no longer be read then.
-    auto stop = [&](bool marked) {
-        SERVICE_STATUS answer;
-        EXPECT_EQ(Call(SERVICE_STOP, [&](SC_HANDLE s) { return ControlService(s, SERVICE_CONTROL_STOP, &answer); }), 0u);
-        if (!marked)
-            ExpectStoppedWith(0, 0);
-    };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.exeName);
         std::string exe = Build(row.changes, row.exeName);
@@ -183,7 +160,7 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
             other = Build({{"ServiceName", "KrOther"}, {setting, "1"}, {"ServiceDemandStart", "0"}}, "other.exe");
             ExpectReport(Run(other, "-install"), "Error: " + SystemText(ERROR_INVALID_LEVEL), 1);
         }
-        // Wine's manager is ended; the next call starts it again, with this program's standard error (the session's).
+        // Wine's manager is ended and started again, with this program's standard error (the session's).
         if (!row.quiet) {
             ASSERT_EQ(RunAndWatch("C:\\windows\\system32\\taskkill.exe", "/f /im services.exe", "", 30000).ExitCode, 0u);
             STARTUPINFOA startup = {};
@@ -202,9 +179,12 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
             expect(row.uninstall, "Service uninstalled: " + service_ + "\n\n" + SystemText(ERROR_SERVICE_MARKED_FOR_DELETE), 0);
             logged.push_back(Entry("trace", "has stopped."));
         }
-        stop(row.quiet);
-        if (!row.quiet)
+        SERVICE_STATUS answer;
+        EXPECT_EQ(Call(SERVICE_STOP, [&](SC_HANDLE s) { return ControlService(s, SERVICE_CONTROL_STOP, &answer); }), 0u);
+        if (!row.quiet) { // one marked for deletion is gone once stopped, its status with it
+            ExpectStoppedWith(0, 0);
             expect(row.uninstall, "Service uninstalled: " + service_, 0);
+        }
         EXPECT_TRUE(WaitFor([&] { return Call(SERVICE_QUERY_STATUS, [](SC_HANDLE) { return TRUE; }) != 0; }));
         expect(row.uninstall, SystemText(ERROR_SERVICE_DOES_NOT_EXIST), 1);
         ExpectReport(Run(Build({{"ServiceName", "Kr/Bad"}}, "bad.exe"), "-install"), "Error: " + SystemText(123), 1);
