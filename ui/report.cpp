@@ -50,7 +50,7 @@ void ReportMessage(bool isError, const char* text)
 {
     if (RunMode == RUN_MODE_QUIET)
         WriteStandardError(text);
-    if (RunMode != RUN_MODE_GUI) {
+    if (RunMode == RUN_MODE_SERVICE || RunMode == RUN_MODE_QUIET) {
         // Without a registered source (or on any other failure) the entry is dropped silently.
         ReportEventA(EventSourceHandle, isError ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0,
                      isError ? MSG_ERROR : MSG_NOTICE, NULL, 1, 0, &text, NULL);
@@ -179,7 +179,7 @@ void ShowErrorWithDetails(const char* details, const char* format, ...)
     va_start(args, format);
     FormatReport(message, sizeof(message), format, args);
     va_end(args);
-    if (RunMode != RUN_MODE_GUI) {
+    if (RunMode == RUN_MODE_SERVICE || RunMode == RUN_MODE_QUIET) {
         LogErrorWithDetails(message, details);
         return;
     }
