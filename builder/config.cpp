@@ -469,6 +469,7 @@ BuildPlan InterpretConfig(const IniFile& ini)
     ApplyBuilderDefaults(c);
     CheckStreamFiles(c, "StdoutMode", "StdoutFile", "System.out");
     CheckStreamFiles(c, "StderrMode", "StderrFile", "System.err");
+    CheckServiceSettings(plan);
     return plan;
 }
 

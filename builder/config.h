@@ -69,6 +69,8 @@ const char* BuilderDefault(const char* field);
 std::string ClassNameProblem(const std::string& name);
 // True when the config makes a console program (Console = yes).
 bool IsConsoleProgram(const BuildPlan& plan);
+// Throws BuildError for service settings the service manager would refuse or ignore (service_checks.cpp).
+void CheckServiceSettings(const BuildPlan& plan);
 // Reads and interprets the config file at path.
 BuildPlan ReadBuildPlan(const std::string& path);
 // Resolves a config path against the config's folder.

@@ -74,12 +74,15 @@ static void PrepareProcessEnd()
 
 void JNICALL JvmExitHook(jint status)
 {
+    InterlockedExchange(&ServiceExitStatus, status);
     PrepareProcessEnd();
     exit(status);
 }
 
 void JNICALL JvmAbortHook(void)
 {
+    // The status abort() ends the process with.
+    InterlockedExchange(&ServiceExitStatus, 3);
     PrepareProcessEnd();
     abort();
 }

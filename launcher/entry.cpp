@@ -67,15 +67,47 @@ bool EnterExecutableDirectory()
     return true;
 }
 
+// True when the argument is the switch (a setting, in the ANSI code page).
+static bool IsSwitch(const WCHAR* argument, const char* switchText)
+{
+    WCHAR* wide = WidenText(switchText);
+    bool same = wide != NULL && wcscmp(argument, wide) == 0;
+    free(wide);
+    return same;
+}
+
+// The option after the install or uninstall switch that makes it run without any window.
+#define QUIET_OPTION L"-quiet"
+
+enum ServiceRequest { SERVICE_REQUEST_NONE, SERVICE_REQUEST_INSTALL, SERVICE_REQUEST_UNINSTALL, SERVICE_REQUEST_RUN };
+
+// What the command line asks of the service switches (argc counts slot 0): a switch alone, or the
+// install or uninstall switch followed by the quiet option (*quiet), and after the install switch
+// possibly a password. Anything else is no request: the arguments go to the program.
+static ServiceRequest ReadServiceRequest(int argc, WCHAR** argv, const char* installSwitch,
+                                         const char* uninstallSwitch, const char* serviceSwitch, bool* quiet)
+{
+    *quiet = (argc == 3 || argc == 4) && wcscmp(argv[2], QUIET_OPTION) == 0;
+    if (argc < 2 || argc > 4 || (argc > 2 && !*quiet))
+        return SERVICE_REQUEST_NONE;
+    if (IsSwitch(argv[1], installSwitch))
+        return SERVICE_REQUEST_INSTALL;
+    if (IsSwitch(argv[1], uninstallSwitch) && argc < 4)
+        return SERVICE_REQUEST_UNINSTALL;
+    if (IsSwitch(argv[1], serviceSwitch) && argc == 2)
+        return SERVICE_REQUEST_RUN;
+    return SERVICE_REQUEST_NONE;
+}
+
 // Installs the service unless it is installed already; false after reporting why it was not.
-static bool InstallServiceSwitch()
+static bool InstallServiceSwitch(const char* password)
 {
     switch (QueryServiceInstalled(LauncherSettings.ServiceName)) {
     case 1:
         ShowError(LauncherSettings.MsgServiceAlreadyInstalled, LauncherSettings.ServiceName);
         return false;
     case 0:
-        if (InstallService(LauncherSettings.ServiceName, LauncherSettings.ServiceDescription) != 0)
+        if (InstallService(LauncherSettings.ServiceName, LauncherSettings.ServiceDescription, password) != 0)
             return false;
         ShowNotice(LauncherSettings.MsgServiceInstalled, LauncherSettings.ServiceName);
         return true;
@@ -86,49 +118,85 @@ static bool InstallServiceSwitch()
     }
 }
 
-// True when the argument is the switch (a setting, in the ANSI code page).
-static bool IsSwitch(const WCHAR* argument, const char* switchText)
+// Removes the service; false after reporting why it was not. A service that still runs is marked for
+// deletion, and the notice says so in the system's words.
+static bool UninstallServiceSwitch()
 {
-    WCHAR* wide = WidenText(switchText);
-    bool same = wide != NULL && wcscmp(argument, wide) == 0;
-    free(wide);
-    return same;
+    int result = UninstallService(LauncherSettings.ServiceName);
+    if (result < 0)
+        return false;
+    char marked[512];
+    GetSystemErrorText(ERROR_SERVICE_MARKED_FOR_DELETE, marked, sizeof(marked));
+    char format[REPORT_TEXT_SIZE]; // a message too long for it: shown without the system's words
+    if (result == 0 || !FormatText(format, sizeof(format), "%s\n\n%%s", LauncherSettings.MsgServiceUninstalled))
+        ShowNotice(LauncherSettings.MsgServiceUninstalled, LauncherSettings.ServiceName);
+    else
+        ShowNotice(format, LauncherSettings.ServiceName, marked);
+    return true;
+}
+
+// Installs the service with the password given on the command line (null: none), which the service
+// manager takes in the ANSI code page; no copy of it outlives the call, and no report shows it.
+static bool InstallWithPassword(WCHAR* password)
+{
+    char* narrow = password != NULL ? NarrowExactly(password) : NULL;
+    bool installed = false;
+    if (password != NULL && narrow == NULL) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        ShowLastError();
+    } else {
+        installed = InstallServiceSwitch(narrow);
+    }
+    if (narrow != NULL) {
+        SecureZeroMemory(narrow, strlen(narrow));
+        free(narrow);
+    }
+    if (password != NULL)
+        SecureZeroMemory(password, wcslen(password) * sizeof(WCHAR));
+    return installed;
 }
 
 bool DispatchServiceSwitch(int argc, WCHAR** argv, int* exitCode)
 {
-    if (argc != 2)
+    bool quiet;
+    ServiceRequest request = ReadServiceRequest(argc, argv, LauncherSettings.InstallSwitch,
+                                                LauncherSettings.UninstallSwitch, LauncherSettings.ServiceSwitch, &quiet);
+    if (request == SERVICE_REQUEST_NONE)
         return false;
-    const WCHAR* token = argv[1];
+    if (quiet && RunMode != RUN_MODE_QUIET)
+        EnterQuietReporting(LauncherSettings.ServiceName);
     *exitCode = 0;
-    if (IsSwitch(token, LauncherSettings.InstallSwitch)) {
-        if (!InstallServiceSwitch())
+    if (request == SERVICE_REQUEST_INSTALL) {
+        if (!InstallWithPassword(argc == 4 ? argv[3] : NULL))
             *exitCode = 1;
-    } else if (IsSwitch(token, LauncherSettings.UninstallSwitch)) {
-        if (UninstallService(LauncherSettings.ServiceName) == 0)
-            ShowNotice(LauncherSettings.MsgServiceUninstalled, LauncherSettings.ServiceName);
-        else
+    } else if (request == SERVICE_REQUEST_UNINSTALL) {
+        if (!UninstallServiceSwitch())
             *exitCode = 1;
-    } else if (IsSwitch(token, LauncherSettings.ServiceSwitch)) {
-        RunServiceDispatcher();
     } else {
-        return false;
+        RunServiceDispatcher();
     }
     return true;
 }
 
-// When the only argument is the service switch of a launcher with a service name, the service control
+// When the command line is the service switch of a launcher with a service name, the service control
 // manager started this process and nobody can see a window of it: every report goes to the event log,
-// from the first one on (the settings are not loaded yet).
-static void ReportToEventLogIfStartedAsService(int argc, WCHAR** argv)
+// from the first one on (the settings are not loaded yet). A quiet install or removal likewise shows
+// no window from the first report on.
+static void ChooseEarlyReporting(int argc, WCHAR** argv)
 {
-    if (argc != 2)
-        return;
     char* name = LoadSettingText(NULL, FindSettingByField("ServiceName")->Id);
+    char* install = LoadSettingText(NULL, FindSettingByField("InstallSwitch")->Id);
+    char* uninstall = LoadSettingText(NULL, FindSettingByField("UninstallSwitch")->Id);
     char* serviceSwitch = LoadSettingText(NULL, FindSettingByField("ServiceSwitch")->Id);
-    if (name[0] != 0 && IsSwitch(argv[1], serviceSwitch))
+    bool quiet;
+    ServiceRequest request = ReadServiceRequest(argc, argv, install, uninstall, serviceSwitch, &quiet);
+    if (name[0] != 0 && request == SERVICE_REQUEST_RUN)
         EnterServiceReporting(name);
+    else if (name[0] != 0 && request != SERVICE_REQUEST_NONE && quiet)
+        EnterQuietReporting(name);
     FreeSettingText(name);
+    FreeSettingText(install);
+    FreeSettingText(uninstall);
     FreeSettingText(serviceSwitch);
 }
 
@@ -197,7 +265,7 @@ int RunLauncher(HINSTANCE instance, const WCHAR* commandLine)
         RunCleanupChild((unsigned long)_wtoi(argv[2]));
         return 0;
     }
-    ReportToEventLogIfStartedAsService(argc, argv);
+    ChooseEarlyReporting(argc, argv);
     EnterConsoleMode();
     if (!SaveStartDirectory())  // a command-line tool that did not run fails, as below
         return RunMode == RUN_MODE_CONSOLE ? -1 : 0;

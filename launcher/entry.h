@@ -21,8 +21,9 @@ const WCHAR* SkipProgramName(const WCHAR* commandLine);
 bool SaveStartDirectory();
 // Makes the executable's folder current; false after reporting the failure.
 bool EnterExecutableDirectory();
-// Performs a service switch given as the only token (argc counts slot 0); false when not one.
-// *exitCode is then the process's: 0, or 1 when installing or removing failed (reported).
+// Performs a service switch given as the only token, or the install or uninstall switch followed by
+// "-quiet" (and after the install switch a named account's password) (argc counts slot 0); false when
+// not one. *exitCode is then the process's: 0, or 1 when installing or removing failed (reported).
 bool DispatchServiceSwitch(int argc, WCHAR** argv, int* exitCode);
 // Takes the single-instance mutex named by the main class; false, after reporting, when another
 // instance holds it.

@@ -63,6 +63,14 @@ struct LauncherSettingsData {
     char* JavaMaxVersion;          // newest Java version the new search methods take; empty: no limit
     char* BundledRuntime;          // runtime folder beside the executable for search method 'B'; empty: none
     char* Console;                 // "yes": a console program; "attach": a window program that uses its shell's console
+    char* ServiceDisplayName;      // display name of the installed service; empty: the service name
+    char* ServiceAccount;          // account the service runs as; empty or LocalSystem: LocalSystem
+    bool ServiceDelayedStart;      // automatic start after the boot-critical services
+    int ServiceRestartSeconds;     // failure action: restart after this many seconds
+    int ServiceRestartCount;       // at most this many restarts in a reset period; 0: no failure actions
+    int ServiceRestartResetSeconds; // seconds without failure after which the failure count starts again
+    bool ServiceExitIsFailure;     // a stop with a non-zero exit code counts as a failure
+    char* MsgServiceExitStatus;    // "The %s service ended with exit status %s."
     char* MsgPathCodePage;         // a path that neither the ANSI code page nor a short name can carry
 };
 

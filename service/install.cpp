@@ -12,6 +12,8 @@
 #define EVENT_SOURCE_KEY "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
 // Error, warning and information events.
 #define EVENT_TYPES_SUPPORTED 7
+// The most restarts the failure actions hold; the builder refuses more.
+#define SERVICE_RESTART_MAX 100
 
 int QueryServiceInstalled(const char* name)
 {
@@ -76,58 +78,108 @@ static bool GetServiceCommandLine(char* exePath, DWORD exeSize, char* commandLin
     return true;
 }
 
-// Creates the service record, with its description when one is given; false with the last error set.
-static bool CreateServiceRecord(SC_HANDLE manager, const char* name, const char* commandLine,
-                                const char* description)
+// The account CreateServiceA takes for ServiceAccount: null for LocalSystem (also when empty), the
+// full names of the two built-in service accounts, any other name as it is.
+static const char* ServiceAccountName()
+{
+    const char* account = LauncherSettings.ServiceAccount;
+    if (account[0] == 0 || _stricmp(account, "LocalSystem") == 0)
+        return NULL;
+    if (_stricmp(account, "LocalService") == 0)
+        return "NT AUTHORITY\\LocalService";
+    if (_stricmp(account, "NetworkService") == 0)
+        return "NT AUTHORITY\\NetworkService";
+    return account;
+}
+
+// Creates the service record; its handle, or null with the last error set.
+static SC_HANDLE CreateServiceRecord(SC_HANDLE manager, const char* name, const char* commandLine,
+                                     const char* password)
 {
     char* dependencies = NULL;
     if (LauncherSettings.ServiceDependencies[0] != 0) {
         dependencies = BuildDependencyList(LauncherSettings.ServiceDependencies);
         if (dependencies == NULL) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return false;
+            return NULL;
         }
     }
     DWORD type = SERVICE_WIN32_OWN_PROCESS;
     if (LauncherSettings.ServiceInteractive)
         type |= SERVICE_INTERACTIVE_PROCESS;
     DWORD start = LauncherSettings.ServiceDemandStart ? SERVICE_DEMAND_START : SERVICE_AUTO_START;
-    SC_HANDLE service = CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, type, start, SERVICE_ERROR_NORMAL,
-                                       commandLine, NULL, NULL, dependencies, NULL, NULL);
+    const char* display = LauncherSettings.ServiceDisplayName[0] != 0 ? LauncherSettings.ServiceDisplayName : name;
+    const char* account = ServiceAccountName();
+    // A password belongs to a named account only; the built-in accounts take none.
+    SC_HANDLE service = CreateServiceA(manager, name, display, SERVICE_ALL_ACCESS, type, start, SERVICE_ERROR_NORMAL,
+                                       commandLine, NULL, NULL, dependencies, account, account ? password : NULL);
     DWORD error = GetLastError();
     free(dependencies);
-    if (service == NULL) {
-        SetLastError(error);
-        return false;
-    }
-    // Through the service manager, which stores it as it reads it back.
-    SERVICE_DESCRIPTIONA text = {(char*)description};
-    bool done = description[0] == 0 || ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &text);
-    error = GetLastError();
-    if (!done)
-        DeleteService(service);
-    CloseServiceHandle(service);
     SetLastError(error);
-    return done;
+    return service;
 }
 
-int InstallService(const char* name, const char* description)
+// The service manager's failure actions: ServiceRestartCount restarts, each ServiceRestartSeconds after
+// the failure, then none until ServiceRestartResetSeconds pass without one (the manager repeats the
+// last action for every later failure). False with the last error set.
+static bool ConfigureRestarts(SC_HANDLE service)
+{
+    SC_ACTION actions[SERVICE_RESTART_MAX + 1];
+    int count = LauncherSettings.ServiceRestartCount;
+    if (count <= 0)
+        return true;
+    if (count > SERVICE_RESTART_MAX)
+        count = SERVICE_RESTART_MAX;
+    // Out-of-range times, which the builder refuses, are taken as the nearest the manager can hold.
+    int seconds = LauncherSettings.ServiceRestartSeconds;
+    DWORD delay = seconds <= 0 ? 0 : (DWORD)seconds > MAXDWORD / 1000 ? MAXDWORD / 1000 * 1000 : (DWORD)seconds * 1000;
+    for (int i = 0; i < count; i++)
+        actions[i] = {SC_ACTION_RESTART, delay};
+    actions[count] = {SC_ACTION_NONE, 0};
+    int reset = LauncherSettings.ServiceRestartResetSeconds;
+    SERVICE_FAILURE_ACTIONSA failure = {reset < 0 ? 0 : (DWORD)reset, NULL, NULL, (DWORD)count + 1, actions};
+    return ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) != 0;
+}
+
+// The settings the service manager takes after creation: the description (through the manager, which
+// stores it as it reads it back), delayed start, failure actions. False with the last error set.
+static bool ConfigureService(SC_HANDLE service, const char* description)
+{
+    SERVICE_DESCRIPTIONA text = {(char*)description};
+    SERVICE_DELAYED_AUTO_START_INFO delayed = {TRUE};
+    SERVICE_FAILURE_ACTIONS_FLAG exitIsFailure = {TRUE};
+    // The two levels without text go through the W call: the A call of some systems (Wine's) knows
+    // only the levels it has text to convert for.
+    return (description[0] == 0 || ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &text)) &&
+           (!LauncherSettings.ServiceDelayedStart ||
+            ChangeServiceConfig2W(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed)) &&
+           ConfigureRestarts(service) &&
+           (!LauncherSettings.ServiceExitIsFailure ||
+            ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &exitIsFailure));
+}
+
+int InstallService(const char* name, const char* description, const char* password)
 {
     char exePath[260];
     char commandLine[1024]; // a command line that does not fit: refused with ERROR_INSUFFICIENT_BUFFER
     bool done = false;
+    SC_HANDLE service = NULL;
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CREATE_SERVICE);
-    if (manager == NULL)
+    if (manager == NULL || !GetServiceCommandLine(exePath, sizeof(exePath), commandLine, sizeof(commandLine)))
         goto failed;
-    if (!GetServiceCommandLine(exePath, sizeof(exePath), commandLine, sizeof(commandLine)) ||
-        !CreateServiceRecord(manager, name, commandLine, description))
-        goto failed;
-    CloseServiceHandle(manager);
-    manager = NULL;
-    done = WriteEventSourceKey(name, exePath);
+    service = CreateServiceRecord(manager, name, commandLine, password);
+    done = service != NULL && ConfigureService(service, description) && WriteEventSourceKey(name, exePath);
 failed:
-    if (!done)
+    if (!done) {
+        // Nothing stays half-installed: a service whose configuration failed is deleted again.
+        DWORD error = GetLastError();
+        if (service != NULL)
+            DeleteService(service);
+        SetLastError(error);
         ShowLastError();
+    }
+    if (service != NULL)
+        CloseServiceHandle(service);
     if (manager != NULL)
         CloseServiceHandle(manager);
     return done ? 0 : -1;
@@ -137,16 +189,25 @@ int UninstallService(const char* name)
 {
     SC_HANDLE service = NULL;
     bool done = false;
+    SERVICE_STATUS status = {};
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (manager != NULL)
-        service = OpenServiceA(manager, name, DELETE);
+        service = OpenServiceA(manager, name, DELETE | SERVICE_QUERY_STATUS);
     if (service != NULL)
         done = DeleteService(service) != 0;
     if (!done)
         ShowLastError();
+    // A service that still runs is only marked for deletion: the manager removes it when it stops.
+    bool running = done && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED;
     if (service != NULL)
         CloseServiceHandle(service);
     if (manager != NULL)
         CloseServiceHandle(manager);
-    return done ? 0 : -1;
+    return !done ? -1 : running ? 1 : 0;
+}
+
+void EnterQuietReporting(const char* serviceName)
+{
+    RunMode = RUN_MODE_QUIET;
+    EventSourceHandle = RegisterEventSourceA(NULL, serviceName);
 }

@@ -3,6 +3,7 @@
 #include "service.h"
 
 #include "arguments.h"
+#include "format.h"
 #include "jvm.h"
 #include "report.h"
 #include "settings.h"
@@ -19,6 +20,7 @@ HANDLE ServiceDoneEvent = NULL;
 static HANDLE JvmSettledEvent = NULL;
 volatile LONG ServiceRunOk = 0;
 volatile LONG ServiceStopReported = 0;
+volatile LONG ServiceExitStatus = 0;
 
 // The one status record, written by ServiceMain and ServiceCtrlHandler and passed whole each time.
 static SERVICE_STATUS ServiceStatus;
@@ -42,10 +44,19 @@ bool RunServiceDispatcher()
     return true;
 }
 
-// Reports the final state: stopped, with the service-specific failure code when the Java side failed.
+// Reports the final state: stopped, with a service-specific code when the Java side failed (1013) or
+// the program ended the JVM with a non-zero status (that status), so that the manager shows it and
+// can take its failure actions.
 static void ReportServiceStopped()
 {
-    if (InterlockedCompareExchange(&ServiceRunOk, 0, 0) != 0) {
+    LONG status = InterlockedCompareExchange(&ServiceExitStatus, 0, 0);
+    if (status != 0) {
+        char number[16];
+        FormatText(number, sizeof(number), "%ld", (long)status);
+        ShowError(LauncherSettings.MsgServiceExitStatus, LauncherSettings.ServiceName, number);
+        ServiceStatus.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+        ServiceStatus.dwServiceSpecificExitCode = (DWORD)status;
+    } else if (InterlockedCompareExchange(&ServiceRunOk, 0, 0) != 0) {
         ShowNotice(LauncherSettings.MsgServiceStopped, LauncherSettings.ServiceName);
     } else {
         ShowError(LauncherSettings.MsgServiceStartFailed, LauncherSettings.ServiceName);

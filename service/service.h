@@ -8,10 +8,15 @@
 // 1 when the service is installed, 0 when it is not, -1 when that cannot be told (the reason is then
 // the last error). Reports nothing.
 int QueryServiceInstalled(const char* name);
-// Installs the service and its event-log source; 0 on success, -1 after the failure has been reported.
-int InstallService(const char* name, const char* description);
-// Removes the service (the event-log source stays); 0 on success, -1 after the failure has been reported.
+// Installs the service as the settings describe, with its event-log source; password (null: none) is
+// that of a named ServiceAccount. 0 on success; -1 after the failure has been reported, nothing kept.
+int InstallService(const char* name, const char* description, const char* password);
+// Removes the service (the event-log source stays); 0 on success, 1 when it still runs and is only
+// marked for deletion, -1 after the failure has been reported.
 int UninstallService(const char* name);
+// Sends every later report to standard error and to the event log as the source serviceName: an
+// install or removal that nobody watches (an installer, a script) shows no window.
+void EnterQuietReporting(const char* serviceName);
 // A new zero-filled heap list of the ';'-separated names in text, each NUL-terminated, ended by an extra
 // NUL; an empty entry ends the list there. Null when the heap is exhausted.
 char* BuildDependencyList(const char* text);
@@ -34,6 +39,9 @@ extern HANDLE ServiceDoneEvent;
 extern volatile LONG ServiceRunOk;
 // Non-zero once the stopped status was reported; an exit hook waits for it before ending the process.
 extern volatile LONG ServiceStopReported;
+// The status with which the program ended the JVM (System.exit, or 3 for an abort), set by the hooks
+// before they signal the end; 0 until then. Written and read with Interlocked calls.
+extern volatile LONG ServiceExitStatus;
 
 // Sends every later report to the event log, as the source serviceName; done before anything else in
 // a process the service control manager started.

@@ -81,10 +81,12 @@ static bool WriteStandardError(const char* text)
 void ReportMessage(bool isError, const char* text)
 {
     // A console program's report is a few lines on standard error; only when that cannot take them
-    // does it become a box, never lost.
+    // does it become a box, never lost. A quiet install or removal writes them there and to the log.
     if (RunMode == RUN_MODE_CONSOLE && WriteStandardError(text))
         return;
-    if (RunMode == RUN_MODE_SERVICE) {
+    if (RunMode == RUN_MODE_QUIET)
+        WriteStandardError(text);
+    if (RunMode == RUN_MODE_SERVICE || RunMode == RUN_MODE_QUIET) {
         // Without a registered source (or on any other failure) the entry is dropped silently.
         ReportEventA(EventSourceHandle, isError ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0,
                      isError ? MSG_ERROR : MSG_NOTICE, NULL, 1, 0, &text, NULL);
@@ -219,7 +221,8 @@ void ShowErrorWithDetails(const char* details, const char* format, ...)
     va_start(args, format);
     FormatReport(message, sizeof(message), format, args);
     va_end(args);
-    if ((RunMode == RUN_MODE_SERVICE || RunMode == RUN_MODE_CONSOLE) && LogErrorWithDetails(message, details))
+    if ((RunMode == RUN_MODE_SERVICE || RunMode == RUN_MODE_CONSOLE || RunMode == RUN_MODE_QUIET) &&
+        LogErrorWithDetails(message, details))
         return;
     DialogMessage = message;
     DialogDetails = details;

@@ -7,6 +7,7 @@
 #define RUN_MODE_GUI 1     // reports go to message boxes and the error dialog
 #define RUN_MODE_SERVICE 2 // reports go to the event log
 #define RUN_MODE_CONSOLE 3 // reports go to standard error as lines; boxes when it takes nothing
+#define RUN_MODE_QUIET 4   // reports go to standard error and the event log
 
 // Event-log identifiers of message table 1.
 #define MSG_NOTICE 0x40000001L
@@ -19,8 +20,8 @@
 
 /* report.cpp */
 
-// Where reports go: RUN_MODE_GUI, set first by WinMain, RUN_MODE_CONSOLE, set by the console start, or
-// RUN_MODE_SERVICE, set by the service start.
+// Where reports go: RUN_MODE_GUI, set first by WinMain; RUN_MODE_CONSOLE, set by the console start;
+// RUN_MODE_SERVICE, set by the service start; RUN_MODE_QUIET, set by a quiet install or removal.
 extern int RunMode;
 // Event source of the running service; registered and deregistered by the service runtime, else null.
 extern HANDLE EventSourceHandle;

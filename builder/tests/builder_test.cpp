@@ -108,6 +108,12 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
          "2: CodePage 932 is not supported (use 874, 1250 to 1258, 28591, 20127 or 65001)"},
         {"[messages]\nMsgLoadJvm = %s %s\n", "2: message MsgLoadJvm has more %s than the launcher passes (1)"},
         {"[launcher]\nServiceName = a\nServiceName = b\n", "3: key 'ServiceName' given twice (first at line 2)"},
+        {"[launcher]\nMainClass = a.B\nServiceRestartCount = 101\n", "3: ServiceRestartCount must be 0 to 100 (restarts; 0 means none), not 101"},
+        {"[launcher]\nMainClass = a.B\nServiceDelayedStart = on\n",
+         "3: ServiceDelayedStart needs ServiceDemandStart = 0: only an automatic start is delayed"},
+        {"[launcher]\nMainClass = a.B\nServiceAccount = a\\b\\c\n", "3: ServiceAccount 'a\\b\\c' is not an account name: LocalSystem, "
+         "LocalService, NetworkService, or a user name (DOMAIN\\user, user@domain) of at most 256 characters without any of "
+         "\"/[]:;|=,+*?<>"},
         {"MainClass = a.B\n", "1: a key before the first [section]"},
         {"[files]\nFile = missing.jar\n[launcher]\nMainClass = a.B\n", "2: file not found: " + folder_ + "missing.jar"},
         {"[launcher]\nMainClass = a.B\nConsole = maybe\n", "3: Console must be no, yes or attach, not 'maybe'"},

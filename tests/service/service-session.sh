@@ -4,6 +4,8 @@
 # system environment variable KESTRUN_JVM_TRACE, so that the jvm.dll double of every service writes
 # its trace to DIR/jvm-trace.txt.
 #   service-session.sh start DIR | stop DIR
+#   service-session.sh run DIR PROGRAM [ARGUMENTS...]   runs a test program with that channel on and its
+#     standard error (and so that of its launchers, and of a service manager it starts again) in session.err
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 session=$here/../wine/wine-session.sh
@@ -22,5 +24,6 @@ start)
     "$session" start "$dir"
     ;;
 stop) "$session" stop "$dir" ;;
+run) shift 2; exec "$here/../wine/wine-run.sh" "$dir" "$@" 2>>"$dir/session.err" ;;
 *) echo "service-session: unknown command $command" >&2; exit 1 ;;
 esac

@@ -68,7 +68,7 @@ struct ServiceTest : E2eTest {
         ExpectReport(Run(exe, "-install"), "Information: Service installed: " + service_);
         EXPECT_TRUE(archive.empty() || WriteRawData(exe, 16000, archive, &error)) << error;
         mark_ = EventLogMark();
-        EXPECT_EQ(Call(SERVICE_START, [](SC_HANDLE service) { return StartServiceA(service, 0, NULL); }), 0u);
+        EXPECT_EQ(Start(), 0u);
         return OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, Status().dwProcessId);
     }
     bool WaitForTrace(const std::string& line)
@@ -96,46 +96,109 @@ struct ServiceTest : E2eTest {
         EXPECT_EQ(Status().dwWin32ExitCode, win32Code);
         EXPECT_EQ(Status().dwServiceSpecificExitCode, specificCode);
     }
+    // Runs exe with the quiet option, its standard error in a file: "exit code: what it wrote there". A
+    // window would hold it until the run is killed.
+    std::string RunQuiet(const std::string& exe, const std::string& arguments)
+    {
+        LauncherRun run = Run("C:\\windows\\system32\\cmd.exe", "/c \"\"" + exe + "\" " + arguments + " -quiet 2>err.txt\"");
+        return std::to_string(run.ExitCode) + ": " + ReadFile(folder_ + "\\err.txt");
+    }
+    DWORD Start() { return Call(SERVICE_START, [](SC_HANDLE service) { return StartServiceA(service, 0, NULL); }); }
     std::string service_;
     size_t mark_ = 0;
 };
 
+// The second row runs quietly: no window, each report on standard error and in the event log. The first
+// row's service, with a description, outlives a restart of the service manager; the second's is only
+// marked for deletion while it runs.
 TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
 {
     // Wine's CreateServiceA stores only the first name of a dependency list (its CreateServiceW keeps all).
-    struct Row { LauncherKeys changes; std::string exeName, install, uninstall, config, dependencies, description; };
+    struct Row { LauncherKeys changes; std::string exeName, install, uninstall, config, dependencies, description; bool quiet; };
     const Row rows[] = {
         {{{"ServiceDescription", "Runs the %SystemRoot% demo"}, {"ServiceDemandStart", "0"},
           {"ServiceInteractive", "1"}, {"ServiceDependencies", "KrDepA;KrDepB"}, {"InstallSwitch", "/setup"},
-          {"UninstallSwitch", "/remove"}, {"ServiceSwitch", "-svc"}},
-         "my service.exe", "/setup", "/remove", "272 2 1 LocalSystem \"" + folder_ + "\\my service.exe\" -svc",
-         std::string("7:KrDepA\0\0", 10), std::string("1:Runs the %SystemRoot% demo\0", 29)},
-        {{}, "app.exe", "-install", "-uninstall",
-         "16 3 1 LocalSystem \"" + folder_ + "\\app.exe\" -startlauncherinservicemode", "", ""},
+          {"UninstallSwitch", "/remove"}, {"ServiceSwitch", "-svc"}, {"ServiceDisplayName", "Kr Demo"},
+          {"ServiceRestartCount", "2"}, {"ServiceRestartSeconds", "5"}, {"ServiceRestartResetSeconds", "3600"}},
+         "my service.exe", "/setup", "/remove", "272 2 1 LocalSystem Kr Demo \"" + folder_ + "\\my service.exe\" -svc",
+         std::string("7:KrDepA\0\0", 10), std::string("1:Runs the %SystemRoot% demo\0", 29), false},
+        {{{"ServiceAccount", "NetworkService"}}, "app.exe", "-install", "-uninstall", "16 3 1 NT AUTHORITY\\NetworkService " +
+         service_ + " \"" + folder_ + "\\app.exe\" -startlauncherinservicemode", "", "", true},
     };
     const std::string key = "SYSTEM\\CurrentControlSet\\Services\\" + service_;
     const std::string source = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + service_;
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, source.c_str());
-    static QUERY_SERVICE_CONFIGA c[256]; // room for the texts; compared as "type start error account path"
+    static QUERY_SERVICE_CONFIGA c[256]; // room for the texts; compared as "type start error account display path"
     DWORD n = 0;
+    Script("sleep 600000\n");
+    keys_["ServiceStopByExit"] = "1";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.exeName);
         std::string exe = Build(row.changes, row.exeName);
-        ExpectReport(Run(exe, row.install), "Information: Service installed: " + service_);
+        std::vector<std::string> logged;
+        mark_ = EventLogMark();
+        auto expect = [&](const std::string& arguments, const std::string& text, DWORD code) {
+            if (!row.quiet)
+                return ExpectReport(Run(exe, arguments), (code ? "Error: " : "Information: ") + text, code);
+            std::string lines; // standard error takes the report as lines ended by CR LF
+            for (char ch : text.substr(0, text.find_last_not_of("\r\n") + 1))
+                lines += ch == '\r' ? "" : ch == '\n' ? "\r\n" : std::string(1, ch);
+            EXPECT_EQ(RunQuiet(exe, arguments), std::to_string(code) + ": " + lines + "\r\n");
+            logged.push_back((code ? "err: " : "trace: ") + text);
+        };
+        expect(row.install, "Service installed: " + service_, 0);
         ASSERT_EQ(Call(SERVICE_QUERY_CONFIG, [&](SC_HANDLE s) { return QueryServiceConfigA(s, c, sizeof c, &n); }), 0u);
         EXPECT_EQ(std::to_string(c->dwServiceType) + " " + std::to_string(c->dwStartType) + " " +
-                  std::to_string(c->dwErrorControl) + " " + c->lpServiceStartName + " " + c->lpBinaryPathName,
-                  row.config);
+                  std::to_string(c->dwErrorControl) + " " + c->lpServiceStartName + " " + c->lpDisplayName + " " +
+                  c->lpBinaryPathName, row.config);
         EXPECT_EQ(RegistryValue(key, "DependOnService"), row.dependencies);
         EXPECT_EQ(RegistryValue(key, "Description"), row.description);
         EXPECT_EQ(RegistryValue(source, "EventMessageFile"), "2:" + exe + std::string(1, '\0'));
-        ExpectReport(Run(exe, row.install), "Error: Service is already installed: " + service_, 1);
-        ExpectReport(Run(exe, row.uninstall), "Information: Service uninstalled: " + service_);
-        ExpectReport(Run(exe, row.uninstall), "Error: " + SystemText(ERROR_SERVICE_DOES_NOT_EXIST), 1);
+        expect(row.install, "Service is already installed: " + service_, 1);
+        // Refused by the manager, nothing kept: another's display name; under Wine, whose manager knows
+        // neither, delayed start and the failure-actions flag (Windows takes both).
+        std::string other = Build({{"ServiceName", "KrOther"}, {"ServiceDisplayName", c->lpDisplayName}}, "other.exe");
+        ExpectReport(Run(other, "-install"), "Error: " + SystemText(ERROR_DUPLICATE_SERVICE_NAME), 1);
+        for (const char* setting : {"ServiceDelayedStart", "ServiceExitIsFailure"}) {
+            other = Build({{"ServiceName", "KrOther"}, {setting, "1"}, {"ServiceDemandStart", "0"}}, "other.exe");
+            ExpectReport(Run(other, "-install"), "Error: " + SystemText(ERROR_INVALID_LEVEL), 1);
+        }
+        // Wine's manager is ended and started again, with this program's standard error (the session's).
+        if (!row.quiet) {
+            ASSERT_EQ(RunAndWatch("C:\\windows\\system32\\taskkill.exe", "/f /im services.exe", "", 30000).ExitCode, 0u);
+            STARTUPINFOA startup = {};
+            startup.cb = sizeof(startup);
+            PROCESS_INFORMATION manager = {};
+            char command[] = "C:\\windows\\system32\\services.exe";
+            ASSERT_TRUE(CreateProcessA(NULL, command, NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL, &startup, &manager));
+        }
+        DWORD started = 0;
+        EXPECT_TRUE(WaitFor([&] { return (started = Start()) != RPC_S_SERVER_UNAVAILABLE; }));
+        // The manager itself starts an automatic service when it starts.
+        EXPECT_TRUE(started == 0 || (started == ERROR_SERVICE_ALREADY_RUNNING && !row.quiet)) << started;
+        EXPECT_TRUE(WaitFor([&] { return Status().dwCurrentState == SERVICE_RUNNING; }));
+        if (row.quiet) {
+            logged.push_back(Entry("trace", "has started."));
+            expect(row.uninstall, "Service uninstalled: " + service_ + "\n\n" + SystemText(ERROR_SERVICE_MARKED_FOR_DELETE), 0);
+            logged.push_back(Entry("trace", "has stopped."));
+        }
+        SERVICE_STATUS answer;
+        EXPECT_EQ(Call(SERVICE_STOP, [&](SC_HANDLE s) { return ControlService(s, SERVICE_CONTROL_STOP, &answer); }), 0u);
+        if (!row.quiet) { // one marked for deletion is gone once stopped, its status with it
+            ExpectStoppedWith(0, 0);
+            expect(row.uninstall, "Service uninstalled: " + service_, 0);
+        }
+        EXPECT_TRUE(WaitFor([&] { return Call(SERVICE_QUERY_STATUS, [](SC_HANDLE) { return TRUE; }) != 0; }));
+        expect(row.uninstall, SystemText(ERROR_SERVICE_DOES_NOT_EXIST), 1);
         ExpectReport(Run(Build({{"ServiceName", "Kr/Bad"}}, "bad.exe"), "-install"), "Error: " + SystemText(123), 1);
         // The launcher made the event-log source, and removal leaves it.
         EXPECT_EQ(RegistryValue(source, "TypesSupported"), std::string("4:\x07\0\0\0", 6));
+        if (row.quiet)
+            ExpectEvents(logged);
     }
+    // Wine takes a manager started by a program for none of its own: the next program tree would start a
+    // second one. Ended here, Wine's own starts again with the next test program.
+    EXPECT_EQ(RunAndWatch("C:\\windows\\system32\\taskkill.exe", "/f /im services.exe", "", 30000).ExitCode, 0u);
 }
 
 TEST_F(ServiceTest, OnlyTheExactSwitchAloneActsAndOnlyWithAServiceName)
@@ -203,10 +266,12 @@ TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
 }
 
 // Wine's StartService gives 1053 when a service reports stopped before running: here it succeeds, also
-// when the JVM cannot even be created.
+// when the JVM cannot even be created. A main that throws, or a JVM ended with a non-zero status, stops
+// the service with a service-specific code too (the status itself for the latter).
 TEST_F(ServiceTest, FailedStartEndsWithTheServiceSpecificCodeAndLogsTheDetails)
 {
-    struct Row { LauncherKeys changes; std::string report, archive = "", early = ""; } const rows[] = {
+    struct Row { LauncherKeys changes; std::string report, archive = "", early = "", script = "", end = "failed to start.";
+                 DWORD code = 1013; } const rows[] = {
         {{{"JvmOptions", "-bogus"}}, "err: Unable to create JVM instance using " + DoubleJvmPath() +
                                          "\n\nDetails:\nUnrecognized option: -bogus\n"
                                          "Error: Could not create the Java Virtual Machine.\n"},
@@ -217,13 +282,18 @@ TEST_F(ServiceTest, FailedStartEndsWithTheServiceSpecificCodeAndLogsTheDetails)
         {{{"ClassPath", ""}}, "err: Error locating class: " + SlashClass() + "\n\nDetails:\nThe JVM was given no "
          "class path: it looks in its current directory.\r\n", std::string("\2\0\0", 3),
          "err: Internal error RC000020: the embedded file archive is too short to hold its count."},
+        {{{"StderrMode", "2"}}, "err: Error invoking method: main(java/lang/String[])\n\nDetails:\njava.lang."
+         "IllegalStateException: bad config\r\n\tat " + MainClass() + ".main(" + name_ + ".java)\r\n",
+         "", "", "throw java.lang.IllegalStateException bad config"},
+        {{}, "", "", "", "exit 7", "ended with exit status 7.", 7},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.report);
+        Script(row.script + "\n");
         CloseHandle(InstallAndStart(row.changes, row.archive));
-        ExpectStoppedWith(ERROR_SERVICE_SPECIFIC_ERROR, 1013);
-        std::vector<std::string> events = {row.early, Entry("trace", "has started."), row.report,
-                                           Entry("err", "failed to start.")};
-        ExpectEvents({events.begin() + row.early.empty(), events.end()});
+        ExpectStoppedWith(ERROR_SERVICE_SPECIFIC_ERROR, row.code);
+        std::vector<std::string> events = {row.early, Entry("trace", "has started."), row.report, Entry("err", row.end)};
+        events.erase(std::remove(events.begin(), events.end(), ""), events.end());
+        ExpectEvents(events);
     }
 }

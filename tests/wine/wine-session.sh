@@ -50,8 +50,10 @@ ENV
     # The display must exist before the session starts; the server stays up between test programs.
     setsid "$WINESERVER" -p </dev/null >/dev/null 2>&1 &
     # The first program of a session hands its stderr to the system processes (the service manager,
-    # the event log): that is session.err, where service-mode event-log lines appear.
-    setsid "$WINE" cmd /c echo </dev/null >/dev/null 2>"$dir/session.err" || fail "wine64 cannot start ($(tail -3 "$dir/session.err"))"
+    # the event log): that is session.err, where service-mode event-log lines appear. Opened for
+    # appending, so that other writers of it (service-session.sh run) never overwrite each other.
+    : >"$dir/session.err"
+    setsid "$WINE" cmd /c echo </dev/null >/dev/null 2>>"$dir/session.err" || fail "wine64 cannot start ($(tail -3 "$dir/session.err"))"
     # Without a window manager, Wine waits 2 s for every managed window it hides; unmanaged windows
     # close at once.
     "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 ||
