@@ -45,6 +45,16 @@ protected:
         EXPECT_TRUE(run.Ended) << "the launcher did not end";
         return run;
     }
+    // A runtime home folder_\\name: a copy of dll (the double) at home\\jvm\\jvm.dll, a release file if version is given.
+    std::string Home(const std::string& name, const std::string& version, const std::string& jvm = "bin\\server",
+                     const std::string& dll = DoubleJvmPath())
+    {
+        std::string home = folder_ + "\\" + name, path = home + "\\" + jvm + "\\jvm.dll";
+        EXPECT_TRUE(WriteFile(path, "") && CopyFileW(Wide(dll).c_str(), Wide(path).c_str(), FALSE)) << path;
+        std::string release = "IMPLEMENTOR=\"Test\"\nJAVA_VERSION=\"" + version + "\"\n";
+        EXPECT_TRUE(version.empty() || WriteFile(home + "\\release", release));
+        return home;
+    }
     std::string Out() { return ReadFile(folder_ + "\\out.log"); }
     // The options the JVM received, in order (hooks as "vfprintf hook" and so on).
     std::vector<std::string> Options()

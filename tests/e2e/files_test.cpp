@@ -186,10 +186,7 @@ TEST_F(FilesE2eTest, FoldersAndArgumentsOutsideTheAnsiCodePageArriveExactly)
     ASSERT_EQ(GetACP(), 1252u) << "the session's ANSI code page";
     const std::string app = folder_ + "\\Проверка 日本 🌐";
     const std::string temp = folder_ + "\\Юзер 日本\\Temp", jar = "классы.jar";
-    const std::string homes[] = {"", folder_ + "\\Ява 🌐\\jdk-17", app + "\\rt"};
-    for (const std::string& home : {homes[1], homes[2]})
-        ASSERT_TRUE(WriteFile(home + "\\release", "JAVA_VERSION=\"17.0.9\"\n") && WriteFile(home + "\\bin\\server\\jvm.dll", "") &&
-                    CopyFileW(Wide(DoubleJvmPath()).c_str(), Wide(home + "\\bin\\server\\jvm.dll").c_str(), FALSE));
+    const std::string homes[] = {"", Home("Ява 🌐\\jdk-17", "17.0.9"), Home("Проверка 日本 🌐\\rt", "17.0.9")};
     ASSERT_TRUE(WriteFile(app + "\\lib\\" + jar, "no classes here") && WriteFile(temp + "\\keep", ""));
     ASSERT_TRUE(WriteFile(folder_ + "\\files\\a.jar", "== e2e/Files\nout {args}|{prop:user.dir}\nexit 0\n"));
     SetEnvironmentVariableW(L"TMP", Wide(temp).c_str());

@@ -4,16 +4,12 @@
 
 #include <imagehlp.h>
 
-
 namespace {
 
 TEST_F(E2eTest, OptionsArriveInOrderWithVariablesExpandedAndTheClassPathOptionLast)
 {
     // The runtime is found beside the launcher, so %JAVA_HOME% is that home, not the environment's.
-    std::string home = folder_ + "\\rt";
-    ASSERT_TRUE(WriteFile(home + "\\release", "JAVA_VERSION=\"17.0.9\"\n"));
-    std::string dll = home + "\\bin\\server\\jvm.dll";
-    ASSERT_TRUE(WriteFile(dll, "") && CopyFileA(DoubleJvmPath().c_str(), dll.c_str(), FALSE));
+    const std::string home = Home("rt", "17.0.9");
     SetEnvironmentVariableA("JAVA_HOME", "C:\\environment home");
     SetEnvironmentVariableA("KR_E2E_QUOTED", "\"C:\\with space\"");
     SetEnvironmentVariableA("KR_E2E_PLAIN", "plain");
@@ -82,8 +78,7 @@ TEST_F(E2eTest, WorkingDirectorySettingsDecideUserDir)
     // Changed to early, the runtime search and the JVM's class path work from data.
     for (const std::string& root : {folder_, spaced, data})
         ASSERT_TRUE(WriteScript(root + "\\classes", MainClass(), "out {args} {prop:user.dir}"));
-    const std::string dll = data + "\\rt\\jvm.dll";
-    ASSERT_TRUE(WriteFile(dll, "") && CopyFileA(DoubleJvmPath().c_str(), dll.c_str(), FALSE));
+    Home("data", "", "rt");
     struct Row {
         std::string Exe;
         LauncherKeys Keys;

@@ -44,16 +44,6 @@ std::string Chosen(const std::string& jvm) { return "chose " + jvm; }
 
 class SearchE2eTest : public E2eTest {
 protected:
-    // A runtime home below the folder: the double (x64 or i686) at jvm, a release file when version is given.
-    std::string Home(const std::string& name, const std::string& version, const std::string& jvm = "bin\\server",
-                     const std::string& double_ = DoubleJvmPath())
-    {
-        std::string home = folder_ + "\\" + name, dll = home + "\\" + jvm + "\\jvm.dll";
-        EXPECT_TRUE(WriteFile(dll, "") && CopyFileA(double_.c_str(), dll.c_str(), FALSE));
-        std::string release = "IMPLEMENTOR=\"Test\"\nJAVA_VERSION=\"" + version + "\"\n";
-        EXPECT_TRUE(version.empty() || WriteFile(home + "\\release", release));
-        return home;
-    }
     // Home "rt" with a jvm.dll that needs krdep.dll, which lies in the runtime's bin folder (above jvm's).
     std::string DepHome(const std::string& version, const std::string& jvm, bool dep = true)
     {
