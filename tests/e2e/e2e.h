@@ -45,7 +45,7 @@ protected:
         EXPECT_TRUE(run.Ended) << "the launcher did not end";
         return run;
     }
-    // A runtime home folder_\\name: a copy of dll (the double) at home\\jvm\\jvm.dll, a release file if version is given.
+    // A runtime home folder_\name: a copy of dll (the double) at home\jvm\jvm.dll; a release file if version given.
     std::string Home(const std::string& name, const std::string& version, const std::string& jvm = "bin\\server",
                      const std::string& dll = DoubleJvmPath())
     {

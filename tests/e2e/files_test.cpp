@@ -193,10 +193,7 @@ TEST_F(FilesE2eTest, FoldersAndArgumentsOutsideTheAnsiCodePageArriveExactly)
     SetEnvironmentVariableW(L"JAVA_HOME", Wide(homes[1]).c_str());
     SetEnvironmentVariableW(L"KR_E2E_WORD", L"日本語");
     const std::string extracted = ShortPath(temp) + "\\" + Scrambled;
-    struct Row {
-        LauncherKeys Keys;
-        std::string Home, Error;
-    } rows[] = {
+    struct Row { LauncherKeys Keys; std::string Home, Error; } rows[] = {
         {{}, "", ""},
         {{{"JreSearchOrder", "E"}}, homes[1], ""},
         {{{"JreSearchOrder", "B"}, {"BundledRuntime", "rt"}}, homes[2], ""},

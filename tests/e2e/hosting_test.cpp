@@ -52,11 +52,7 @@ TEST_F(E2eTest, ArgumentsComeFromTheCommandLineElseAppOptionsElseTheIniFile)
     ASSERT_TRUE(WriteFile(folder_ + "\\app.ini", "[Other]\r\nAppOptions=wrong\r\n[Application Configuration]\r\n"
                                                  "AppOptions=from ini\r\nJvmOptions=-Dini=yes\r\n"));
     ASSERT_TRUE(WriteFile(folder_ + "\\empty.ini", "[Application Configuration]\r\nAppOptions=\r\n"));
-    struct Row {
-        LauncherKeys Keys;
-        std::string Arguments;
-        std::string Out;
-    } rows[] = {
+    struct Row { LauncherKeys Keys; std::string Arguments, Out; } rows[] = {
         {{}, "", "0:|null\r\n"},
         {{{"AppOptions", "one \"two three\""}}, "", "2:[one][two three]|null\r\n"},
         {{{"AppOptions", "one"}}, "x \"y z\"", "2:[x][y z]|null\r\n"},
@@ -79,11 +75,7 @@ TEST_F(E2eTest, WorkingDirectorySettingsDecideUserDir)
     for (const std::string& root : {folder_, spaced, data})
         ASSERT_TRUE(WriteScript(root + "\\classes", MainClass(), "out {args} {prop:user.dir}"));
     Home("data", "", "rt");
-    struct Row {
-        std::string Exe;
-        LauncherKeys Keys;
-        std::string UserDir;
-    } rows[] = {
+    struct Row { std::string Exe; LauncherKeys Keys; std::string UserDir; } rows[] = {
         {"app.exe", {}, folder_},
         {"with spaces\\my app.exe", {}, spaced},
         {"app.exe", {{"WorkingDirectory", "data"}}, data},
@@ -128,8 +120,7 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
         std::string Script;
         LauncherKeys Keys;
         DWORD ExitCode;
-        std::string Out;
-        std::string Report = "";   // the one error box's text; "" for none
+        std::string Out, Report = "";  // Report: the one error box's text; "" for none
         std::string Details = "";  // the error dialog's details: what the search considered, what the JVM said
     } rows[] = {
         {"out fine", {}, 0, "fine\r\n"},
@@ -218,12 +209,7 @@ TEST_F(E2eTest, FailingProgramShowsItsLastOutputInTheErrorDialog)
     const std::string trace = "java.lang.IllegalStateException: boom\r\n\tat " + MainClass() + ".main(" + name_ +
                               ".java)\r\n";
     // The program sleeps between streams: the two streams' readers append in the order they read.
-    const struct {
-        const char* Name;
-        std::string Script;
-        std::string StderrMode;
-        std::string Details;  // "": a plain error box
-    } cases[] = {
+    const struct { const char* Name; std::string Script, StderrMode, Details; } cases[] = {  // Details "": a plain box
         {"interleaved", "out one\nsleep 300\nerr two\nsleep 300\nout three\nsleep 300\nthrow "
                         "java.lang.IllegalStateException boom",
          "2", "one\r\ntwo\r\nthree\r\n" + trace},

@@ -72,11 +72,8 @@ TEST_F(SearchE2eTest, TheFirstMethodThatFindsAnAcceptableRuntimeWins)
     const std::string longHome = "C:\\" + std::string(300, 'h');
     const std::string J9 = "bin\\server", J8 = "jre\\bin\\server";
     auto RtJvm = [&](const std::string& jvm) { return F + "\\rt\\" + jvm + "\\jvm.dll"; };
-    const struct {
-        const char* Name;
-        LauncherKeys Keys;
-        std::function<std::string()> Setup;  // writes keys, variables and folders; returns the report expected
-    } rows[] = {
+    // Setup writes keys, variables and folders, and returns the report expected.
+    const struct { const char* Name; LauncherKeys Keys; std::function<std::string()> Setup; } rows[] = {
         {"0: the first JvmPath entry that exists",
          {{"JreSearchOrder", "0"}, {"JvmPath", "absent.dll;rt\\bin\\jvm.dll;" + DoubleJvmPath()}},
          [&] { Home("rt", "", "bin"); return Chosen("rt\\bin\\jvm.dll"); }},
