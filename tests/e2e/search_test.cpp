@@ -178,15 +178,11 @@ TEST_F(SearchE2eTest, TheFirstMethodThatFindsAnAcceptableRuntimeWins)
         {"E: within JavaMaxVersion 17", {{"JreSearchOrder", "E"}, {"JavaMaxVersion", "17"}},
          [&] { SetJavaHome(Home("jdk17", "17.0.9")); return Chosen(F + "\\jdk17\\bin\\server\\jvm.dll"); }},
         {"EJV: nothing anywhere", {{"JreSearchOrder", "EJV"}}, [&] { return NoJre; }},
-        // A runtime's jvm.dll needs DLLs of its bin folder, bin (Java 9+, J9) or jre\bin (Java 8, J8), by any method.
+        // A jvm.dll needs DLLs of bin (Java 9+, J9) or jre\bin (Java 8, J8), found from its path whatever the method.
         {"0: a runtime's own DLL, Java 9+", {{"JreSearchOrder", "0"}, {"JvmPath", RtJvm(J9)}},
          [&] { DepHome("", J9); return Chosen(RtJvm(J9)); }},
         {"0: without it jvm.dll does not load", {{"JreSearchOrder", "0"}, {"JvmPath", RtJvm(J9)}},
          [&] { DepHome("", J9, false); return "Unable to load JVM: " + RtJvm(J9); }},
-        {"J: a runtime's own DLL, Java 8", {{"JreSearchOrder", "J"}},
-         [&] { Set(Jdk + "1.8", "JavaHome", DepHome("1.8.0_392", J8)); return Chosen(RtJvm(J8)); }},
-        {"E: a runtime's own DLL, Java 9+", {{"JreSearchOrder", "E"}},
-         [&] { SetJavaHome(DepHome("17.0.9", J9)); return Chosen(RtJvm(J9)); }},
         {"B: a runtime's own DLL, Java 8", {{"JreSearchOrder", "B"}, {"BundledRuntime", "rt"}},
          [&] { DepHome("1.8.0_392", J8); return Chosen(RtJvm(J8)); }},
     };
