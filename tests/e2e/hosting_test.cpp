@@ -124,7 +124,6 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
         std::string Details = "";  // the error dialog's details: what the search considered, what the JVM said
     } rows[] = {
         {"out fine", {}, 0, "fine\r\n"},
-        {"exit 3", {}, 3, ""},
         {"exit -7", {}, (DWORD)-7, ""},
         {"thread worker\n  sleep 1000\n  out worker done\nend\nout main done", {}, 0, "main done\r\nworker done\r\n"},
         {"out never", {{"MainClass", "e2e.Missing"}, {"ClassPath", "classes;gone.jar"}}, ExitFailure, "",
