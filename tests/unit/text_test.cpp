@@ -1,4 +1,4 @@
-// The launcher's text rules: argument splitting, list walking, Java versions, %NAME% expansion,
+// The launcher's text rules: argument splitting, Java versions, %NAME% expansion,
 // the scrambled main class and the trimming of captured output.
 #include "arguments.h"
 #include "capture_buffer.h"
@@ -53,21 +53,6 @@ TEST(SplitArguments, QuotingRulesWithAndWithoutTheReservedSlot)
     wchar_t** array = nullptr;
     SplitArguments(L"\"\u03A9 \U0001F310\" \xD800x", &count, &array, false);
     EXPECT_TRUE(count == 2 && std::wstring(array[0]) == L"\u03A9 \U0001F310" && std::wstring(array[1]) == L"\xD800x");
-}
-
-TEST(NextToken, WalksAListSkippingEmptyEntries)
-{
-    const std::pair<std::string, Texts> cases[] = {
-        {";;;", {}}, {"a", {"a"}}, {";a;;b;", {"a", "b"}},
-        {"lib\\a.jar;C:\\x y\\b.jar", {"lib\\a.jar", "C:\\x y\\b.jar"}},
-    };
-    for (auto [text, expected] : cases) {
-        Texts tokens;
-        char* cursor = nullptr;
-        while (char* token = NextToken(&text[0], ";", &cursor))
-            tokens.push_back(token);
-        EXPECT_EQ(tokens, expected) << text;
-    }
 }
 
 // The rule of the runtime search of today, put together as the search applies it.
