@@ -58,6 +58,7 @@ TEST(Archive, UnsafeEntryNamesAreNeitherWrittenNorRead)
     const std::string unsafe[] = {
         "../x.jar", "a..b", ".", "lib/a.jar", "lib\\a.jar", "c:a.jar", "a*.jar", "a?.jar", "a\".jar", "a<.jar",
         "a>.jar", "a|.jar", "a\x1F.jar", "a.jar ", std::string(256, 'x'), "",
+        "..", "..\\evil.txt", "\\evil.txt", "C:evil.txt", "C:\\evil.txt",
     };
     unsigned char out[512];
     for (const std::string& name : unsafe) {
