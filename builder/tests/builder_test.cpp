@@ -71,6 +71,7 @@ struct Builder : testing::Test {
                           Q(launcher));
     }
     std::string Wrote(const std::string& exe) { return "exit 0\nkestrun: wrote " + folder_ + exe + "\n"; }
+    std::string Show(const std::string& exe) { return RunCommand(Q(KR_KESTRUN) + " show " + Q(folder_ + exe)); }
     std::string folder_;
 };
 struct Wine : Builder {};
@@ -162,7 +163,7 @@ TEST_F(Builder, ShowGivesBackTheConfigAndMarksTheDefaults)
     const std::pair<std::string, const char*> arches[] = {{"x64", KR_LAUNCHER_X64}, {"x86", KR_LAUNCHER_X86}};
     for (const auto& [arch, launcher] : arches) {
         ASSERT_EQ(Build(launcher, "out.exe"), Wrote("out.exe"));
-        std::string shown = RunCommand(Q(KR_KESTRUN) + " show " + Q(folder_ + "out.exe"));
+        std::string shown = Show("out.exe");
         EXPECT_EQ(shown.find("exit 0\n; " + folder_ + "out.exe: " + arch + " launcher, "), 0u) << shown;
         for (const char* line : {"MainClass = org.acme.Demo", "ClassPath = app.jar", "StdoutMode = 2",
                                  "AllowMultipleInstances = 1", "SplashText = Caf\xC3\xA9 \xE2\x82\xAC loading",
@@ -182,7 +183,7 @@ TEST_F(Builder, ConsoleProgramsGetTheConsoleSubsystemAndWorkWhereTheShellIsWitho
 {
     Write("tool.ini", "[launcher]\nMainClass = org.acme.Tool\nConsole = Yes\n");
     ASSERT_EQ(Build(KR_LAUNCHER_X86, "tool.exe", "tool.ini"), Wrote("tool.exe"));  // x64: E2E, read by the system
-    std::string shown = RunCommand(Q(KR_KESTRUN) + " show " + Q(folder_ + "tool.exe"));
+    std::string shown = Show("tool.exe");
     for (const char* line : {" bytes, console subsystem\n", "\nConsole = yes\n", "default: UseStartDirectory = 1\n",
                              "default: SplashUntilWindow = 0\n"})
         EXPECT_NE(shown.find(line), std::string::npos) << line;
@@ -316,10 +317,9 @@ TEST_F(Builder, JarManifestsAreReadByTheJarRulesOrRefusedInOneLine)
     };
     for (const auto& c : cases) {
         Write("app.jar", c.Jar);
-        std::string built = RunCommand(Q(KR_KESTRUN) + " build " + Q(folder_ + "app.jar") + " -o " + Q(folder_ + "out.exe") +
-                                       " --launcher " + Q(KR_LAUNCHER_X64));
+        std::string built = Build(KR_LAUNCHER_X64, "out.exe", "app.jar");
         EXPECT_EQ(built.rfind(c.Builds ? "exit 0\n" : "exit 1\nkestrun: " + folder_, 0), 0u) << built;
-        std::string shown = c.Builds ? RunCommand(Q(KR_KESTRUN) + " show " + Q(folder_ + "out.exe")) : "";
+        std::string shown = c.Builds ? Show("out.exe") : "";
         EXPECT_NE((built + shown).find(c.Expected), std::string::npos) << built << shown;
         EXPECT_EQ(std::filesystem::remove(folder_ + "out.exe"), c.Builds) << c.Expected;
     }
@@ -353,7 +353,7 @@ TEST_F(Wine, JarBuiltLauncherRunsWithJavaHomeAndStillRunsWhenSigned)
     Write("rt/release", "JAVA_VERSION=\"17.0.9\"\n");
     ASSERT_EQ(RunCommand("cd " + Q(folder_) + " && jar cfe0 app.jar app.Main main.script"), "exit 0\n");
     ASSERT_EQ(Build(KR_LAUNCHER_X64, "app.exe", "app.jar"), Wrote("app.exe"));
-    std::string shown = RunCommand(Q(KR_KESTRUN) + " show " + Q(folder_ + "app.exe"));
+    std::string shown = Show("app.exe");
     for (const char* line : {"\nMainClass = app.Main\n", "\n; app.jar  ", "\nStdoutMode = 2\n", "\n; default: ServiceName = \n"})
         EXPECT_NE(shown.find(line), std::string::npos) << line << shown;
     std::string sign = "cd " + Q(folder_) + " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem "
