@@ -77,7 +77,9 @@ inline void ExpectOneError(const LauncherRun& run, const std::string& text)
     EXPECT_EQ(run.Reports[0].Text, text);
 }
 
-inline void ExpectNoReports(const LauncherRun& run)
+// No report, and the exit code the run should end with.
+inline void ExpectNoReports(const LauncherRun& run, DWORD exitCode = 0)
 {
     EXPECT_TRUE(run.Reports.empty()) << DescribeReports(run.Reports);
+    EXPECT_EQ(run.ExitCode, exitCode);
 }
