@@ -77,16 +77,17 @@ uint32_t BigEndian(const Bytes& data, size_t at)
 }
 
 // The decoder copies the first data chunk to its buffer before it has one, a null pointer when that
-// chunk is empty; empty data chunks carry nothing and are left out. The rest of a damaged file is
-// kept as it is, for the decoder to refuse.
+// chunk is empty; empty data chunks carry nothing and are left out, also one whose CRC is cut off. The
+// rest of a damaged file (a chunk cut short is the last) is kept as it is, for the decoder to refuse.
 Bytes WithoutEmptyDataChunks(const Bytes& png)
 {
     Bytes out(png.begin(), png.begin() + 8);
     size_t at = 8;
-    for (uint64_t end; at + 12 <= png.size() && (end = at + 12ull + BigEndian(png, at)) <= png.size();
-         at = (size_t)end)
+    for (uint64_t end; at + 8 <= png.size(); at = (size_t)end) {
+        end = std::min<uint64_t>(at + 12ull + BigEndian(png, at), png.size());
         if (BigEndian(png, at) != 0 || memcmp(&png[at + 4], "IDAT", 4) != 0)
-            out.insert(out.end(), png.begin() + at, png.begin() + end);
+            out.insert(out.end(), png.begin() + at, png.begin() + (size_t)end);
+    }
     out.insert(out.end(), png.begin() + at, png.end());
     return out;
 }
