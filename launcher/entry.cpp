@@ -82,13 +82,13 @@ static bool IsSwitch(const WCHAR* argument, const char* switchText)
 enum ServiceRequest { SERVICE_REQUEST_NONE, SERVICE_REQUEST_INSTALL, SERVICE_REQUEST_UNINSTALL, SERVICE_REQUEST_RUN };
 
 // What the command line asks of the service switches (argc counts slot 0): a switch alone, or the
-// install or uninstall switch followed by the quiet option (*quiet), and after the install switch
-// possibly a password. Anything else is no request: the arguments go to the program.
+// install or uninstall switch followed by the quiet option, and after the install switch possibly a
+// password: a request with more than the switch is a quiet one. Anything else is no request: the
+// arguments go to the program.
 static ServiceRequest ReadServiceRequest(int argc, WCHAR** argv, const char* installSwitch,
-                                         const char* uninstallSwitch, const char* serviceSwitch, bool* quiet)
+                                         const char* uninstallSwitch, const char* serviceSwitch)
 {
-    *quiet = (argc == 3 || argc == 4) && wcscmp(argv[2], QUIET_OPTION) == 0;
-    if (argc < 2 || argc > 4 || (argc > 2 && !*quiet))
+    if (argc < 2 || argc > 4 || (argc > 2 && wcscmp(argv[2], QUIET_OPTION) != 0))
         return SERVICE_REQUEST_NONE;
     if (IsSwitch(argv[1], installSwitch))
         return SERVICE_REQUEST_INSTALL;
@@ -158,13 +158,11 @@ static bool InstallWithPassword(WCHAR* password)
 
 bool DispatchServiceSwitch(int argc, WCHAR** argv, int* exitCode)
 {
-    bool quiet;
+    // Where reports go was chosen at the start, from the same request (ChooseEarlyReporting).
     ServiceRequest request = ReadServiceRequest(argc, argv, LauncherSettings.InstallSwitch,
-                                                LauncherSettings.UninstallSwitch, LauncherSettings.ServiceSwitch, &quiet);
+                                                LauncherSettings.UninstallSwitch, LauncherSettings.ServiceSwitch);
     if (request == SERVICE_REQUEST_NONE)
         return false;
-    if (quiet && RunMode != RUN_MODE_QUIET)
-        EnterQuietReporting(LauncherSettings.ServiceName);
     *exitCode = 0;
     if (request == SERVICE_REQUEST_INSTALL) {
         if (!InstallWithPassword(argc == 4 ? argv[3] : NULL))
@@ -188,12 +186,11 @@ static void ChooseEarlyReporting(int argc, WCHAR** argv)
     char* install = LoadSettingText(NULL, FindSettingByField("InstallSwitch")->Id);
     char* uninstall = LoadSettingText(NULL, FindSettingByField("UninstallSwitch")->Id);
     char* serviceSwitch = LoadSettingText(NULL, FindSettingByField("ServiceSwitch")->Id);
-    bool quiet;
-    ServiceRequest request = ReadServiceRequest(argc, argv, install, uninstall, serviceSwitch, &quiet);
+    ServiceRequest request = ReadServiceRequest(argc, argv, install, uninstall, serviceSwitch);
     if (name[0] != 0 && request == SERVICE_REQUEST_RUN)
-        EnterServiceReporting(name);
-    else if (name[0] != 0 && request != SERVICE_REQUEST_NONE && quiet)
-        EnterQuietReporting(name);
+        EnterServiceReporting(name, RUN_MODE_SERVICE);
+    else if (name[0] != 0 && request != SERVICE_REQUEST_NONE && argc > 2)
+        EnterServiceReporting(name, RUN_MODE_QUIET);
     FreeSettingText(name);
     FreeSettingText(install);
     FreeSettingText(uninstall);

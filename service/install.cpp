@@ -205,9 +205,3 @@ int UninstallService(const char* name)
         CloseServiceHandle(manager);
     return !done ? -1 : running ? 1 : 0;
 }
-
-void EnterQuietReporting(const char* serviceName)
-{
-    RunMode = RUN_MODE_QUIET;
-    EventSourceHandle = RegisterEventSourceA(NULL, serviceName);
-}

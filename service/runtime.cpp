@@ -27,9 +27,9 @@ static SERVICE_STATUS ServiceStatus;
 // The handle of the registered control handler, set by ServiceMain.
 static SERVICE_STATUS_HANDLE ServiceStatusHandle = NULL;
 
-void EnterServiceReporting(const char* serviceName)
+void EnterServiceReporting(const char* serviceName, int runMode)
 {
-    RunMode = RUN_MODE_SERVICE;
+    RunMode = runMode;
     EventSourceHandle = RegisterEventSourceA(NULL, serviceName);
 }
 

@@ -14,9 +14,6 @@ int InstallService(const char* name, const char* description, const char* passwo
 // Removes the service (the event-log source stays); 0 on success, 1 when it still runs and is only
 // marked for deletion, -1 after the failure has been reported.
 int UninstallService(const char* name);
-// Sends every later report to standard error and to the event log as the source serviceName: an
-// install or removal that nobody watches (an installer, a script) shows no window.
-void EnterQuietReporting(const char* serviceName);
 // A new zero-filled heap list of the ';'-separated names in text, each NUL-terminated, ended by an extra
 // NUL; an empty entry ends the list there. Null when the heap is exhausted.
 char* BuildDependencyList(const char* text);
@@ -43,9 +40,10 @@ extern volatile LONG ServiceStopReported;
 // before they signal the end; 0 until then. Written and read with Interlocked calls.
 extern volatile LONG ServiceExitStatus;
 
-// Sends every later report to the event log, as the source serviceName; done before anything else in
-// a process the service control manager started.
-void EnterServiceReporting(const char* serviceName);
+// Sends every later report to the event log, as the source serviceName, before anything else runs:
+// runMode RUN_MODE_SERVICE in a process the service control manager started, RUN_MODE_QUIET (standard
+// error too) for an install or removal that nobody watches (an installer, a script).
+void EnterServiceReporting(const char* serviceName, int runMode);
 // Switches reports to the event log and runs the service until it has ended; false when the service
 // control manager could not be reached (reported, though without an event source the report is dropped).
 bool RunServiceDispatcher();
