@@ -206,21 +206,23 @@ static bool CallMain(JNIEnv* env, int argc, WCHAR** argv)
     return true;
 }
 
-bool RunMainClass(int argc, char** argv, bool attachMode)
+bool RunMainWithSetting(const char* arguments, bool attachMode)
 {
-    WCHAR** wide = argc > 0 ? (WCHAR**)calloc((size_t)argc, sizeof(WCHAR*)) : NULL;
-    for (int i = 0; i < argc && wide != NULL; i++) {
-        if ((wide[i] = WidenText(argv[i])) == NULL) {
-            free(wide);
-            wide = NULL;
-        }
-    }
-    if (argc > 0 && wide == NULL) {
+    WCHAR* wide = WidenText(arguments);
+    if (wide == NULL) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         ShowLastError();
         return false;
     }
-    return RunMainClass(argc, wide, attachMode);
+    int argc = 0;
+    WCHAR** argv = NULL;
+    SplitArguments(wide, &argc, &argv, false);
+    free(wide);
+    bool ok = RunMainClass(argc, argv, attachMode);
+    for (int i = 0; i < argc; i++)
+        free(argv[i]);
+    free(argv);
+    return ok;
 }
 
 bool RunMainClass(int argc, WCHAR** argv, bool attachMode)

@@ -2,7 +2,6 @@
 // watchdog threads that run and stop the Java application.
 #include "service.h"
 
-#include "arguments.h"
 #include "format.h"
 #include "jvm.h"
 #include "report.h"
@@ -152,10 +151,7 @@ DWORD WINAPI ServiceWorkerThread(LPVOID unused)
     if (JvmSettledEvent != NULL)
         SetEvent(JvmSettledEvent);
     if (ok) {
-        int count = 0;
-        char** vector = NULL;
-        SplitArguments(LauncherSettings.ServiceStartArgs, &count, &vector, false);
-        ok = RunMainClass(count, vector, false);
+        ok = RunMainWithSetting(LauncherSettings.ServiceStartArgs, false);
         InterlockedExchange(&ServiceRunOk, ok ? 1 : 0);
         ReleaseJvm();
     }
@@ -177,10 +173,7 @@ DWORD WINAPI ServiceStopperThread(LPVOID unused)
     if (LauncherSettings.ServiceStopByExit) {
         ok = StopJvmWithExit();
     } else {
-        int count = 0;
-        char** vector = NULL;
-        SplitArguments(LauncherSettings.ServiceStopArgs, &count, &vector, false);
-        ok = RunMainClass(count, vector, true);
+        ok = RunMainWithSetting(LauncherSettings.ServiceStopArgs, true);
     }
     InterlockedExchange(&ServiceRunOk, ok ? 1 : 0);
     return 0;
