@@ -2,6 +2,7 @@
 
 #ifdef _WIN32
 
+#include "format.h"
 #include "jre.h"
 #include "machine_text.h"
 #include "pe_image.h"
@@ -72,12 +73,12 @@ int FindJavaForLauncher(const std::string& launcherPath, std::ostream& out)
     RuntimeRegistryView = image.Is64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
     namePart[-1] = 0;
     char* folder = MakeAnsiPath(full);
-    if (folder == nullptr || strlen(folder) >= sizeof(LauncherFolder)) {
+    bool fits = folder != nullptr && CopyText(LauncherFolder, sizeof(LauncherFolder), folder);
+    free(folder);
+    if (!fits) {
         out << "kestrun: the folder of " << launcherPath << " has no name in the ANSI code page\n";
         return 2;
     }
-    strcpy(LauncherFolder, folder);
-    free(folder);
     // Relative JvmPath entries are relative to the launcher's folder, its current directory.
     SetCurrentDirectoryW(full);
     out << "; runtime search of " << std::filesystem::path(full).u8string() << "\\"
