@@ -87,6 +87,7 @@ std::vector<SeenReport> ReportWatcher::Reports()
     return reports_;
 }
 
+// Declared in kit.h, defined here: report_watcher is built from this file without kit.cpp.
 std::wstring Wide(const std::string& utf8)
 {
     std::wstring wide(utf8.size(), L'\0');
