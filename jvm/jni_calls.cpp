@@ -178,6 +178,30 @@ static jobjectArray MakeArgumentArray(JNIEnv* env, int argc, WCHAR** argv)
     return array;
 }
 
+// The arguments a setting holds (ANSI text), widened and split by the command line's rules into new
+// heap copies; false after reporting that memory ran out.
+static bool SplitSetting(const char* text, int* argc, WCHAR*** argv)
+{
+    *argc = 0;
+    *argv = NULL;
+    WCHAR* wide = WidenText(text);
+    if (wide == NULL) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        ShowLastError();
+        return false;
+    }
+    SplitArguments(wide, argc, argv, false);
+    free(wide);
+    return true;
+}
+
+static void FreeArguments(int argc, WCHAR** argv)
+{
+    for (int i = 0; i < argc; i++)
+        free(argv[i]);
+    free(argv);
+}
+
 // Finds the main class and calls its main with the arguments (none: AppOptions).
 static bool CallMain(JNIEnv* env, int argc, WCHAR** argv)
 {
@@ -191,11 +215,13 @@ static bool CallMain(JNIEnv* env, int argc, WCHAR** argv)
         ShowErrorWithCapturedOutput(LauncherSettings.MsgLocateMethod, "main(java/lang/String[])");
         return false;
     }
-    // The configured arguments are widened as they are split: the same rules, the same result.
-    WCHAR* configured = argc == 0 ? WidenText(LauncherSettings.AppOptions) : NULL;
-    if (configured != NULL)
-        SplitArguments(configured, &argc, &argv, false);
-    jobjectArray arguments = MakeArgumentArray(env, argc, argv);
+    int configuredCount = 0;
+    WCHAR** configured = NULL;
+    if (argc == 0 && !SplitSetting(LauncherSettings.AppOptions, &configuredCount, &configured))
+        return false;
+    jobjectArray arguments = argc == 0 ? MakeArgumentArray(env, configuredCount, configured)
+                                       : MakeArgumentArray(env, argc, argv);
+    FreeArguments(configuredCount, configured);
     if (arguments == NULL)
         return false;
     env->CallStaticVoidMethod(mainClass, main, arguments);
@@ -208,20 +234,12 @@ static bool CallMain(JNIEnv* env, int argc, WCHAR** argv)
 
 bool RunMainWithSetting(const char* arguments, bool attachMode)
 {
-    WCHAR* wide = WidenText(arguments);
-    if (wide == NULL) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        ShowLastError();
+    int argc;
+    WCHAR** argv;
+    if (!SplitSetting(arguments, &argc, &argv))
         return false;
-    }
-    int argc = 0;
-    WCHAR** argv = NULL;
-    SplitArguments(wide, &argc, &argv, false);
-    free(wide);
     bool ok = RunMainClass(argc, argv, attachMode);
-    for (int i = 0; i < argc; i++)
-        free(argv[i]);
-    free(argv);
+    FreeArguments(argc, argv);
     return ok;
 }
 
