@@ -230,7 +230,7 @@ bool AttachStopperThread(JNIEnv** env, JavaVM** attached)
 {
     // A stop can arrive while the worker is still creating the JVM: there is nothing to attach to yet.
     JavaVM* vm = JavaVm;
-    JavaVMAttachArgs attach = {(jint)LauncherSettings.JavaVersionWord, (char*)"Kestrun stopper thread", NULL};
+    JavaVMAttachArgs attach = {JNI_VERSION_1_2, (char*)"Kestrun stopper thread", NULL};
     if (vm == NULL || vm->AttachCurrentThread((void**)env, &attach) != 0) {
         ShowError(LauncherSettings.MsgAttachThread);
         return false;
