@@ -9,56 +9,191 @@
 #include <stdlib.h>
 #include <string.h>
 
-char* JvmMessageText = NULL;
-// Bytes allocated for JvmMessageText.
-static int JvmMessageCapacity = 0;
+// The runtime's C library, as the vfprintf hook writes through it: ucrt's printing function takes
+// options and a locale, the older libraries' vfprintf does not.
+typedef int(__cdecl* UcrtVfprintfEntry)(unsigned long long options, FILE* stream, const char* format, void* locale,
+                                        va_list args);
+typedef int(__cdecl* PlainVfprintfEntry)(FILE* stream, const char* format, va_list args);
+typedef FILE*(__cdecl* UcrtStreamEntry)(unsigned index);
+typedef void*(__cdecl* OldStreamsEntry)(void);
+static UcrtVfprintfEntry RuntimeUcrtVfprintf = NULL;
+static PlainVfprintfEntry RuntimePlainVfprintf = NULL;
+// The runtime's own stdout and stderr; null while unknown.
+static FILE* RuntimeStdout = NULL;
+static FILE* RuntimeStderr = NULL;
+
+// The FILE of msvcrt.dll and msvcr100/120.dll, whose standard streams are the first entries of an array.
+struct OldCFile {
+    char* Next;
+    int Count;
+    char* Base;
+    int Flags;
+    int Descriptor;
+    int Held;
+    int BufferSize;
+    char* TemporaryName;
+};
+
+// The last JVM text that went to the standard streams, trimmed by whole lines from the front, and
+// its length; guarded by JvmTextLock (the hook is called from several threads at once).
+static char JvmText[JVM_TEXT_SIZE];
+static int JvmTextLength = 0;
+static SRWLOCK JvmTextLock = SRWLOCK_INIT;
+
+// True for the names of the universal C runtime: ucrtbase itself and its API sets.
+static bool IsUcrtName(const char* name)
+{
+    return _strnicmp(name, "api-ms-win-crt-", 15) == 0 || _stricmp(name, "ucrtbase.dll") == 0;
+}
+
+int ChooseRuntimeCLibrary(const char* const* names, int count)
+{
+    int best = -1, bestRank = 0;
+    for (int i = 0; i < count; i++) {
+        const char* name = names[i];
+        int rank = 0;
+        if (IsUcrtName(name))
+            rank = 4;
+        else if (_stricmp(name, "msvcr120.dll") == 0)
+            rank = 3;
+        else if (_stricmp(name, "msvcr100.dll") == 0)
+            rank = 2;
+        else if (_stricmp(name, "msvcrt.dll") == 0)
+            rank = 1;
+        if (rank > bestRank) {
+            best = i;
+            bestRank = rank;
+        }
+    }
+    return best;
+}
+
+// Collects up to size names of the DLLs that the loaded module imports; returns how many.
+static int ReadImportNames(HMODULE module, const char** names, int size)
+{
+    const BYTE* base = (const BYTE*)module;
+    const IMAGE_DOS_HEADER* dos = (const IMAGE_DOS_HEADER*)base;
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE)
+        return 0;
+    const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY* directory = &nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (nt->Signature != IMAGE_NT_SIGNATURE || directory->VirtualAddress == 0)
+        return 0;
+    const IMAGE_IMPORT_DESCRIPTOR* entry = (const IMAGE_IMPORT_DESCRIPTOR*)(base + directory->VirtualAddress);
+    int count = 0;
+    for (; entry->Name != 0 && count < size; entry++)
+        names[count++] = (const char*)(base + entry->Name);
+    return count;
+}
+
+// Takes the printing function and the standard streams from the C library loaded as name.
+static bool BindCLibrary(const char* name)
+{
+    HMODULE library = GetModuleHandleA(name);
+    bool ucrt = IsUcrtName(name);
+    if (ucrt) {
+        // The API-set name stands for ucrtbase, which holds the functions.
+        HMODULE base = GetModuleHandleA("ucrtbase.dll");
+        library = base != NULL ? base : library;
+    }
+    if (library == NULL)
+        return false;
+    if (ucrt) {
+        RuntimeUcrtVfprintf = (UcrtVfprintfEntry)(void*)GetProcAddress(library, "__stdio_common_vfprintf");
+        UcrtStreamEntry streams = (UcrtStreamEntry)(void*)GetProcAddress(library, "__acrt_iob_func");
+        if (RuntimeUcrtVfprintf == NULL || streams == NULL)
+            return false;
+        RuntimeStdout = streams(1);
+        RuntimeStderr = streams(2);
+        return true;
+    }
+    RuntimePlainVfprintf = (PlainVfprintfEntry)(void*)GetProcAddress(library, "vfprintf");
+    OldStreamsEntry streams = (OldStreamsEntry)(void*)GetProcAddress(library, "__iob_func");
+    if (RuntimePlainVfprintf == NULL || streams == NULL)
+        return false;
+    OldCFile* table = (OldCFile*)streams();
+    RuntimeStdout = (FILE*)&table[1];
+    RuntimeStderr = (FILE*)&table[2];
+    return true;
+}
+
+bool BindRuntimeOutput(HMODULE jvm)
+{
+    const char* names[64]; // a module importing more DLLs is judged by its first 64
+    int count = ReadImportNames(jvm, names, 64);
+    int chosen = ChooseRuntimeCLibrary(names, count);
+    if (chosen >= 0 && BindCLibrary(names[chosen]))
+        return true;
+    RuntimeUcrtVfprintf = NULL;
+    RuntimePlainVfprintf = NULL;
+    RuntimeStdout = RuntimeStderr = NULL;
+    return false;
+}
+
+// Adds the text of one call (shorter than JvmText) to JvmText, first dropping whole lines from the
+// front until it fits (all of the old text when no line ends soon enough).
+static void KeepJvmText(const char* piece, int length)
+{
+    if (JvmTextLength + length > JVM_TEXT_SIZE - 1) {
+        int excess = JvmTextLength + length - (JVM_TEXT_SIZE - 1);
+        const char* feed = (const char*)memchr(JvmText + excess - 1, '\n', (size_t)(JvmTextLength - excess + 1));
+        int removed = feed != NULL ? (int)(feed - JvmText) + 1 : JvmTextLength;
+        memmove(JvmText, JvmText + removed, (size_t)(JvmTextLength - removed));
+        JvmTextLength -= removed;
+    }
+    memcpy(JvmText + JvmTextLength, piece, (size_t)length);
+    JvmTextLength += length;
+    JvmText[JvmTextLength] = 0;
+}
+
+// Formats one call and keeps it; a piece longer than the scratch buffer is kept cut to its start.
+static void KeepFormattedJvmText(const char* format, va_list args)
+{
+    static char piece[4096]; // used under the lock only
+    AcquireSRWLockExclusive(&JvmTextLock);
+    int length = _vsnprintf(piece, sizeof(piece) - 1, format, args);
+    if (length < 0 || length > (int)sizeof(piece) - 1)
+        length = (int)sizeof(piece) - 1;
+    piece[length] = 0;
+    KeepJvmText(piece, length);
+    ReleaseSRWLockExclusive(&JvmTextLock);
+}
 
 jint JNICALL JvmVfprintfHook(FILE* stream, const char* format, va_list args)
 {
-    (void)stream;
-    va_list measure;
-    va_copy(measure, args);
-    int count = _vscprintf(format, measure);
-    va_end(measure);
-    if (count < 0)
-        return 0;
-    int used = JvmMessageText == NULL ? 0 : (int)strlen(JvmMessageText);
-    // The buffer grows in steps of 4096 bytes, or by as much as a longer piece needs: a piece is
-    // always kept whole. Text that would pass 256 MiB is dropped.
-    if (used + count + 1 > JvmMessageCapacity) {
-        if (count > (1 << 28) || JvmMessageCapacity > (1 << 28))
-            return 0;
-        int step = count + 1 > 4096 ? count + 1 : 4096;
-        char* grown = (char*)realloc(JvmMessageText, (size_t)JvmMessageCapacity + (size_t)step);
-        if (grown == NULL)
-            return 0;
-        if (JvmMessageText == NULL)
-            grown[0] = 0;
-        JvmMessageText = grown;
-        JvmMessageCapacity += step;
+    bool standard = RuntimeStdout == NULL || stream == RuntimeStdout || stream == RuntimeStderr;
+    if (standard) {
+        va_list copy;
+        va_copy(copy, args);
+        KeepFormattedJvmText(format, copy);
+        va_end(copy);
     }
-    _vsnprintf(JvmMessageText + used, (size_t)count + 1, format, args);
-    JvmMessageText[used + count] = 0;
-    return count;
+    // Without the runtime's own C library its FILE cannot be written: the text is only kept.
+    if (RuntimeUcrtVfprintf != NULL)
+        return RuntimeUcrtVfprintf(0, stream, format, NULL, args);
+    if (RuntimePlainVfprintf != NULL)
+        return RuntimePlainVfprintf(stream, format, args);
+    return 0;
 }
 
 char* TakeJvmMessageText()
 {
-    char* text = JvmMessageText;
-    JvmMessageText = NULL;
-    JvmMessageCapacity = 0;
+    AcquireSRWLockExclusive(&JvmTextLock);
+    char* text = JvmTextLength > 0 ? _strdup(JvmText) : NULL;
+    JvmTextLength = 0;
+    JvmText[0] = 0;
+    ReleaseSRWLockExclusive(&JvmTextLock);
     return text;
 }
 
-// What the exit and abort hooks do before the process ends: show the JVM's text, let another
-// instance start, finish the service handshake, start the cleanup child.
-static void PrepareProcessEnd()
+// What the exit and abort hooks do before the process ends: show the JVM's text when the program
+// failed, let another instance start, finish the service handshake, start the cleanup child.
+static void PrepareProcessEnd(bool failed)
 {
     char* text = TakeJvmMessageText();
-    if (text != NULL) {
+    if (text != NULL && failed)
         ShowError("%s", text);
-        free(text);
-    }
+    free(text);
     if (RunMode != RUN_MODE_SERVICE && SingleInstanceMutex != NULL) {
         CloseHandle(SingleInstanceMutex);
         SingleInstanceMutex = NULL;
@@ -75,7 +210,8 @@ static void PrepareProcessEnd()
 void JNICALL JvmExitHook(jint status)
 {
     InterlockedExchange(&ServiceExitStatus, status);
-    PrepareProcessEnd();
+    // A program that ends with status 0 ended normally, whatever the JVM printed on the way.
+    PrepareProcessEnd(status != 0);
     exit(status);
 }
 
@@ -83,6 +219,6 @@ void JNICALL JvmAbortHook(void)
 {
     // The status abort() ends the process with.
     InterlockedExchange(&ServiceExitStatus, 3);
-    PrepareProcessEnd();
+    PrepareProcessEnd(true);
     abort();
 }

@@ -137,6 +137,7 @@ static bool LoadJavaRuntime()
         ShowError(LauncherSettings.MsgLoadJvm, path);
         return false;
     }
+    BindRuntimeOutput(JvmLibrary);
     CreateJavaVm = (CreateJavaVmEntry)(void*)GetProcAddress(JvmLibrary, "JNI_CreateJavaVM");
     DefaultInitArgsEntry = GetProcAddress(JvmLibrary, "JNI_GetDefaultJavaVMInitArgs");
     if (CreateJavaVm == NULL || DefaultInitArgsEntry == NULL) {

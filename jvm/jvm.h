@@ -57,17 +57,25 @@ jstring NewJavaString(JNIEnv* env, const WCHAR* text);
 
 /* hooks.cpp */
 
-// The JVM's diagnostic text collected by the vfprintf hook; null until its first call, and again
-// once an exit or abort hook has shown it.
-extern char* JvmMessageText;
+// Bytes of the JVM text kept for failure reports: the last 65535 characters and the NUL.
+#define JVM_TEXT_SIZE 65536
 
-// Hands over the collected text (null when there is none); the hook then starts a new one.
+// Finds the C library that jvm.dll prints with (its printing function and standard streams), so that
+// the vfprintf hook writes each text to the stream the JVM gave. False when it imports none known:
+// the hook then only keeps the text.
+bool BindRuntimeOutput(HMODULE jvm);
+// The index of the C library a runtime prints with among the names of the DLLs it imports (ucrt,
+// then msvcr120, msvcr100, msvcrt); -1 when none is one.
+int ChooseRuntimeCLibrary(const char* const* names, int count);
+// Hands over the JVM text kept since the last call (null when there is none) and starts anew.
 char* TakeJvmMessageText();
-// The "vfprintf" hook: collects the JVM's own text (each piece kept whole, whatever its length).
+// The "vfprintf" hook: writes the text to its stream through the runtime's C library and keeps the
+// last JVM_TEXT_SIZE - 1 characters of what went to stdout and stderr (a longer call is kept cut).
 jint JNICALL JvmVfprintfHook(FILE* stream, const char* format, va_list args);
-// The "exit" hook: shows the collected text, lets go of what the process holds, ends with status.
+// The "exit" hook: shows the kept text when status is not 0, lets go of what the process holds, ends
+// with status.
 void JNICALL JvmExitHook(jint status);
-// The "abort" hook: as the exit hook, then abort.
+// The "abort" hook: shows the kept text, lets go as the exit hook does, then aborts.
 void JNICALL JvmAbortHook(void);
 
 /* classpath.cpp */

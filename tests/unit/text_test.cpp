@@ -1,9 +1,10 @@
 // The launcher's text rules: argument splitting, Java versions, %NAME% expansion,
-// the scrambled main class and the trimming of captured output.
+// the scrambled main class, the trimming of captured output and the runtime's C library by name.
 #include "arguments.h"
 #include "capture_buffer.h"
 #include "expand.h"
 #include "java_version.h"
+#include "jvm.h"
 #include "scramble.h"
 
 #include <gtest/gtest.h>
@@ -158,4 +159,15 @@ TEST(CaptureTrim, KeepsTheLastWholeLinesWithinTheLimit)
         EXPECT_EQ(std::string(text), kept);
         EXPECT_EQ(length, (int)kept.size());
     }
+}
+
+TEST(RuntimeOutput, TheRuntimesOwnCLibraryIsChosenOverOthersItImports)
+{
+    const std::pair<std::vector<const char*>, int> rows[] = {
+        {{"KERNEL32.dll", "msvcrt.dll", "api-ms-win-crt-stdio-l1-1-0.dll", "VCRUNTIME140.dll"}, 2},
+        {{"msvcrt.dll", "MSVCR100.dll"}, 1}, {{"MSVCR100.dll", "msvcr120.dll"}, 1}, {{"ucrtbase.dll", "msvcr120.dll"}, 0},
+        {{"api-ms-win-crt-runtime-l1-1-0.dll", "MSVCRT.DLL"}, 0}, {{"KERNEL32.dll", "USER32.dll"}, -1}, {{}, -1},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(ChooseRuntimeCLibrary(row.first.data(), (int)row.first.size()), row.second) << row.second;
 }
