@@ -1,17 +1,12 @@
-// The conformance runner's platform layer: the JVM library, threads, and the C library that owns the
-// streams the VM hands to the vfprintf hook.
+// The conformance runner's platform layer: the JVM library, and the C library that owns the streams the
+// VM hands to the vfprintf hook.
 #ifndef KESTRUN_CONFORMANCE_PLATFORM_H
 #define KESTRUN_CONFORMANCE_PLATFORM_H
 
 #include <cstdio>
 
 void* LoadVmEntry(const char* library, const char* name);  // an export of the JVM library, or null
-void* StartThread(void (*body)(void*), void* arg);          // a new OS thread running body(arg)
-void JoinThread(void* thread);                               // waits until it has ended
-unsigned long CurrentThreadId();
-const char* StreamName(FILE* stream);  // "stdout", "stderr" or "file" in the VM's C library
+const char* StreamName(FILE* stream);              // "stdout", "stderr" or "file" in the VM's C library
 void ForwardText(FILE* stream, const char* text);  // writes and flushes with the VM's C library
-void WriteOut(const char* text);                   // straight to standard output, unbuffered
-[[noreturn]] void EndProcess(int status);          // at once, without the C library's exit handlers
 
 #endif

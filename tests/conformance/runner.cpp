@@ -13,38 +13,46 @@
 //   destroy, create       DestroyJavaVM / a second JNI_CreateJavaVM
 #include <jni.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform.h"
 
 static std::recursive_mutex Lock;  // one observation at a time; the hooks come from several threads
-static unsigned long MainThread, AttachedThread;
+static std::thread::id MainThread, AttachedThread;
 static std::string Pending, PendingSource;  // VM text not yet ended by a newline, and "THREAD STREAM"
 static JavaVM* Vm;
 static JNIEnv* Env;
 static jint(JNICALL* CreateVm)(JavaVM**, void**, void*);
 
 static const char* ThreadName() {
-    unsigned long id = CurrentThreadId();
+    std::thread::id id = std::this_thread::get_id();
     return id == MainThread ? "main" : id == AttachedThread ? "attached" : "vm";
+}
+
+// Straight to standard output, in order with what Java writes there itself.
+static void WriteOut(const std::string& text) {
+    fputs(text.c_str(), stdout);
+    fflush(stdout);
 }
 
 // VM text is shown by line: HotSpot may write one line in several calls. A line left open is shown
 // before the next observation, marked as such.
 static void FlushPending() {
-    if (!Pending.empty()) WriteOut(("vm " + PendingSource + ": " + Pending + "[no newline]\n").c_str());
+    if (!Pending.empty()) WriteOut("vm " + PendingSource + ": " + Pending + "[no newline]\n");
     Pending.clear();
 }
 
 static void Observe(const std::string& line) {
     std::lock_guard<std::recursive_mutex> hold(Lock);
     FlushPending();
-    WriteOut((line + "\n").c_str());
+    WriteOut(line + "\n");
 }
 
 // The launcher's hook: the text reaches the stream it was meant for, through the VM's C library.
@@ -58,19 +66,19 @@ static jint JNICALL VfprintfHook(FILE* stream, const char* format, va_list args)
     PendingSource = source;
     for (const char* c = text; *c; c++) {
         if (*c != '\n') Pending += *c == '\t' ? std::string("\\t") : std::string(1, *c);
-        else WriteOut(("vm " + source + ": " + Pending + "\n").c_str()), Pending.clear();
+        else WriteOut("vm " + source + ": " + Pending + "\n"), Pending.clear();
     }
     return n;
 }
 
 static void JNICALL ExitHook(jint status) {
     Observe("exit-hook " + std::to_string(status) + " on " + ThreadName());
-    EndProcess(status);
+    std::_Exit(status);
 }
 
 static void JNICALL AbortHook() {
     Observe(std::string("abort-hook on ") + ThreadName());
-    EndProcess(70);
+    std::_Exit(70);
 }
 
 // A Java string of ARG: UTF-8 bytes taken as Latin-1 units, %XXXX as one UTF-16 unit.
@@ -114,9 +122,9 @@ static void SetStream(const std::string& setter, const std::string& file) {
 }
 
 // attach:VERSION:NAME:CLASS on a thread of its own, as the launcher's stopper thread.
-static void Attach(void* step) {
-    std::vector<std::string> words = Split(static_cast<const char*>(step));
-    AttachedThread = CurrentThreadId();
+static void Attach(const std::string& step) {
+    std::vector<std::string> words = Split(step);
+    AttachedThread = std::this_thread::get_id();
     JavaVMAttachArgs args = {jint(strtoul(words[1].c_str(), nullptr, 16)), const_cast<char*>(words[2].c_str()), nullptr};
     if (words[2] == "-") args.name = nullptr;
     JNIEnv* env = nullptr;
@@ -139,7 +147,7 @@ static void Run(std::vector<JavaVMOption>& options, const std::string& step) {
     if (verb == "main") CallMain(Env, words, 1);
     else if (verb == "set-out" || verb == "set-err") SetStream(verb == "set-out" ? "setOut" : "setErr", words[1]);
     else if (verb == "describe") Env->ExceptionDescribe(), Observe("described");
-    else if (verb == "attach") JoinThread(StartThread(Attach, const_cast<char*>(step.c_str())));
+    else if (verb == "attach") std::thread(Attach, step).join();
     else if (verb == "destroy") Observe("destroy rc " + std::to_string(Vm->DestroyJavaVM()));
     else if (verb == "create") Create(options, false);
     else if (verb == "fatal") Env->FatalError(words[1].c_str());
@@ -150,24 +158,22 @@ static void Run(std::vector<JavaVMOption>& options, const std::string& step) {
 }
 
 int main(int argc, char** argv) {
-    MainThread = CurrentThreadId();
+    MainThread = std::this_thread::get_id();
     CreateVm = reinterpret_cast<decltype(CreateVm)>(argc > 1 ? LoadVmEntry(argv[1], "JNI_CreateJavaVM") : nullptr);
     if (!CreateVm) return Observe("runner: no JNI_CreateJavaVM in the library"), 2;
     std::vector<JavaVMOption> options;
-    bool ignore = false, hooked = false;
+    JavaVMOption hooks[] = {{const_cast<char*>("vfprintf"), reinterpret_cast<void*>(VfprintfHook)},
+                            {const_cast<char*>("exit"), reinterpret_cast<void*>(ExitHook)},
+                            {const_cast<char*>("abort"), reinterpret_cast<void*>(AbortHook)}};
+    size_t hooksAt = argc;  // past the end: last
+    bool ignore = false;
     int i = 2;
-    for (; i <= argc; i++) {
-        if (i == argc || !strcmp(argv[i], "--") || !strcmp(argv[i], "hooks")) {
-            if (!hooked) {
-                options.push_back({const_cast<char*>("vfprintf"), reinterpret_cast<void*>(VfprintfHook)});
-                options.push_back({const_cast<char*>("exit"), reinterpret_cast<void*>(ExitHook)});
-                options.push_back({const_cast<char*>("abort"), reinterpret_cast<void*>(AbortHook)});
-            }
-            hooked = true;
-            if (i == argc || !strcmp(argv[i], "--")) break;
-        } else if (!strcmp(argv[i], "ignoreUnrecognized")) ignore = true;
+    for (; i < argc && strcmp(argv[i], "--"); i++) {
+        if (!strcmp(argv[i], "hooks")) hooksAt = options.size();
+        else if (!strcmp(argv[i], "ignoreUnrecognized")) ignore = true;
         else options.push_back({argv[i], nullptr});
     }
+    options.insert(options.begin() + std::min(hooksAt, options.size()), hooks, hooks + 3);
     if (Create(options, ignore) != JNI_OK) return 1;
     for (i++; i < argc; i++) Run(options, argv[i]);
     Observe("end");
