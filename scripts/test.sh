@@ -29,6 +29,10 @@ for folder in build/x64 build/x86 build/host; do
     skipped=$(grep -cE '\*\*\*Skipped|\[  SKIPPED \]' "$log" || true)
     [ "$skipped" -eq 0 ] || { echo "test: $skipped skipped in $folder"; failed=$((failed + skipped)); status=1; }
 done
+# The conformance table counts as one test: HotSpot and the double agree on every row, or it fails.
+echo "test: conformance"
+if "$root/scripts/conformance.sh" >"$log" 2>&1; then passed=$((passed + 1)); else failed=$((failed + 1)); status=1; fi
+cat "$log"
 echo "test: fuzz"
 "$root/fuzz/run.sh" "${KESTRUN_FUZZ_SECONDS:-3}" >"$log" 2>&1 || status=1
 cat "$log"

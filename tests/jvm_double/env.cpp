@@ -86,6 +86,11 @@ static void JNICALL ExceptionDescribe(JNIEnv* env) {
 
 static void JNICALL ExceptionClear(JNIEnv* env) { Check(env).pending = nullptr; }
 
+static void JNICALL FatalError(JNIEnv* env, const char* message) {
+    Check(env);
+    FatalJava(message ? message : "");
+}
+
 // The stubs take no parameters: they never return, so the caller's arguments do not matter.
 #define KR_NATIVE(name) \
     static void JNICALL Unmodelled_##name() { DoubleFailure("unmodelled JNI function " #name " called"); }
@@ -118,5 +123,6 @@ const JNINativeInterface_* FillTables(JNIInvokeInterface_& invoke) {
     t.ExceptionCheck = ExceptionCheck;
     t.ExceptionDescribe = ExceptionDescribe;
     t.ExceptionClear = ExceptionClear;
+    t.FatalError = FatalError;
     return &t;
 }

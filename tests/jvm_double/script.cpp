@@ -13,9 +13,25 @@ struct Script {
 
 struct Frame {
     ClassInfo* cls;
-    std::vector<std::string> args;  // UTF-8
-    long iteration;                 // {i} inside repeat
+    std::vector<std::string> args;     // UTF-8
+    long iteration;                    // {i} inside repeat
+    std::vector<std::u16string> wide;  // the arguments as given
+    std::string thread;                // the Java thread's name
 };
+
+// "length L: CP CP...": String.length() and every codePointAt, in hex, an unpaired surrogate as itself.
+static std::string CodePoints(const std::u16string& s) {
+    std::string out = "length " + std::to_string(s.size()) + ":";
+    char hex[16];
+    for (size_t i = 0; i < s.size(); i++) {
+        bool pair = s[i] >= 0xD800 && s[i] < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000;
+        unsigned long cp = pair ? 0x10000 + ((s[i] - 0xD800) << 10) + (s[i + 1] - 0xDC00) : s[i];
+        snprintf(hex, sizeof hex, " %lx", cp);  // at most 7 characters
+        out += hex;
+        i += pair;
+    }
+    return out;
+}
 
 // The first word of text and the rest after the space that ends it.
 static std::pair<std::string, std::string> Split(const std::string& text) {
@@ -62,6 +78,8 @@ static std::string Placeholder(const Frame& f, const std::string& name) {
     if (name == "args") return args;
     if (name == "argc") return std::to_string(f.args.size());
     if (name == "i") return std::to_string(f.iteration);
+    if (name == "thread") return f.thread;
+    if (name == "chars:" + key) return n < f.wide.size() ? CodePoints(f.wide[n]) : "<none>";
     if (name == "arg:" + key) return n < f.args.size() ? f.args[n] : "<none>";
     if (name == "prop:" + key) return Properties.count(key) ? Properties[key] : "null";
     return "{" + name + "}";
@@ -126,11 +144,16 @@ static bool Step(JavaThread& t, Frame& f, size_t& i, const std::string& text) {
         ExitJava(Number(f, i, words.second));
     } else if (verb == "abort") {
         FatalJava(Expand(f, words.second));
+    } else if (verb == "gc") {
+        CollectGarbage();
     } else if (verb == "sleep") {
         Sleep(Number(f, i, words.second));  // Thread.sleep
     } else if (verb == "thread") {
         size_t open = i, end = i = BlockEnd(f, i);
-        StartJavaThread(words.second, [f, open, end](JavaThread& worker) mutable { Run(worker, f, open + 1, end); });
+        StartJavaThread(words.second, [f, open, end](JavaThread& worker) mutable {
+            f.thread = worker.name;
+            Run(worker, f, open + 1, end);
+        });
     } else if (verb == "window") {  // "window MS TITLE": an application's frame on its event thread
         DWORD ms = Number(f, i, rest.first);
         StartJavaThread("AWT-EventQueue-0", [rest, ms](JavaThread&) { ShowFrame(rest.second, ms); });
@@ -150,10 +173,12 @@ static bool Run(JavaThread& t, Frame& f, size_t from, size_t to) {
 
 JavaObject* ScriptMain(JavaThread& t, MethodInfo& m, va_list args) {
     ClassInfo& c = *m.owner;
-    Frame f{&c, {}, 0};
+    Frame f{&c, {}, 0, {}, t.name};
     Script& s = *c.script;
-    for (JavaObject* a : reinterpret_cast<JavaObject*>(va_arg(args, jobject))->items)
+    for (JavaObject* a : reinterpret_cast<JavaObject*>(va_arg(args, jobject))->items) {
         f.args.push_back(a ? Utf8(a->text) : "null");
+        f.wide.push_back(a ? a->text : u"null");
+    }
     TraceLine("main " + c.name + " " + Placeholder(f, "args"));
     // A main call with exactly the stop arguments releases wait-stop, or hangs when the script ignores it.
     if (!s.stopVerb.empty() && f.args == s.stopArgs) {

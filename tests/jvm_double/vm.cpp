@@ -24,6 +24,39 @@ static std::condition_variable_any ThreadsChanged;  // signalled when a thread e
 static std::atomic<int> UnnamedThreads(0);          // numbers "Thread-N"
 static thread_local JavaThread* Current = nullptr;
 static std::atomic<bool> Exiting(false);  // set by the first System.exit
+static unsigned long long MaxHeap = 0, InitialHeap = 0;  // -Xmx, -Xms; 0: not given
+static bool CompressedOops = false;                      // -XX:+UseCompressedOops given
+static FILE* GcLog = nullptr;    // -verbose:gc, -Xlog:gc: stdout, stderr or a file of the VM's C library
+static bool GcDetails = false;   // -Xlog:gc*: the start-up, phase and heap-at-exit lines too
+static DWORD StartTicks = GetTickCount();
+static int Collections = 0;      // numbers "GC(N)"
+
+// One unified-logging line, as HotSpot writes it to its log's FILE*.
+static void GcLine(const char* tags, const std::string& text) {
+    if (GcLog) VmPrintTo(GcLog, "[%.3fs][info][%s] %s\n", (GetTickCount() - StartTicks) / 1000.0, tags, text.c_str());
+}
+
+static void GcLogAtStart() {
+    GcLine("gc", "Using G1");
+    if (GcDetails) GcLine("gc,init", "Version: 17 (test double)"), GcLine("gc,init", "Heap Region Size: 1M");
+}
+
+static void GcLogAtExit() {
+    if (GcDetails) GcLine("gc,heap,exit", "Heap"), GcLine("gc,heap,exit", " garbage-first heap   total 8192K, used 1024K");
+}
+
+// System.gc(): a full collection on the VM thread, which the caller waits for.
+void CollectGarbage() {
+    std::thread([] {
+        static JavaThread vmThread;
+        vmThread.name = "VM Thread";
+        Current = &vmThread;
+        std::string gc = "GC(" + std::to_string(Collections++) + ") ";
+        if (GcDetails) GcLine("gc,start", gc + "Pause Full (System.gc())");
+        GcLine("gc", gc + "Pause Full (System.gc()) 1M->1M(8M) 1.000ms");
+        if (GcDetails) GcLine("gc,cpu", gc + "User=0.00s Sys=0.00s Real=0.00s");
+    }).join();
+}
 
 // Each line goes straight to the file, opened on the first line, so nothing is lost however the process ends.
 void TraceLine(const std::string& text) {
@@ -59,13 +92,32 @@ std::string Utf8(const std::u16string& text) {
     return out;
 }
 
-// VM text goes through the vfprintf hook with HotSpot's own format and arguments, else to stderr.
+// VM text goes through the vfprintf hook with HotSpot's own format and arguments and the stream it is
+// meant for (a FILE* of the VM's C library, ucrtbase), else straight to that stream.
+static void VmPrintV(FILE* stream, const char* format, va_list args) {
+    VfprintfHook ? VfprintfHook(stream, format, args) : vfprintf(stream, format, args);
+    fflush(stream);
+}
+
+void VmPrintTo(FILE* stream, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    VmPrintV(stream, format, args);
+    va_end(args);
+}
+
 void VmPrint(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    VfprintfHook ? VfprintfHook(stderr, format, args) : vfprintf(stderr, format, args);
+    VmPrintV(stderr, format, args);
     va_end(args);
-    fflush(stderr);
+}
+
+// HotSpot's warning(): only its prefix goes through the hook; the message and the line end are written
+// to the C library's stderr directly.
+static void VmWarning(const char* text) {
+    VmPrint("OpenJDK 64-Bit Server VM warning: ");
+    fprintf(stderr, "%s\n", text);
 }
 
 // A Java thread for the calling thread or for one about to start: registered first, as Thread.start does,
@@ -102,7 +154,8 @@ void StartJavaThread(const std::string& name, std::function<void(JavaThread&)> b
 // System.exit runs the exit hook on a VM thread of its own, as HotSpot's VM thread does, and ends the
 // process if the hook returns. Only the first call proceeds; every caller blocks until the process ends.
 void ExitJava(jint status) {
-    if (!Exiting.exchange(true))
+    if (!Exiting.exchange(true)) {
+        GcLogAtExit();
         std::thread([status] {
             static JavaThread vmThread;
             vmThread.name = "VM Thread";
@@ -113,12 +166,14 @@ void ExitJava(jint status) {
             }
             exit(status);
         }).detach();
+    }
     for (;;) Sleep(INFINITE);
 }
 
-// HotSpot's report of a fatal error, then the abort hook; the process ends with status 1 (no message box).
+// HotSpot's report of a fatal error (on its tty, stdout), then the abort hook; the process ends with
+// status 1 (no message box).
 void FatalJava(const std::string& text) {
-    VmPrint("FATAL ERROR in native method: %s\n", text.c_str());
+    VmPrintTo(stdout, "FATAL ERROR in native method: %s\n", text.c_str());
     if (AbortHook) AbortHook();
     _exit(1);
 }
@@ -131,24 +186,75 @@ static bool IsSupportedJniVersion(jint v) {  // as HotSpot 17 for creating and a
 static bool StartsWith(const char* text, const char* prefix) { return strncmp(text, prefix, strlen(prefix)) == 0; }
 static bool IsHook(const char* s) { return !strcmp(s, "vfprintf") || !strcmp(s, "exit") || !strcmp(s, "abort"); }
 
-// A system property, an accepted HotSpot option (its value unchecked), or HotSpot's complaint.
-static bool TakeOption(const char* s) {
-    static const char* const accepted[] = {"-Xmx", "-Xms", "-Xss", "-XX:", "-Xrs", "-ea", "-da", "-verbose"};
-    const char* eq = strchr(s, '=');
-    for (const char* prefix : accepted)
-        if (StartsWith(s, prefix)) return true;
-    if (StartsWith(s, "-D")) {
-        std::string key = eq ? std::string(s + 2, eq) : std::string(s + 2);
-        TraceLine("property " + key + "=" + (Properties[key] = eq ? eq + 1 : ""));
-        return true;
-    }
-    VmPrint("Unrecognized option: %s\n", s);
-    VmPrint("Error: Could not create the Java Virtual Machine.\n");
+// A size as -Xmx takes it: digits and at most one unit letter; 0 when malformed.
+static unsigned long long MemorySize(const char* text) {
+    char* unit = nullptr;
+    unsigned long long n = strtoull(text, &unit, 10);
+    const char* units = "kKmMgGtT";
+    if (unit == text || (*unit && (unit[1] || !strchr(units, *unit)))) return 0;
+    for (int shift = *unit ? (strchr(units, *unit) - units) / 2 + 1 : 0; shift > 0; shift--) n *= 1024;
+    return n;
+}
+
+// The -XX flags the double knows (their values unchecked); HotSpot refuses any other.
+static bool IsKnownFlag(const std::string& flag) {
+    static const char* const known[] = {"UseCompressedOops", "UseG1GC", "UseSerialGC", "HeapDumpOnOutOfMemoryError",
+                                        "MaxRAMPercentage", "ArchiveClassesAtExit", "SharedArchiveFile"};
+    std::string name = flag.substr(flag[0] == '+' || flag[0] == '-', flag.find('=') - (flag[0] == '+' || flag[0] == '-'));
+    for (const char* k : known)
+        if (name == k) return true;
     return false;
 }
 
-// The hooks are taken first, so a complaint about any option reaches the vfprintf hook.
-static bool TakeOptions(const JavaVMInitArgs& a) {
+// The GC log of -verbose:gc and -Xlog:gc[*][:stdout|:stderr|:file=NAME]; false for another -Xlog form.
+static bool TakeGcLog(const char* s) {
+    std::string rest = StartsWith(s, "-verbose:gc") ? s + 11 : StartsWith(s, "-Xlog:gc") ? s + 8 : "?";
+    GcDetails = GcDetails || (!rest.empty() && rest[0] == '*');
+    rest = rest.substr(!rest.empty() && rest[0] == '*');
+    if (rest.empty() || rest == ":stdout") GcLog = stdout;
+    else if (rest == ":stderr") GcLog = stderr;
+    else if (rest.compare(0, 6, ":file=") == 0) GcLog = _wfopen(Wide(rest.substr(6)).c_str(), L"w");
+    return GcLog != nullptr;
+}
+
+// A system property, an accepted HotSpot option, or HotSpot's complaint and its result (JNI_OK when taken).
+static jint TakeOption(const char* s, bool ignoreUnrecognized) {
+    static const char* const accepted[] = {"-Xss", "-Xrs", "-ea", "-da", "--add-opens=", "--add-exports=",
+                                           "--add-reads=", "--add-modules="};
+    const char* eq = strchr(s, '=');
+    for (const char* prefix : accepted)
+        if (StartsWith(s, prefix)) return JNI_OK;
+    if (StartsWith(s, "-D")) {
+        std::string key = eq ? std::string(s + 2, eq) : std::string(s + 2);
+        TraceLine("property " + key + "=" + (Properties[key] = eq ? eq + 1 : ""));
+        return JNI_OK;
+    }
+    if (StartsWith(s, "-Xmx") || StartsWith(s, "-Xms")) {
+        if ((s[3] == 'x' ? MaxHeap : InitialHeap) = MemorySize(s + 4)) return JNI_OK;
+        VmPrint(s[3] == 'x' ? "Invalid maximum heap size: %s\n" : "Invalid initial heap size: %s\n", s);
+        return JNI_EINVAL;
+    }
+    if (StartsWith(s, "-XX:") && (IsKnownFlag(s + 4) || ignoreUnrecognized)) {
+        CompressedOops = CompressedOops || !strcmp(s, "-XX:+UseCompressedOops");
+        return JNI_OK;
+    }
+    if (StartsWith(s, "-verbose:gc") || StartsWith(s, "-Xlog:")) {
+        if (!TakeGcLog(s)) DoubleFailure(std::string("unmodelled logging option ") + s);
+        return JNI_OK;
+    }
+    if (StartsWith(s, "-verbose")) return JNI_OK;
+    if (ignoreUnrecognized && !StartsWith(s, "-XX:")) return JNI_OK;
+    if (StartsWith(s, "-XX:")) VmPrint("Unrecognized VM option '%s'\n", s + 4 + (s[4] == '+' || s[4] == '-'));
+    else VmPrint("Unrecognized option: %s\n", s);
+    return StartsWith(s, "-XX:") ? JNI_EINVAL : JNI_ERR;
+}
+
+// The options in their order: a hook serves from its own position on, so a complaint about an option
+// that comes before the vfprintf hook goes to stderr. The first refused option ends the creation.
+static jint TakeOptions(const JavaVMInitArgs& a) {
+    wchar_t dir[MAX_PATH] = L"";
+    DWORD n = GetCurrentDirectoryW(MAX_PATH, dir);
+    Properties["user.dir"] = n < MAX_PATH ? Utf8(std::u16string(reinterpret_cast<char16_t*>(dir), n)) : "";  // too long: empty
     for (jint i = 0; i < a.nOptions; i++) {
         const char* s = a.options[i].optionString;
         void* hook = a.options[i].extraInfo;
@@ -157,12 +263,10 @@ static bool TakeOptions(const JavaVMInitArgs& a) {
         if (!strcmp(s, "vfprintf")) VfprintfHook = reinterpret_cast<decltype(VfprintfHook)>(hook);
         if (!strcmp(s, "exit")) ExitHook = reinterpret_cast<decltype(ExitHook)>(hook);
         if (!strcmp(s, "abort")) AbortHook = reinterpret_cast<decltype(AbortHook)>(hook);
+        jint result = IsHook(s) ? JNI_OK : TakeOption(FromAnsi(s).c_str(), a.ignoreUnrecognized);
+        if (result != JNI_OK) return result;
     }
-    wchar_t dir[MAX_PATH] = L"";
-    DWORD n = GetCurrentDirectoryW(MAX_PATH, dir);
-    Properties["user.dir"] = n < MAX_PATH ? Utf8(std::u16string(reinterpret_cast<char16_t*>(dir), n)) : "";  // too long: empty
-    for (jint i = 0; i < a.nOptions; i++)
-        if (!IsHook(a.options[i].optionString) && !TakeOption(FromAnsi(a.options[i].optionString).c_str())) return false;
+    if (CompressedOops && MaxHeap >= (32ull << 30)) VmWarning("Max heap size too large for Compressed Oops");
     if (!Properties.count("java.class.path")) Properties["java.class.path"] = ".";  // the default
     // Entries are made absolute against the current directory, as the application class loader does.
     std::istringstream parts(Properties["java.class.path"]);
@@ -171,7 +275,7 @@ static bool TakeOptions(const JavaVMInitArgs& a) {
         if (!entry.empty())
             ClassPath.push_back(n > 0 && n < MAX_PATH ? Utf8(std::u16string(reinterpret_cast<char16_t*>(dir), n)) : entry);
     }
-    return true;
+    return JNI_OK;
 }
 
 static jint JNICALL DestroyJavaVM(JavaVM*) {
@@ -180,6 +284,7 @@ static jint JNICALL DestroyJavaVM(JavaVM*) {
     Current = Current ? Current : NewJavaThread("DestroyJavaVM");  // HotSpot attaches the caller first
     std::unique_lock<std::recursive_mutex> hold(VmLock);
     ThreadsChanged.wait(hold, [] { return LiveThreads == 1; });  // every other thread is non-daemon
+    GcLogAtExit();
     State = Destroyed;
     DetachCurrent();
     return JNI_OK;
@@ -205,8 +310,8 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
     const JavaVMInitArgs& a = *static_cast<JavaVMInitArgs*>(args);
     if (State != None) return State == Created ? JNI_EEXIST : JNI_ERR;
     if (!IsSupportedJniVersion(a.version)) return JNI_EVERSION;
-    if (a.ignoreUnrecognized) DoubleFailure("ignoreUnrecognized is not modelled");
-    if (!TakeOptions(a)) return JNI_ERR;
+    jint result = TakeOptions(a);
+    if (result != JNI_OK) return result;
     NativeTable = FillTables(InvokeTable);
     InvokeTable.DestroyJavaVM = DestroyJavaVM;
     InvokeTable.AttachCurrentThread = AttachCurrentThread;
@@ -216,6 +321,7 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
     State = Created;
     *pvm = &TheJavaVm;
     *penv = &(Current = NewJavaThread("main"))->env.env;
+    GcLogAtStart();
     return JNI_OK;
 }
 

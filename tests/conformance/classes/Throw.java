@@ -1,0 +1,5 @@
+public class Throw {
+    public static void main(String[] args) {
+        throw new IllegalStateException("no configuration");
+    }
+}

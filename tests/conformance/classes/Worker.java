@@ -1,0 +1,12 @@
+public class Worker {
+    public static void main(String[] args) throws Exception {
+        new Thread(() -> {
+            try {
+                Thread.sleep(300);
+            } catch (InterruptedException e) {
+            }
+            System.out.println("worker done");
+        }, "worker").start();
+        System.out.println("main done");
+    }
+}
