@@ -110,6 +110,7 @@ TEST_F(E2eTest, StreamModeOneFilesAreEmptiedAtEachStart)
 TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
 {
     const std::string notADll = folder_ + "\\bad\\jvm.dll", noEntry = WindowsPath(KESTRUN_NOENTRY_DLL_PATH);
+    const std::string warnAndLogGc = "-Xmx32g -XX:+UseCompressedOops -Xlog:gc:file=gc.log";
     ASSERT_TRUE(WriteFile(notADll, "this is no DLL"));
     SetEnvironmentVariableA("JAVA_HOME", NULL);
     keys_["StderrMode"] = "1";
@@ -132,6 +133,9 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
         {"throw java.lang.IllegalStateException boom", {}, ExitFailure, "",
          "Error invoking method: main(java/lang/String[])"},
         {"out before\nabort broken state", {}, 3, "before\r\n", "FATAL ERROR in native method: broken state\n"},
+        // The JVM's own output goes where the JVM sends it; only a failed program shows what reached stdout/stderr.
+        {"gc\nexit 5", {{"JvmOptions", warnAndLogGc}}, 5, "", "OpenJDK 64-Bit Server VM warning: "},
+        {"gc\nexit 0", {{"JvmOptions", warnAndLogGc}}, 0, ""},  // the last to write gc.log
         // Failures to load or create the JVM name the path.
         {"out never", {{"JvmPath", "absent\\jvm.dll"}, {"JreSearchOrder", "0E"}}, ExitFailure, "",
          "Unable to locate suitable Java Runtime Environment on this machine.",
@@ -158,6 +162,7 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
         ExpectOneError(run, row.Report);
         EXPECT_EQ(run.Reports.empty() ? "(no report)" : run.Reports[0].Details, row.Details);
     }
+    EXPECT_NE(ReadFile(folder_ + "\\gc.log").find("[gc] GC(0) Pause Full (System.gc())"), std::string::npos);
 }
 
 // Console = yes: the shell's streams, directory and exit code, reports as lines on standard error (a window only
