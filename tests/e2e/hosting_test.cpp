@@ -63,6 +63,7 @@ TEST_F(E2eTest, ArgumentsComeFromTheCommandLineElseAppOptionsElseTheIniFile)
         {{{"AppOptions", "one"}}, "x \"y z\"", "2:[x][y z]|null\r\n"},
         {{{"AppOptions", "one"}, {"IniFileName", "app.ini"}}, "", "2:[from][ini]|yes\r\n"},
         {{{"AppOptions", "one"}, {"IniFileName", "empty.ini"}}, "", "1:[one]|null\r\n"},
+        {{{"IniFileName", folder_ + "\\app.ini"}}, "", "2:[from][ini]|yes\r\n"},
         {{{"IniFileName", "app.ini"}}, "\"caf\xC3\xA9\" plain", "2:[caf\xC3\xA9][plain]|yes\r\n"},
     };
     for (const Row& row : rows) {
