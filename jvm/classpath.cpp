@@ -201,16 +201,23 @@ int JvmOptionCount = 0;
 
 // The current directory when the class path went to the JVM, against which it resolves relative
 // entries; empty when it did not fit.
-static char ClassPathDirectory[MAX_PATH + 1];
+static WCHAR ClassPathDirectory[MAX_PATH + 1];
 
 // True when path exists, a relative one taken from ClassPathDirectory.
 static bool ClassPathEntryExists(const char* path)
 {
-    char full[2 * MAX_PATH + 2]; // an entry too long to join is looked up as it is
+    WCHAR* wide = WidenText(path);
+    WCHAR full[2 * MAX_PATH + 2]; // an entry too long to join is looked up as it is
     bool relative = path[0] != '\\' && !(path[0] != 0 && path[1] == ':');
-    if (relative && ClassPathDirectory[0] != 0 && FormatText(full, sizeof(full), "%s\\%s", ClassPathDirectory, path))
-        path = full;
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    const WCHAR* name = wide;
+    if (wide != NULL && relative && ClassPathDirectory[0] != 0) {
+        int n = _snwprintf(full, sizeof(full) / sizeof(full[0]), L"%ls\\%ls", ClassPathDirectory, wide);
+        if (n >= 0 && n < (int)(sizeof(full) / sizeof(full[0])))
+            name = full;
+    }
+    bool exists = name != NULL && GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES;
+    free(wide);
+    return exists;
 }
 
 bool DescribeClassPath(GrowableString* text)
@@ -278,8 +285,8 @@ static char** ExpandOptions(int* count)
 
 bool BuildClassPathOption()
 {
-    DWORD length = GetCurrentDirectoryA(sizeof(ClassPathDirectory), ClassPathDirectory);
-    if (length == 0 || length >= sizeof(ClassPathDirectory))
+    DWORD length = GetCurrentDirectoryW(MAX_PATH + 1, ClassPathDirectory);
+    if (length == 0 || length > MAX_PATH)
         ClassPathDirectory[0] = 0;
     VariableRefused = false;
     int count = 0;
