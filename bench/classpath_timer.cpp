@@ -40,10 +40,12 @@ int main(int argc, char** argv)
         if (!BuildClassPathOption())
             return 1;
         whole.push_back(Now() - start);
-        optionLength = strlen(LauncherSettings.JvmOptions);
-        free(LauncherSettings.JvmOptions);
+        optionLength = strlen(JvmOptionStrings[JvmOptionCount - 1]);
+        for (int i = 0; i < JvmOptionCount; i++)
+            free(JvmOptionStrings[i]);
+        free(JvmOptionStrings);
     }
-    printf("option of %zu characters; BuildClassPathOption %.2f ms (median of %d runs)\n", optionLength,
+    printf("class path option of %zu characters; BuildClassPathOption %.2f ms (median of %d runs)\n", optionLength,
            Median(whole), atoi(argv[2]));
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "jvm.h"
 
 #include "arguments.h"
+#include "embedded.h"
 #include "expand.h"
 #include "format.h"
 #include "growable.h"
@@ -14,8 +15,6 @@
 
 int GetPathKind(const char* entry)
 {
-    if (strchr(entry, '%') != NULL)
-        return 0;
     DWORD attributes = GetFileAttributesA(entry);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return -1;
@@ -130,27 +129,31 @@ static bool AddArchivesInDirectory(GrowableString* classPath, const char* direct
     return ok;
 }
 
-// Appends the class path entries of ClassPath, each existing directory followed by its archives.
+// Appends the class path entries of ClassPath with its %NAME% references expanded, each existing
+// directory followed by its archives, then the extracted files; the names found on the disk are
+// taken as they are.
 static bool CollectClassPath(GrowableString* classPath)
 {
+    char* configured = ExpandVariables(LauncherSettings.ClassPath);
+    if (configured == NULL)
+        return ReportNoMemory();
+    bool ok = true;
     char* cursor = NULL;
-    for (char* entry = NextToken(LauncherSettings.ClassPath, ";", &cursor); entry != NULL;
-         entry = NextToken(LauncherSettings.ClassPath, ";", &cursor)) {
+    for (char* entry = NextToken(configured, ";", &cursor); ok && entry != NULL;
+         entry = NextToken(configured, ";", &cursor)) {
         size_t length = strlen(entry);
         if (length >= 2 && entry[length - 1] == '*' && (entry[length - 2] == '\\' || entry[length - 2] == '/')) {
             // The JVM itself reads "lib\*" literally: the launcher does what java -cp does with it.
             entry[length - 1] = 0;
-            if (!AddArchivesInDirectory(classPath, entry, true))
-                return false;
+            ok = AddArchivesInDirectory(classPath, entry, true);
             continue;
         }
         int kind = GetPathKind(entry);
-        if (!AppendText(classPath, entry) || !AppendText(classPath, ";"))
-            return ReportNoMemory();
-        if (kind == 1 && !AddArchivesInDirectory(classPath, entry))
-            return false;
+        ok = (AppendText(classPath, entry) && AppendText(classPath, ";")) || ReportNoMemory();
+        ok = ok && (kind != 1 || AddArchivesInDirectory(classPath, entry));
     }
-    return true;
+    free(configured);
+    return ok && (AppendText(classPath, ExtractedClassPath) || ReportNoMemory());
 }
 
 // Set when a variable's value could not be put into the option text: the start then fails.
@@ -193,31 +196,41 @@ char* ExpandVariables(const char* text)
     return ExpandVariablesWith(text, FoundJavaHome, LookUpEnvironment);
 }
 
+char** JvmOptionStrings = NULL;
+int JvmOptionCount = 0;
+
 // The current directory when the class path went to the JVM, against which it resolves relative
 // entries; empty when it did not fit.
-static char ClassPathDirectory[MAX_PATH + 1];
+static WCHAR ClassPathDirectory[MAX_PATH + 1];
 
 // True when path exists, a relative one taken from ClassPathDirectory.
 static bool ClassPathEntryExists(const char* path)
 {
-    char full[2 * MAX_PATH + 2]; // an entry too long to join is looked up as it is
+    WCHAR* wide = WidenText(path);
+    WCHAR full[2 * MAX_PATH + 2]; // an entry too long to join is looked up as it is
     bool relative = path[0] != '\\' && !(path[0] != 0 && path[1] == ':');
-    if (relative && ClassPathDirectory[0] != 0 && FormatText(full, sizeof(full), "%s\\%s", ClassPathDirectory, path))
-        path = full;
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    const WCHAR* name = wide;
+    if (wide != NULL && relative && ClassPathDirectory[0] != 0) {
+        int n = _snwprintf(full, sizeof(full) / sizeof(full[0]), L"%ls\\%ls", ClassPathDirectory, wide);
+        if (n >= 0 && n < (int)(sizeof(full) / sizeof(full[0])))
+            name = full;
+    }
+    bool exists = name != NULL && GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES;
+    free(wide);
+    return exists;
 }
 
 bool DescribeClassPath(GrowableString* text)
 {
     const char* option = NULL;
-    for (const char* at = strstr(LauncherSettings.JvmOptions, "-Djava.class.path="); at != NULL;
-         at = strstr(at + 1, "-Djava.class.path="))
-        option = at + strlen("-Djava.class.path=");
+    for (int i = 0; i < JvmOptionCount; i++)
+        if (strncmp(JvmOptionStrings[i], "-Djava.class.path=", strlen("-Djava.class.path=")) == 0)
+            option = JvmOptionStrings[i] + strlen("-Djava.class.path=");
     if (option == NULL)
         return AppendText(text, "The JVM was given no class path: it looks in its current directory.\r\n");
     bool ok = AppendText(text, "Class path given to the JVM:\r\n");
-    while (ok && *option != 0 && *option != '"') {
-        size_t length = strcspn(option, ";\"");
+    while (ok && *option != 0) {
+        size_t length = strcspn(option, ";");
         char entry[MAX_PATH + 1]; // an entry too long to check is listed without a mark
         bool checked = length < sizeof(entry);
         if (checked) {
@@ -231,30 +244,63 @@ bool DescribeClassPath(GrowableString* text)
     return ok;
 }
 
+// The class path option for the collected entries (their last ';' dropped); null when memory ran out.
+static char* MakeClassPathOption(const GrowableString* classPath)
+{
+    GrowableString option = {};
+    if (!AppendText(&option, "-Djava.class.path=") ||
+        !AppendTextPart(&option, classPath->text, classPath->length - 1)) {
+        FreeGrowableString(&option);
+        return NULL;
+    }
+    return option.text;
+}
+
+// Frees the first count texts of options, and options.
+static void FreeOptions(char** options, int count)
+{
+    for (int i = 0; options != NULL && i < count; i++)
+        free(options[i]);
+    free(options);
+}
+
+// JvmOptions split, then each option expanded (a value with blanks stays inside its option), in a new
+// array with room for one more; null after a report.
+static char** ExpandOptions(int* count)
+{
+    char** split = NULL;
+    SplitArguments(LauncherSettings.JvmOptions, count, &split, false);
+    char** options = (char**)calloc((size_t)*count + 1, sizeof(char*));
+    bool ok = options != NULL || ReportNoMemory();
+    for (int i = 0; i < *count; i++) {
+        ok = ok && !VariableRefused && ((options[i] = ExpandVariables(split[i])) != NULL || ReportNoMemory());
+        free(split[i]);
+    }
+    free(split);
+    if (ok && !VariableRefused)
+        return options;
+    FreeOptions(options, *count);
+    return NULL;
+}
+
 bool BuildClassPathOption()
 {
-    DWORD length = GetCurrentDirectoryA(sizeof(ClassPathDirectory), ClassPathDirectory);
-    if (length == 0 || length >= sizeof(ClassPathDirectory))
+    DWORD length = GetCurrentDirectoryW(MAX_PATH + 1, ClassPathDirectory);
+    if (length == 0 || length > MAX_PATH)
         ClassPathDirectory[0] = 0;
-    GrowableString options = {};
+    VariableRefused = false;
+    int count = 0;
+    char** options = ExpandOptions(&count);
     GrowableString classPath = {};
-    bool ok = AppendText(&options, LauncherSettings.JvmOptions) || ReportNoMemory();
-    ok = ok && CollectClassPath(&classPath);
-    if (ok && classPath.length > 0) {
-        classPath.text[--classPath.length] = 0;
-        ok = (AppendText(&options, " \"-Djava.class.path=") && AppendText(&options, classPath.text) &&
-              AppendText(&options, "\"")) ||
-             ReportNoMemory();
-    }
-    char* expanded = NULL;
-    if (ok) {
-        VariableRefused = false;
-        expanded = ExpandVariables(options.text != NULL ? options.text : "");
-        ok = (expanded != NULL || ReportNoMemory()) && !VariableRefused;
-    }
-    if (ok)
-        LauncherSettings.JvmOptions = expanded;
-    FreeGrowableString(&options);
+    bool ok = options != NULL && CollectClassPath(&classPath) && !VariableRefused;
+    if (ok && classPath.length > 0)
+        ok = (options[count++] = MakeClassPathOption(&classPath)) != NULL || ReportNoMemory();
     FreeGrowableString(&classPath);
-    return ok;
+    if (!ok) {
+        FreeOptions(options, count);
+        return false;
+    }
+    JvmOptionStrings = options;
+    JvmOptionCount = count;
+    return true;
 }

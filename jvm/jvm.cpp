@@ -1,6 +1,5 @@
 #include "jvm.h"
 
-#include "arguments.h"
 #include "entry.h"
 #include "format.h"
 #include "growable.h"
@@ -159,7 +158,7 @@ static void ReportCreationFailure()
     free(said);
 }
 
-// The JVM options: those split from JvmOptions, then the three hooks. Never freed.
+// The JVM options: JvmOptionStrings, then the three hooks. Never freed.
 static JavaVMOption* MakeJvmOptions(int* count)
 {
     // Typed as the JNI invocation interface declares the hooks: a hook of another calling
@@ -168,14 +167,12 @@ static JavaVMOption* MakeJvmOptions(int* count)
     void(JNICALL * abortHook)(void) = JvmAbortHook;
     void(JNICALL * exitHook)(jint) = JvmExitHook;
 
-    int n;
-    char** split;
-    SplitArguments(LauncherSettings.JvmOptions, &n, &split, false);
+    int n = JvmOptionCount;
     JavaVMOption* options = (JavaVMOption*)calloc((size_t)n + 3, sizeof(JavaVMOption));
     if (options == NULL)
         return NULL;
     for (int i = 0; i < n; ++i)
-        options[i].optionString = split[i];
+        options[i].optionString = JvmOptionStrings[i];
     options[n].optionString = (char*)"vfprintf";
     options[n].extraInfo = (void*)vfprintfHook;
     options[n + 1].optionString = (char*)"abort";

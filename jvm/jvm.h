@@ -80,8 +80,14 @@ void JNICALL JvmAbortHook(void);
 
 /* classpath.cpp */
 
-// Appends the class path option (directories followed by their archives) to JvmOptions and expands
-// its %NAME% references. False after a reported directory-scan failure; JvmOptions is then unchanged.
+// The JVM's option strings: JvmOptions split, each with its %NAME% references expanded, then the
+// class path option; null until BuildClassPathOption made them.
+extern char** JvmOptionStrings;
+// The number of JvmOptionStrings.
+extern int JvmOptionCount;
+
+// Makes JvmOptionStrings: the configured options, then the class path option (ClassPath expanded,
+// directories followed by their archives, then the extracted files). False after a reported failure.
 bool BuildClassPathOption();
 // A new heap text with every %NAME% reference of text expanded (%JAVA_HOME%: FoundJavaHome); the
 // caller owns it. Null when memory ran out.
@@ -89,5 +95,5 @@ char* ExpandVariables(const char* text);
 // Appends the class path the JVM was given, an entry a line, with those that do not exist marked
 // "(not found)"; false when memory ran out.
 bool DescribeClassPath(GrowableString* text);
-// 1 for an existing directory, 0 for an entry holding '%' or naming something else, -1 when missing.
+// 1 for an existing directory, 0 for an entry naming something else, -1 when missing.
 int GetPathKind(const char* entry);

@@ -14,6 +14,7 @@
 #include <string.h>
 
 int ExtractedFileCount = 0;
+char* ExtractedClassPath = NULL;
 
 // The executable's archive; false when there is none or it carries no files (at most one byte).
 static bool FindEmbeddedArchive(const void** data, DWORD* size)
@@ -149,31 +150,6 @@ static void ReportNoMemory()
     ShowErrorWithReason("Internal error RC000022");
 }
 
-// Puts the listed paths (each ending in ';') behind ClassPath, with one ';' between, none at the end.
-static bool ExtendClassPath(const char* list)
-{
-    const char* old = LauncherSettings.ClassPath;
-    size_t oldLength = strlen(old);
-    size_t listLength = strlen(list);
-    char* text = (char*)malloc(oldLength + 1 + listLength + 1);
-    if (text == NULL) {
-        ReportNoMemory();
-        return false;
-    }
-    size_t length = oldLength;
-    memcpy(text, old, oldLength);
-    if (oldLength > 0 && old[oldLength - 1] != ';')
-        text[length++] = ';';
-    memcpy(text + length, list, listLength);
-    length += listLength;
-    if (length > 0 && text[length - 1] == ';')
-        length--;
-    text[length] = 0;
-    FreeSettingText(LauncherSettings.ClassPath);
-    LauncherSettings.ClassPath = text;
-    return true;
-}
-
 // Writes the entries that are not up to date and lists every entry's path in *list.
 static bool WriteEntries(const void* data, DWORD size, const char* folder, GrowableString* list)
 {
@@ -210,9 +186,12 @@ bool ExtractArchiveFiles(const void* data, DWORD size)
     if (count > 0)
         CreateDirectoryA(folder, NULL);
     GrowableString list = {};
-    bool ok = WriteEntries(data, size, folder, &list) && ExtendClassPath(list.text != NULL ? list.text : "");
-    FreeGrowableString(&list);
-    return ok;
+    if (!WriteEntries(data, size, folder, &list)) {
+        FreeGrowableString(&list);
+        return false;
+    }
+    ExtractedClassPath = list.text;
+    return true;
 }
 
 void ExtractEmbeddedFiles()

@@ -11,11 +11,13 @@
 
 // Number of entries of the embedded archive; 0 until an archive has been found intact.
 extern int ExtractedFileCount;
+// The extracted files' paths, each followed by ';', for the class path; null until extracted.
+extern char* ExtractedClassPath;
 
-// Extracts the embedded files, skipping unchanged ones, and extends ClassPath with them.
+// Extracts the embedded files, skipping unchanged ones, and lists them in ExtractedClassPath.
 void ExtractEmbeddedFiles();
 // ExtractEmbeddedFiles for an archive of size bytes at data (at most one byte: no files). Every entry
-// is checked before anything is written; false after a reported failure, ClassPath then unchanged.
+// is checked before anything is written; false after a reported failure, ExtractedClassPath then unchanged.
 bool ExtractArchiveFiles(const void* data, DWORD size);
 // Puts the extraction folder for the stored main class into folder (MAX_PATH bytes); false after
 // reporting fileAccessFormat with "TEMP_PATH" (or with the folder when it is too long).

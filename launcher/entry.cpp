@@ -44,9 +44,10 @@ bool EnterExecutableDirectory()
 {
     WCHAR folder[MAX_PATH];
     DWORD length = GetModuleFileNameW(NULL, folder, MAX_PATH);
-    // The name is cut when it fills the buffer: such a name is not used.
+    // The name is cut when it fills the buffer: such a name is not used. A longer folder could not be
+    // made current anyway (without long paths enabled machine-wide), nor named to the runtime.
     if (length == 0 || length >= MAX_PATH) {
-        ReportEarlyFileAccess(length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER, "CURRENT_EXE");
+        ReportEarlyFileAccess(length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE, "CURRENT_EXE");
         return false;
     }
     WCHAR* slash = wcsrchr(folder, '\\');
@@ -264,9 +265,10 @@ int RunLauncher(HINSTANCE instance, const WCHAR* commandLine)
     }
     ChooseEarlyReporting(argc, argv);
     EnterConsoleMode();
-    if (!SaveStartDirectory())  // a command-line tool that did not run fails, as below
+    // Without its own folder the launcher would resolve its relative paths against the caller's: it
+    // stops. A command-line tool that did not run fails, as below.
+    if (!SaveStartDirectory() || !EnterExecutableDirectory())
         return RunMode == RUN_MODE_CONSOLE ? -1 : 0;
-    EnterExecutableDirectory();
     LoadLauncherSettings();
     int exitCode = 0;
     if (LauncherSettings.ServiceName[0] != 0 && DispatchServiceSwitch(argc, argv, &exitCode))

@@ -211,10 +211,13 @@ static bool ApplyIniFile()
     fclose(file);
     WCHAR wideDirectory[MAX_PATH + 1];
     char path[MAX_PATH + 1];
-    DWORD length = GetCurrentDirectoryW(MAX_PATH + 1, wideDirectory);
+    const char* name = LauncherSettings.IniFileName;
+    bool absolute = name[0] == '\\' || name[0] == '/' || (name[0] != 0 && name[1] == ':');
+    DWORD length = absolute ? 0 : GetCurrentDirectoryW(MAX_PATH + 1, wideDirectory);
     // A path that does not fit (or that the code page cannot carry) is not used: the compiled values stay.
     char* directory = length == 0 || length > MAX_PATH ? NULL : MakeAnsiPath(wideDirectory);
-    bool fits = directory != NULL && FormatText(path, sizeof(path), "%s\\%s", directory, LauncherSettings.IniFileName);
+    bool fits = absolute ? CopyText(path, sizeof(path), name)
+                         : directory != NULL && FormatText(path, sizeof(path), "%s\\%s", directory, name);
     free(directory);
     if (!fits)
         return true;

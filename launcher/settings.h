@@ -9,8 +9,8 @@ struct LauncherSettingsData {
     char* JavaVersion;             // minimum Java version, as stored ("0x00010004")
     unsigned JavaVersionWord;      // the same read with "%x"; 0 when it does not convert
     char* JvmPath;                 // ';'-separated jvm.dll paths; later the jvm.dll found
-    char* JvmOptions;              // JVM option text; INI key "JvmOptions" replaces it
-    char* ClassPath;               // ';'-separated class path; extended by the extracted files
+    char* JvmOptions;              // JVM option text, as configured; INI key "JvmOptions" replaces it
+    char* ClassPath;               // ';'-separated class path, as configured
     bool RemoveExtractedFiles;     // start the cleanup child when the JVM exits or aborts
     char* JreSearchOrder;          // runtime search methods, one character each
     char* InstallSwitch;           // switch that installs the service
@@ -81,7 +81,7 @@ struct LauncherSettingsData {
 
 /* settings.cpp */
 
-// All settings; empty until LoadLauncherSettings, then read-only except ClassPath, JvmOptions, JvmPath.
+// All settings; empty until LoadLauncherSettings, then read-only except JvmPath.
 extern LauncherSettingsData LauncherSettings;
 
 // Fills the record from the string table of module (null: the executable) and nothing else.

@@ -41,16 +41,16 @@ protected:
         SetEnvironmentVariableA("TMP", temp_.c_str());
         keys_["MainClass"] = "e2e.Files";
         keys_["ClassPath"] = "";
-        // The main class lives in the embedded a.jar; b.txt is data.
-        ASSERT_TRUE(WriteFile(folder_ + "\\files\\a.jar", "== e2e/Files\nout ran {args}\n"));
+        // The main class lives in the embedded 50%off.jar (its name reaches Java as it is); b.txt is data.
+        ASSERT_TRUE(WriteFile(folder_ + "\\files\\50%off.jar", "== e2e/Files\nout ran {args}\n"));
         ASSERT_TRUE(WriteFile(folder_ + "\\files\\b.txt", "data"));
-        ASSERT_TRUE(SetLastWrite(folder_ + "\\files\\a.jar", TimeA));
+        ASSERT_TRUE(SetLastWrite(folder_ + "\\files\\50%off.jar", TimeA));
         ASSERT_TRUE(SetLastWrite(folder_ + "\\files\\b.txt", TimeB));
     }
     void TearDown() override { SetEnvironmentVariableA("TMP", savedTmp_[0] ? savedTmp_ : NULL); }
     std::string WithFiles(const LauncherKeys& changes = {})
     {
-        return Build(changes, "app.exe", "[files]\nFile = files\\a.jar\nFile = files\\b.txt\n");
+        return Build(changes, "app.exe", "[files]\nFile = files\\50%off.jar\nFile = files\\b.txt\n");
     }
     std::string In(const std::string& name) { return extracted_ + "\\" + name; }
 
@@ -61,17 +61,17 @@ protected:
 
 TEST_F(FilesE2eTest, FilesKeepTheirTimesFollowTheClassPathAndAreRewrittenOnlyWhenChanged)
 {
-    ASSERT_TRUE(WriteFile(folder_ + "\\lib\\x.jar", "nothing here"));
+    ASSERT_TRUE(WriteFile(folder_ + "\\lib\\50%x.jar", "nothing here"));
     SetEnvironmentVariableA("KR_FILES_EXTRA", "extra.jar");
     // A missing ini file stops nothing.
     std::string exe = WithFiles({{"ClassPath", "lib;%KR_FILES_EXTRA%"}, {"IniFileName", "absent.ini"}});
-    const std::vector<std::string> options = {"-Djava.class.path=lib;lib\\x.jar;extra.jar;" + In("a.jar") + ";" +
-                                                  In("b.txt"), "vfprintf hook", "abort hook", "exit hook"};
+    const std::vector<std::string> options = {"-Djava.class.path=lib;lib\\50%x.jar;extra.jar;" + In("50%off.jar") +
+                                                  ";" + In("b.txt"), "vfprintf hook", "abort hook", "exit hook"};
     ExpectNoReports(Run(exe));
     EXPECT_EQ(Out(), "ran \r\n");
     EXPECT_EQ(Options(), options);
     EXPECT_EQ(ReadFile(In("b.txt")), "data");
-    EXPECT_TRUE(HasTime(In("a.jar"), TimeA));
+    EXPECT_TRUE(HasTime(In("50%off.jar"), TimeA));
     EXPECT_TRUE(HasTime(In("b.txt"), TimeB));
     // Other bytes of the same size with the stored time pass for up to date: a start leaves them.
     ASSERT_TRUE(WriteFile(In("b.txt"), "DATA"));
@@ -135,7 +135,7 @@ TEST_F(FilesE2eTest, UnwritableTemporaryFolderIsReported)
     LauncherRun run = Run(exe);
     ASSERT_EQ(run.Reports.size(), 2u) << DescribeReports(run.Reports);
     EXPECT_EQ(run.Reports[0].Text, "Error writing to file/directory: " + folder_ + "\\plain\\temp\\" + Scrambled +
-                                       "\\a.jar\n\nReason: Path not found.\r\n");
+                                       "\\50%off.jar\n\nReason: Path not found.\r\n");
     EXPECT_EQ(run.Reports[1].Text, "Error locating class: e2e/Files");
     EXPECT_EQ(run.ExitCode, ExitFailure);
 }
@@ -151,7 +151,7 @@ TEST_F(FilesE2eTest, CleanupRunsAfterSystemExitOrWithExactlyAProcessId)
     for (const auto& [arguments, out] : others) {
         ExpectNoReports(Run(exe, arguments));
         EXPECT_EQ(Out(), out);
-        EXPECT_TRUE(PathExists(In("a.jar")));
+        EXPECT_TRUE(PathExists(In("50%off.jar")));
     }
     // 0 names no running process: the files go at once and no program runs.
     LauncherRun cleanup = Run(exe, "-krremovetemporaryjarfiles 0");
@@ -159,7 +159,7 @@ TEST_F(FilesE2eTest, CleanupRunsAfterSystemExitOrWithExactlyAProcessId)
     EXPECT_FALSE(PathExists(extracted_));
     EXPECT_FALSE(PathExists(trace_));
     // Only the JVM's exit and abort hooks start the cleanup child; a return from main leaves the files.
-    ASSERT_TRUE(WriteFile(folder_ + "\\files\\a.jar", "== e2e/Files\nout leaving\nexit 3\n"));
+    ASSERT_TRUE(WriteFile(folder_ + "\\files\\50%off.jar", "== e2e/Files\nout leaving\nexit 3\n"));
     LauncherRun run = Run(WithFiles({{"RemoveExtractedFiles", "1"}}));
     ExpectNoReports(run, 3);
     EXPECT_EQ(Out(), "leaving\r\n");
@@ -183,7 +183,7 @@ TEST_F(FilesE2eTest, FoldersAndArgumentsOutsideTheAnsiCodePageArriveExactly)
     const std::string temp = folder_ + "\\Юзер 日本\\Temp", jar = "классы.jar";
     const std::string homes[] = {"", Home("Ява 🌐\\jdk-17", "17.0.9"), Home("Проверка 日本 🌐\\rt", "17.0.9")};
     ASSERT_TRUE(WriteFile(app + "\\lib\\" + jar, "no classes here") && WriteFile(temp + "\\keep", ""));
-    ASSERT_TRUE(WriteFile(folder_ + "\\files\\a.jar", "== e2e/Files\nout {args}|{prop:user.dir}\nexit 0\n"));
+    ASSERT_TRUE(WriteFile(folder_ + "\\files\\50%off.jar", "== e2e/Files\nout {args}|{prop:user.dir}\nexit 0\n"));
     SetEnvironmentVariableW(L"TMP", Wide(temp).c_str());
     SetEnvironmentVariableW(L"JAVA_HOME", Wide(homes[1]).c_str());
     SetEnvironmentVariableW(L"KR_E2E_WORD", L"日本語");
@@ -209,7 +209,7 @@ TEST_F(FilesE2eTest, FoldersAndArgumentsOutsideTheAnsiCodePageArriveExactly)
         std::string lib = ShortPath(app + "\\lib\\" + jar);
         EXPECT_EQ(Options(), std::vector<std::string>({"-Dh=" + (row.Home.empty() ? "" : ShortPath(row.Home)),
                                                        "-Djava.class.path=lib;lib\\" + lib.substr(lib.rfind('\\') + 1) + ";" +
-                                                           extracted + "\\a.jar;" + extracted + "\\b.txt",
+                                                           extracted + "\\50%off.jar;" + extracted + "\\b.txt",
                                                        "vfprintf hook", "abort hook", "exit hook"}));
         EXPECT_TRUE(WaitFor([&] { return !PathExists(temp + "\\" + Scrambled); }, 30000)) << "the files stay";
     }
@@ -218,6 +218,14 @@ TEST_F(FilesE2eTest, FoldersAndArgumentsOutsideTheAnsiCodePageArriveExactly)
     LauncherRun run = Run(app + "\\app.exe");
     ASSERT_FALSE(run.Reports.empty());
     EXPECT_EQ(run.Reports[0].Text, "Error accessing file/directory: TEMP_PATH\n\nReason: " + SystemText(206));
+    // The report of a missing class lists the class path, marking only the entries that are not there.
+    ASSERT_TRUE(WriteFile(app + "\\hello.jar", "") && CopyFileW(Wide(Build({{"MainClass", "e2e.Missing"},
+        {"ClassPath", "hello.jar;gone.jar"}})).c_str(), Wide(app + "\\app.exe").c_str(), FALSE));
+    run = Run(app + "\\app.exe");
+    EXPECT_EQ(run.ExitCode, ExitFailure);
+    ExpectOneError(run, "Error locating class: e2e/Missing");
+    EXPECT_EQ(run.Reports.empty() ? "(no report)" : run.Reports[0].Details,
+              "Class path given to the JVM:\r\n  hello.jar\r\n  gone.jar   (not found)\r\n");
     SetEnvironmentVariableW(L"JAVA_HOME", NULL);
 }
 
