@@ -158,7 +158,9 @@ static void ReportCreationFailure()
     free(said);
 }
 
-// The JVM options: JvmOptionStrings, then the three hooks. Never freed.
+// The JVM options: the three hooks, then JvmOptionStrings. The runtime takes its options in order and
+// uses a hook only from its place on, so the hooks come first: a refused option is then reported
+// through the vfprintf hook. Never freed.
 static JavaVMOption* MakeJvmOptions(int* count)
 {
     // Typed as the JNI invocation interface declares the hooks: a hook of another calling
@@ -171,14 +173,14 @@ static JavaVMOption* MakeJvmOptions(int* count)
     JavaVMOption* options = (JavaVMOption*)calloc((size_t)n + 3, sizeof(JavaVMOption));
     if (options == NULL)
         return NULL;
+    options[0].optionString = (char*)"vfprintf";
+    options[0].extraInfo = (void*)vfprintfHook;
+    options[1].optionString = (char*)"abort";
+    options[1].extraInfo = (void*)abortHook;
+    options[2].optionString = (char*)"exit";
+    options[2].extraInfo = (void*)exitHook;
     for (int i = 0; i < n; ++i)
-        options[i].optionString = JvmOptionStrings[i];
-    options[n].optionString = (char*)"vfprintf";
-    options[n].extraInfo = (void*)vfprintfHook;
-    options[n + 1].optionString = (char*)"abort";
-    options[n + 1].extraInfo = (void*)abortHook;
-    options[n + 2].optionString = (char*)"exit";
-    options[n + 2].extraInfo = (void*)exitHook;
+        options[3 + i].optionString = JvmOptionStrings[i];
     *count = n + 3;
     return options;
 }

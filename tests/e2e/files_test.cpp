@@ -65,8 +65,9 @@ TEST_F(FilesE2eTest, FilesKeepTheirTimesFollowTheClassPathAndAreRewrittenOnlyWhe
     SetEnvironmentVariableA("KR_FILES_EXTRA", "extra.jar");
     // A missing ini file stops nothing.
     std::string exe = WithFiles({{"ClassPath", "lib;%KR_FILES_EXTRA%"}, {"IniFileName", "absent.ini"}});
-    const std::vector<std::string> options = {"-Djava.class.path=lib;lib\\50%x.jar;extra.jar;" + In("50%off.jar") +
-                                                  ";" + In("b.txt"), "vfprintf hook", "abort hook", "exit hook"};
+    const std::vector<std::string> options = {"vfprintf hook", "abort hook", "exit hook",
+                                              "-Djava.class.path=lib;lib\\50%x.jar;extra.jar;" + In("50%off.jar") +
+                                                  ";" + In("b.txt")};
     ExpectNoReports(Run(exe));
     EXPECT_EQ(Out(), "ran \r\n");
     EXPECT_EQ(Options(), options);
@@ -207,10 +208,10 @@ TEST_F(FilesE2eTest, FoldersAndArgumentsOutsideTheAnsiCodePageArriveExactly)
         ExpectNoReports(run);
         EXPECT_EQ(ReadFile(app + "\\out.log"), "[café][日本語][Ω 🌐]|" + app + "\r\n");
         std::string lib = ShortPath(app + "\\lib\\" + jar);
-        EXPECT_EQ(Options(), std::vector<std::string>({"-Dh=" + (row.Home.empty() ? "" : ShortPath(row.Home)),
+        EXPECT_EQ(Options(), std::vector<std::string>({"vfprintf hook", "abort hook", "exit hook",
+                                                       "-Dh=" + (row.Home.empty() ? "" : ShortPath(row.Home)),
                                                        "-Djava.class.path=lib;lib\\" + lib.substr(lib.rfind('\\') + 1) + ";" +
-                                                           extracted + "\\50%off.jar;" + extracted + "\\b.txt",
-                                                       "vfprintf hook", "abort hook", "exit hook"}));
+                                                           extracted + "\\50%off.jar;" + extracted + "\\b.txt"}));
         EXPECT_TRUE(WaitFor([&] { return !PathExists(temp + "\\" + Scrambled); }, 30000)) << "the files stay";
     }
     // A temporary folder longer than MAX_PATH once read as UTF-16 is reported, never used cut.

@@ -25,10 +25,10 @@ TEST_F(E2eTest, OptionsArriveInOrderWithVariablesExpandedAndTheClassPathOptionLa
     SetEnvironmentVariableA("JAVA_HOME", NULL);
     SetEnvironmentVariableA("TEMP", savedTemp);
     ExpectNoReports(run);
-    EXPECT_EQ(Options(), std::vector<std::string>({"-Xmx64m", "-Dspaced=a b", "-Djava.class.path=early",
+    EXPECT_EQ(Options(), std::vector<std::string>({"vfprintf hook", "abort hook", "exit hook", "-Xmx64m",
+                                                   "-Dspaced=a b", "-Djava.class.path=early",
                                                    "-Dq=C:\\with space", "-Dp=xplainy", "-Dpct=100", "-Du=[]",
-                                                   "-Dh=" + home, "-Dt=" + temp, "-Djava.class.path=classes",
-                                                   "vfprintf hook", "abort hook", "exit hook"}));
+                                                   "-Dh=" + home, "-Dt=" + temp, "-Djava.class.path=classes"}));
     EXPECT_EQ(Out(), "a b|classes\r\n");
 }
 
@@ -44,10 +44,10 @@ TEST_F(E2eTest, ClassPathFoldersAreFollowedByTheirArchivesRecursively)
     ExpectNoReports(run);
     // A folder's entries come in FindFirstFile's order, which under Wine is by name ignoring case; a
     // subfolder's archives come where the subfolder's name sorts.
-    EXPECT_EQ(Options(), std::vector<std::string>({"-Djava.class.path=classes;lib;lib\\A.ZIP;lib\\b.jar;"
+    EXPECT_EQ(Options(), std::vector<std::string>({"vfprintf hook", "abort hook", "exit hook",
+                                                   "-Djava.class.path=classes;lib;lib\\A.ZIP;lib\\b.jar;"
                                                    "lib\\ext\\c.jar;lib\\ext\\deep\\d.zip;lib\\m.jar;missing.jar;empty;"
-                                                   "lib\\ext\\c.jar;lib\\b.jar;lib\\m.jar",
-                                                   "vfprintf hook", "abort hook", "exit hook"}));
+                                                   "lib\\ext\\c.jar;lib\\b.jar;lib\\m.jar"}));
 }
 
 TEST_F(E2eTest, ArgumentsComeFromTheCommandLineElseAppOptionsElseTheIniFile)
@@ -147,10 +147,9 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
          "[E] JAVA_HOME: not set\r\n"},
         {"out never", {{"JvmPath", notADll}}, ExitFailure, "", "Unable to load JVM: " + notADll},
         {"out never", {{"JvmPath", noEntry}}, ExitFailure, "", "Unable to locate JNI interfaces in " + noEntry},
-        // The runtime refuses an option before it has taken the vfprintf hook, which comes last: its
-        // complaint goes to stderr, not to the hook.
+        // The hooks come first, so the runtime's complaint about an option reaches the details.
         {"out never", {{"JvmOptions", "-Xmx64m --foo"}}, ExitFailure, "",
-         "Unable to create JVM instance using " + DoubleJvmPath()},
+         "Unable to create JVM instance using " + DoubleJvmPath(), "Unrecognized option: --foo\r\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Script + " / " + row.Report);
