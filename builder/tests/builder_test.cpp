@@ -306,6 +306,10 @@ TEST_F(Builder, JarManifestsAreReadByTheJarRulesOrRefusedInOneLine)
         {true, Jar("\xEF\xBB\xBFManifest-Version: 1.0\r\nMain-Class: org.acme.Lo\r\n ngName\r\nClass-Path: lib/a.jar my%20lib/b"
                    ".jar\r\n  /C:/abs/c.jar\r\n\r\nName: x\r\nMain-Class: not.This\r\n"),
          "\nMainClass = org.acme.LongName\n;"},
+        {false, Jar("Main-Class: a.B\nClass-Path: a.jar%0AJvmOptions%20=%20-javaagent:evil.jar\n"), "app.jar: Class-Path entry "
+         "'a.jar%0AJvmOptions%20=%20-javaagent:evil.jar' holds the control character 0x0A, which no launcher setting can\n"},
+        {false, Jar("Main-Class: a.B\nClass-Path: b.jar%0d\n"), "app.jar: Class-Path entry 'b.jar%0d' holds the control character 0x0D"},
+        {false, Jar("Main-Class: a.B\nImplementation-Title: A\x1B[2JB\n"), "app.jar: Implementation-Title holds the control character 0x1B"},
         {true, Jar("Main-Class: org.acme.App\nClass-Path: lib/a.jar my%20lib/b.jar\n  /C:/abs/c.jar\n"),
          "\nClassPath = lib\\a.jar;my lib\\b.jar;C:\\abs\\c.jar\n"},
         {true, Jar("Main-Class: a.B\rImplementation-Title: Caf\xC3\xA9\rImplementation-Version: 2.1-beta\r"),
