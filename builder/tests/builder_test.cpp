@@ -160,6 +160,12 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
                                                      "overlaps the icon directory"},
         {"[icon]\nFile = many.ico" + needsClass, "2: " + folder_ + "many.ico: the icon file lists 257 images, more than 256"},
         {"[icon]\nFile = outside.ico" + needsClass, "2: " + folder_ + "outside.ico: an icon image lies outside the file"},
+        {"[files]\nFile = aux.jar" + needsClass, "2: " + folder_ + "aux.jar: the file name is a Windows device name (CON, "
+                                                "PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$, CONOUT$)"},
+        {"[files]\nFile = 4g.bin" + needsClass,
+         "2: " + folder_ + "4g.bin: the embedded files come to more than the 4294967295 bytes a resource can hold"},
+        {"[icon]\nFile = 4g.bin" + needsClass,
+         "2: " + folder_ + "4g.bin: the file is larger than the 4294967295 bytes a Windows executable's 32-bit sizes can hold"},
         {"[launcher]\nMainClass = a.B\n", "shared.exe: malformed resource directory: the directory at offset 16032 is "
                                            "used twice", folder_ + "shared.exe"},
     };
@@ -171,7 +177,10 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
     Write("overlap.ico", Ico(2, 100, 38));
     Write("many.ico", Ico(257, 8, 6 + 16 * 257));
     Write("outside.ico", Ico(1, 1 << 20, 22));
+    Write("aux.jar", "x");
     Write("shared.exe", SharedDirectories());
+    Write("4g.bin", "");
+    std::filesystem::resize_file(folder_ + "4g.bin", 1ull << 32); // sparse: takes no room on the disk
     Write("bad.ini", "");
     const auto files = std::distance(std::filesystem::directory_iterator(folder_), {});
     for (const auto& c : cases) {
