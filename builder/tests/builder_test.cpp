@@ -103,22 +103,22 @@ static std::string Ico(uint16_t count, uint32_t size, uint32_t offset)
     return out + HalfRed(16, 16);
 }
 
-// The x64 launcher whose resource directory is three directories of 1000 entries, each entry pointing at the
-// next directory (the last's at one data entry): 10^9 resources in 24 KB.
-static std::string SharedDirectories()
+// The x64 launcher whose resource directory is a chain of directories of n entries, each entry pointing at the
+// next directory (the last's at one data entry): with three of 1000, 10^9 resources in 24 KB.
+static std::string SharedDirectories(uint32_t n, uint32_t levels)
 {
     PeImage image = ParsePeImage(ReadWholeFile(KR_LAUNCHER_X64), "x64");
     const PeSection& s = image.Sections[FindSectionByRva(image, GetDataDirectory(image, DIR_RESOURCE).Rva)];
-    const uint32_t n = 1000, size = 16 + 8 * n;
-    for (uint32_t level = 0, at = s.RawPointer; level < 3; level++, at += size) {
+    const uint32_t size = 16 + 8 * n;
+    for (uint32_t level = 0, at = s.RawPointer; level < levels; level++, at += size) {
         WriteU32(image.Data, at + 12, n << 16); // no named entries, n id entries
         for (uint32_t i = 0; i < n; i++) {
             WriteU32(image.Data, at + 16 + 8 * i, i + 1);
-            WriteU32(image.Data, at + 20 + 8 * i, level < 2 ? 0x80000000u | (level + 1) * size : 3 * size);
+            WriteU32(image.Data, at + 20 + 8 * i, (level + 1 < levels ? 0x80000000u : 0) | (level + 1) * size);
         }
     }
-    WriteU32(image.Data, s.RawPointer + 3 * size, s.VirtualAddress); // the data: the section's first 16 bytes
-    WriteU32(image.Data, s.RawPointer + 3 * size + 4, 16);
+    WriteU32(image.Data, s.RawPointer + levels * size, s.VirtualAddress); // the data: the section's first 16 bytes
+    WriteU32(image.Data, s.RawPointer + levels * size + 4, 16);
     return std::string(image.Data.begin(), image.Data.end());
 }
 
@@ -166,6 +166,8 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
          "2: " + folder_ + "4g.bin: the embedded files come to more than the 4294967295 bytes a resource can hold"},
         {"[icon]\nFile = 4g.bin" + needsClass,
          "2: " + folder_ + "4g.bin: the file is larger than the 4294967295 bytes a Windows executable's 32-bit sizes can hold"},
+        {"[launcher]\nMainClass = a.B\n", "nested.exe: malformed resource directory: a language level that is not a list "
+                                           "of ids and data", folder_ + "nested.exe"},
         {"[launcher]\nMainClass = a.B\n", "shared.exe: malformed resource directory: the directory at offset 16032 is "
                                            "used twice", folder_ + "shared.exe"},
     };
@@ -178,7 +180,8 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
     Write("many.ico", Ico(257, 8, 6 + 16 * 257));
     Write("outside.ico", Ico(1, 1 << 20, 22));
     Write("aux.jar", "x");
-    Write("shared.exe", SharedDirectories());
+    Write("shared.exe", SharedDirectories(1000, 3));
+    Write("nested.exe", SharedDirectories(1, 4));
     Write("4g.bin", "");
     std::filesystem::resize_file(folder_ + "4g.bin", 1ull << 32); // sparse: takes no room on the disk
     Write("bad.ini", "");
