@@ -1,5 +1,6 @@
 #include "build.h"
 
+#include "archive.h"
 #include "pe_image.h"
 #include "platform.h"
 #include "resources.h"
@@ -35,7 +36,9 @@ void ApplySettings(const BuildPlan& plan, ResourceTree& tree)
     }
 }
 
-EmbeddedFile LoadEmbeddedFile(const BuildPlan& plan, const std::string& path, int line)
+// The file's name as the archive stores it, in the config's code page; refused when the launcher
+// could not extract it under that name.
+std::string ArchiveName(const BuildPlan& plan, const std::string& path, int line)
 {
     std::u16string wide;
     std::string name, bad;
@@ -44,28 +47,38 @@ EmbeddedFile LoadEmbeddedFile(const BuildPlan& plan, const std::string& path, in
         throw BuildError(plan.ConfigPath, line, "the file name " + plain +
                                                     " cannot be represented in code page " +
                                                     std::to_string(plan.CodePage));
-    EmbeddedFile file{name, 0, {}};
-    AtLine(plan, line, [&] {
-        file.Data = ReadWholeFile(path);
-        file.FileTime = FileWriteTime(path);
-    });
-    if (file.Data.size() > 0xFFFFFFFFu)
-        throw BuildError(plan.ConfigPath, line, path + ": larger than 4 GB");
-    return file;
+    if (const char* problem = ArchiveNameProblem(name.c_str(), name.size()))
+        throw BuildError(plan.ConfigPath, line, path + ": the file name " + problem);
+    return name;
 }
 
+// The files are named and their sizes added up before any is read: an archive that cannot fit the
+// resource's 32-bit size is refused without reading gigabytes first.
 void ApplyFiles(const BuildPlan& plan, ResourceTree& tree)
 {
     std::vector<EmbeddedFile> files;
+    std::vector<std::pair<std::string, int>> sources; // each file's path and config line
     std::set<std::string> names;
+    uint64_t total = 4;
     for (const PlannedPath& pattern : plan.Files)
         for (const std::string& path : ExpandPattern(ResolvePath(plan, pattern.Path), plan.ConfigPath,
                                                      pattern.Line)) {
-            files.push_back(LoadEmbeddedFile(plan, path, pattern.Line));
+            files.push_back({ArchiveName(plan, path, pattern.Line), 0, {}});
+            sources.push_back({path, pattern.Line});
             if (!names.insert(files.back().Name).second)
                 throw BuildError(plan.ConfigPath, pattern.Line,
                                  "two embedded files are named " + files.back().Name);
+            AtLine(plan, pattern.Line, [&] { total += FileSize(path); });
+            total += ArchiveEntrySize(files.back().Name.size(), 0);
+            if (total > PE_MAX_BYTES)
+                throw BuildError(plan.ConfigPath, pattern.Line, path + ": the embedded files come to more than the " +
+                                     std::to_string(PE_MAX_BYTES) + " bytes a resource can hold");
         }
+    for (size_t i = 0; i < files.size(); i++)
+        AtLine(plan, sources[i].second, [&] {
+            files[i].Data = ReadWholeFile(sources[i].first);
+            files[i].FileTime = FileWriteTime(sources[i].first);
+        });
     SetResource(tree, RES_RCDATA, ResId::FromId(ARCHIVE_ID), MakeArchive(files));
 }
 

@@ -61,8 +61,21 @@ uint32_t AlignUp(uint32_t value, uint32_t alignment)
     return (value + alignment - 1) / alignment * alignment;
 }
 
+uint64_t FileSize(const std::string& path)
+{
+    std::error_code error;
+    uint64_t size = std::filesystem::file_size(std::filesystem::u8path(path), error);
+    if (error)
+        throw BuildError(path, 0, "cannot open the file");
+    return size;
+}
+
 Bytes ReadWholeFile(const std::string& path)
 {
+    std::error_code error; // a pipe has no size and is read as it comes
+    if (std::filesystem::file_size(std::filesystem::u8path(path), error) > PE_MAX_BYTES && !error)
+        throw BuildError(path, 0, "the file is larger than the " + std::to_string(PE_MAX_BYTES) +
+                                      " bytes a Windows executable's 32-bit sizes can hold");
     std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     if (!in)
         throw BuildError(path, 0, "cannot open the file");

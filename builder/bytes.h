@@ -30,5 +30,10 @@ void AppendU32(Bytes& bytes, uint32_t value);
 void PadTo(Bytes& bytes, size_t alignment);
 // Rounds value up to a multiple of alignment (alignment > 0).
 uint32_t AlignUp(uint32_t value, uint32_t alignment);
-// Reads a whole file; throws BuildError (naming the file) when it cannot be read.
+// The most bytes a resource, a section or a whole image can have: the PE format's sizes are 32 bits.
+const uint64_t PE_MAX_BYTES = 0xFFFFFFFF;
+// The size of a file; throws BuildError (naming the file) when it cannot be found.
+uint64_t FileSize(const std::string& path);
+// Reads a whole file; throws BuildError (naming the file) when it cannot be read or is larger than
+// PE_MAX_BYTES (checked before reading any of it).
 Bytes ReadWholeFile(const std::string& path);

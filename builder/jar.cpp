@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <strings.h>
 
@@ -221,6 +222,19 @@ std::string Trim(const std::string& text)
     return first == std::string::npos ? "" : text.substr(first, last - first + 1);
 }
 
+// Refuses a control character in a value that goes into the config, where a line break would end the
+// value's line and start a setting of its own (Class-Path: a.jar%0AJvmOptions%20=%20...). The
+// character is named, not shown.
+void RefuseControls(const std::string& value, const std::string& what, const std::string& path)
+{
+    auto bad = std::find_if(value.begin(), value.end(), [](unsigned char c) { return c < 32 || c == 127; });
+    if (bad == value.end())
+        return;
+    char code[8];
+    snprintf(code, sizeof(code), "0x%02X", (unsigned char)*bad); // "0x" and two digits always fit
+    throw BuildError(path, 0, what + " holds the control character " + code + ", which no launcher setting can");
+}
+
 // A Class-Path entry (a relative URL) as a launcher class-path entry: %XX decoded, '/' made '\',
 // "/C:/x" made "C:\x". URLs with a scheme are refused: the launcher's class path names files.
 std::string LauncherEntry(const std::string& url, const std::string& path)
@@ -240,8 +254,9 @@ std::string LauncherEntry(const std::string& url, const std::string& path)
     }
     if (entry.size() >= 3 && entry[0] == '\\' && entry[2] == ':')
         entry.erase(0, 1);
-    if (entry.find(';') != std::string::npos || entry.find('\0') != std::string::npos)
-        throw BuildError(path, 0, "Class-Path entry '" + url + "' holds a ';' or NUL, which a class path cannot");
+    RefuseControls(entry, "Class-Path entry '" + url + "'", path);
+    if (entry.find(';') != std::string::npos)
+        throw BuildError(path, 0, "Class-Path entry '" + url + "' holds a ';', which a class path cannot");
     return entry;
 }
 
@@ -250,6 +265,8 @@ std::string LauncherEntry(const std::string& url, const std::string& path)
 JarFacts JarFactsOf(const Bytes& jar, const std::string& path)
 {
     auto attributes = ParseManifest(ReadJarManifest(jar, path), path);
+    for (const char* name : {"Main-Class", "Class-Path", "Implementation-Title", "Implementation-Version"})
+        RefuseControls(Trim(ManifestValue(attributes, name)), name, path);
     JarFacts facts;
     facts.MainClass = Trim(ManifestValue(attributes, "Main-Class"));
     std::string problem = ClassNameProblem(facts.MainClass);

@@ -203,6 +203,19 @@ void AppendSectionData(Bytes& out, const Bytes& data, uint32_t alignment)
     PadTo(out, alignment);
 }
 
+// Every size and offset in a PE file is 32 bits: the image with its new resources must end below 4 GB,
+// in memory and in the file. Each section from the resources on grows at most by one alignment.
+void CheckSizesFit(const PeImage& image, const Layout& layout, const Bytes& content)
+{
+    uint64_t imageEnd = image.Sections[layout.Resource].VirtualAddress + content.size() + image.SectionAlignment;
+    for (size_t i = layout.Resource + 1; i < image.Sections.size(); i++)
+        imageEnd += image.SectionAlignment + (uint64_t)SectionSpan(image.Sections[i], 1);
+    uint64_t fileEnd = image.Data.size() + content.size() + (uint64_t)image.FileAlignment * image.Sections.size();
+    if (imageEnd > PE_MAX_BYTES || fileEnd > PE_MAX_BYTES)
+        Refuse(image, "with its resources the launcher would outgrow the " + std::to_string(PE_MAX_BYTES) +
+                          " bytes a Windows executable's 32-bit sizes can hold");
+}
+
 Bytes LayOut(const PeImage& image, Layout& layout, const Bytes& content)
 {
     const PeSection& res = image.Sections[layout.Resource];
@@ -302,6 +315,7 @@ uint32_t ComputePeChecksum(const Bytes& file, size_t checksumOffset)
 Bytes ReplaceResourceSection(const PeImage& image, const Bytes& content)
 {
     Layout layout = CheckLayout(image);
+    CheckSizesFit(image, layout, content);
     Bytes out = LayOut(image, layout, content);
     WriteSectionHeaders(out, layout);
     FixDirectories(image, out, layout, (uint32_t)content.size());

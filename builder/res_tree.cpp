@@ -1,6 +1,7 @@
 #include "res_tree.h"
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
 namespace {
@@ -14,32 +15,45 @@ std::u16string Upper(const std::u16string& text)
     return out;
 }
 
+// A hostile file can point many entries at one directory, name or data: each directory is read once,
+// the entries are counted, and the names and data read out (each time they are used) may add up to no
+// more than the file holds, so reading costs at most what the file's size and RES_MAX_ENTRIES allow.
 struct Reader {
     const PeImage& Image;
     Bytes Section; // from the directory's RVA to the end of its section
     uint32_t Rva;
+    std::set<uint32_t> Directories; // offsets of the directories read so far
+    uint32_t Entries = 0;           // entries read so far, at all levels
+    uint64_t Held = 0;              // bytes of names and data read out so far
 
     [[noreturn]] void Malformed(const std::string& what) const
     {
         throw BuildError(Image.Path, 0, "malformed resource directory: " + what);
     }
+    void Hold(uint64_t bytes)
+    {
+        if ((Held += bytes) > Image.Data.size())
+            Malformed("its names and data add up to more than the file holds (shared or overlapping)");
+    }
 };
 
-ResId ReadEntryName(const Reader& r, uint32_t field)
+ResId ReadEntryName(Reader& r, uint32_t field)
 {
     if (!(field & 0x80000000u))
         return ResId::FromId((uint16_t)field);
     uint32_t at = field & 0x7FFFFFFFu;
     uint16_t length = ReadU16(r.Section, at);
+    r.Hold(2u * length);
     std::u16string name;
     for (uint16_t i = 0; i < length; i++)
         name.push_back((char16_t)ReadU16(r.Section, at + 2 + 2u * i));
     return ResId::FromName(name);
 }
 
-ResData ReadDataEntry(const Reader& r, uint32_t at)
+ResData ReadDataEntry(Reader& r, uint32_t at)
 {
     uint32_t rva = ReadU32(r.Section, at), size = ReadU32(r.Section, at + 4);
+    r.Hold(size);
     ResData data;
     data.CodePage = ReadU32(r.Section, at + 8);
     data.Data = ReadRva(r.Image, rva, size);
@@ -47,9 +61,13 @@ ResData ReadDataEntry(const Reader& r, uint32_t at)
 }
 
 // Calls visit(name, offsetField) for every entry of the directory at offset at.
-template <typename Visit> void ForEachEntry(const Reader& r, uint32_t at, Visit visit)
+template <typename Visit> void ForEachEntry(Reader& r, uint32_t at, Visit visit)
 {
+    if (!r.Directories.insert(at).second)
+        r.Malformed("the directory at offset " + std::to_string(at) + " is used twice");
     uint32_t count = (uint32_t)ReadU16(r.Section, at + 12) + ReadU16(r.Section, at + 14);
+    if ((r.Entries += count) > RES_MAX_ENTRIES)
+        r.Malformed("more than " + std::to_string(RES_MAX_ENTRIES) + " entries");
     for (uint32_t i = 0; i < count; i++) {
         size_t entry = at + 16 + 8 * i;
         visit(ReadEntryName(r, ReadU32(r.Section, entry)), ReadU32(r.Section, entry + 4));
@@ -63,7 +81,7 @@ uint32_t Subdirectory(const Reader& r, uint32_t field)
     return field & 0x7FFFFFFFu;
 }
 
-ResLanguages ReadLanguages(const Reader& r, uint32_t at)
+ResLanguages ReadLanguages(Reader& r, uint32_t at)
 {
     ResLanguages languages;
     ForEachEntry(r, at, [&](const ResId& lang, uint32_t field) {
@@ -74,7 +92,7 @@ ResLanguages ReadLanguages(const Reader& r, uint32_t at)
     return languages;
 }
 
-ResourceTree ReadTree(const Reader& r)
+ResourceTree ReadTree(Reader& r)
 {
     ResourceTree tree;
     ForEachEntry(r, 0, [&](const ResId& type, uint32_t typeField) {
@@ -139,7 +157,7 @@ ResourceTree ReadResourceTree(const PeImage& image)
     if (offset >= s.RawSize)
         throw BuildError(image.Path, 0, "the resource directory lies outside its section's data");
     uint32_t available = s.RawSize - offset;
-    Reader reader{image, ReadRva(image, dir.Rva, available), dir.Rva};
+    Reader reader{image, ReadRva(image, dir.Rva, available), dir.Rva, {}, 0, 0};
     try {
         return ReadTree(reader);
     } catch (const std::out_of_range&) {

@@ -46,7 +46,12 @@ enum : uint16_t {
 // Language of the launcher's own resources (English, United States).
 const uint16_t LANG_EN_US = 0x409;
 
-// Reads the resource tree of an image; throws BuildError when it has none or it is malformed.
+// The most entries a resource tree read from a file may have, at all levels together.
+const uint32_t RES_MAX_ENTRIES = 65536;
+
+// Reads the resource tree of an image; throws BuildError when it has none or it is malformed: a
+// directory used twice (so at most three levels, each read once), more than RES_MAX_ENTRIES entries,
+// or names and data that add up to more than the file (parts used again and again).
 ResourceTree ReadResourceTree(const PeImage& image);
 // Lays out a resource section for the given RVA: directories breadth first, data entries, names,
 // then the data aligned to 8 bytes. Time stamps are zero, so equal trees give equal bytes.

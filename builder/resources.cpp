@@ -241,8 +241,18 @@ std::vector<IconImage> ReadIconFile(const Bytes& ico, const std::string& path)
     if (ico.size() < 6 || ReadU16(ico, 0) != 0 || ReadU16(ico, 2) != 1)
         Reject(path, "neither an icon (.ico) nor a PNG file");
     uint16_t count = ReadU16(ico, 4);
+    if (count > ICON_MAX_IMAGES)
+        Reject(path, "the icon file lists " + std::to_string(count) + " images, more than " +
+                         std::to_string(ICON_MAX_IMAGES));
     if (count == 0 || 6u + 16u * count > ico.size())
         Reject(path, "the icon file lists no images or is cut short");
+    std::vector<std::pair<uint32_t, uint32_t>> spans{{0, 6u + 16u * count}}; // the directory, then each image
+    for (uint16_t i = 0; i < count; i++)
+        spans.push_back({ReadU32(ico, 6 + 16u * i + 12), ReadU32(ico, 6 + 16u * i + 8)});
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 1; i < spans.size(); i++)
+        if (spans[i].first - spans[i - 1].first < spans[i - 1].second)
+            Reject(path, "two icon images overlap, or an image overlaps the icon directory");
     std::vector<IconImage> images;
     try {
         for (uint16_t i = 0; i < count; i++)

@@ -30,9 +30,12 @@ struct IconImage {
     uint16_t Planes, BitCount;
     Bytes Data;                    // a PNG or a DIB with its mask
 };
+// The most images an icon file may list.
+const uint16_t ICON_MAX_IMAGES = 256;
 // The images of an ICO file, or those made from a PNG (16, 32, 48 and 256 pixels, as far as the
 // picture is large, a picture of another shape centred on a transparent square); throws
-// BuildError naming path when it is not a valid icon or PNG file.
+// BuildError naming path when it is not a valid icon or PNG file, lists more than ICON_MAX_IMAGES images
+// or images that overlap one another or the directory.
 std::vector<IconImage> ReadIconFile(const Bytes& ico, const std::string& path);
 // The group-icon resource listing the images under the given RT_ICON ids.
 Bytes MakeIconGroup(const std::vector<IconImage>& images, const std::vector<uint16_t>& ids);

@@ -15,18 +15,49 @@ static void WriteU32(unsigned char* p, uint32_t value)
     p[3] = (unsigned char)(value >> 24);
 }
 
-bool IsArchiveEntryName(const char* name, size_t length)
+// True when the name up to its first dot, blanks after it dropped, is a device Windows opens in
+// every folder ("nul", "Com1.jar", "CON .txt"), in any case.
+static bool IsDeviceName(const char* name, size_t length)
+{
+    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "COM#", "LPT#"};
+    const char* dot = (const char*)memchr(name, '.', length);
+    size_t base = dot != nullptr ? (size_t)(dot - name) : length;
+    while (base > 0 && name[base - 1] == ' ')
+        base--;
+    for (const char* device : devices) {
+        size_t i = 0;
+        for (; i < base && device[i] != '\0'; i++) {
+            char c = name[i] >= 'a' && name[i] <= 'z' ? (char)(name[i] - 32) : name[i];
+            if (device[i] == '#' ? c < '1' || c > '9' : c != device[i])
+                break;
+        }
+        if (i == base && device[i] == '\0')
+            return true;
+    }
+    return false;
+}
+
+const char* ArchiveNameProblem(const char* name, size_t length)
 {
     if (length == 0 || length > ARCHIVE_MAX_NAME)
-        return false;
+        return "is empty or longer than 255 bytes";
     for (size_t i = 0; i < length; i++) {
         unsigned char c = (unsigned char)name[i];
         if (c < 32 || strchr("/\\:*?\"<>|", c) != nullptr)
-            return false;
+            return "holds a control character or one of / \\ : * ? \" < > |";
         if (c == '.' && i + 1 < length && name[i + 1] == '.')
-            return false;
+            return "holds \"..\"";
     }
-    return name[length - 1] != '.' && name[length - 1] != ' ';
+    if (name[length - 1] == '.' || name[length - 1] == ' ')
+        return "ends in a dot or blank, which Windows drops";
+    if (IsDeviceName(name, length))
+        return "is a Windows device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$, CONOUT$)";
+    return nullptr;
+}
+
+bool IsArchiveEntryName(const char* name, size_t length)
+{
+    return ArchiveNameProblem(name, length) == nullptr;
 }
 
 bool OpenArchive(ArchiveReader* reader, const void* data, size_t size, uint32_t* count)

@@ -49,7 +49,11 @@ size_t WriteArchiveCount(unsigned char* out, size_t outSize, uint32_t count);
 // not a valid entry name (see NextArchiveEntry).
 size_t WriteArchiveEntry(unsigned char* out, size_t outSize, const char* name, uint32_t timeLow,
                          uint32_t timeHigh, const void* data, uint32_t size);
-// True when name can be an entry name: a plain file name that stays inside the folder it is joined
-// to: 1 to ARCHIVE_MAX_NAME bytes, no "..", no control character, none of / \ : * ? " < > |, and
-// not ending in '.' or ' ' (Windows would drop those, naming another file).
+// Why name cannot be an entry name, or null when it can: a plain file name that stays inside the
+// folder it is joined to and names a file there: 1 to ARCHIVE_MAX_NAME bytes, no "..", no control
+// character, none of / \ : * ? " < > |, not ending in '.' or ' ' (Windows would drop those, naming
+// another file), and not a device name with or without extension (CON, PRN, AUX, NUL, COM1 to COM9,
+// LPT1 to LPT9, CONIN$, CONOUT$, in any case), which Windows opens in place of a file.
+const char* ArchiveNameProblem(const char* name, size_t length);
+// True when ArchiveNameProblem finds nothing.
 bool IsArchiveEntryName(const char* name, size_t length);

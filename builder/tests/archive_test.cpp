@@ -58,7 +58,8 @@ TEST(Archive, UnsafeEntryNamesAreNeitherWrittenNorRead)
     const std::string unsafe[] = {
         "../x.jar", "a..b", ".", "lib/a.jar", "lib\\a.jar", "c:a.jar", "a*.jar", "a?.jar", "a\".jar", "a<.jar",
         "a>.jar", "a|.jar", "a\x1F.jar", "a.jar ", std::string(256, 'x'), "",
-        "..", "..\\evil.txt", "\\evil.txt", "C:evil.txt", "C:\\evil.txt",
+        "..", "..\\evil.txt", "\\evil.txt", "C:evil.txt", "C:\\evil.txt", "NUL", "con", "aux.jar", "Com1.tar.gz",
+        "lpt9", "PRN .txt", "CONIN$", "conout$.log",
     };
     unsigned char out[512];
     for (const std::string& name : unsafe) {
@@ -68,6 +69,6 @@ TEST(Archive, UnsafeEntryNamesAreNeitherWrittenNorRead)
         EXPECT_EQ(ReadAll(Damaged(archive, 25, name + '\0')), "a.jar 1 2 abc|bad name") << name;
     }
     for (const std::string& name : {std::string("lib-1.2.jar"), std::string(".hidden"), std::string("a b.jar"),
-                                    std::string(255, 'x')})
+                                    std::string(255, 'x'), std::string("console.jar"), std::string("com10.jar")})
         EXPECT_EQ(ReadAll(Archive(name)), "a.jar 1 2 abc|" + name + " 0 0 de|end");
 }

@@ -44,6 +44,8 @@ static std::string RunCommand(const std::string& command)
 }
 
 static std::string Q(const std::string& path) { return "'" + path + "'"; } // paths here hold no quote
+// The Linux builder held to 100 MB of memory: what it cannot do within that, it must refuse.
+static const std::string Kestrun = "ulimit -v 102400 && " + Q(KR_KESTRUN);
 // The command line of a Windows program run under wine64 in the tests' Wine session.
 static std::string UnderWine(const std::string& exe) { return Q(KR_WINE_RUN) + " " + Q(KR_WINE_DIR) + " " + Q(exe); }
 
@@ -65,13 +67,13 @@ struct Builder : testing::Test {
     void Write(const std::string& name, const std::string& text) { std::ofstream(folder_ + name) << text; }
     // Builds exe in the folder from config there: the builder's exit code and output.
     std::string Build(const char* launcher, const std::string& exe, const std::string& config = "demo.ini",
-                      const std::string& builder = Q(KR_KESTRUN))
+                      const std::string& builder = Kestrun)
     {
         return RunCommand(builder + " build " + Q(folder_ + config) + " -o " + Q(folder_ + exe) + " --launcher " +
                           Q(launcher));
     }
     std::string Wrote(const std::string& exe) { return "exit 0\nkestrun: wrote " + folder_ + exe + "\n"; }
-    std::string Show(const std::string& exe) { return RunCommand(Q(KR_KESTRUN) + " show " + Q(folder_ + exe)); }
+    std::string Show(const std::string& exe) { return RunCommand(Kestrun + " show " + Q(folder_ + exe)); }
     std::string folder_;
 };
 struct Wine : Builder {};
@@ -90,9 +92,40 @@ static Bytes UpToTheResources(const PeImage& image, size_t resource)
     return headers;
 }
 
+static std::string U32(uint32_t v) { return {(char)v, (char)(v >> 8), (char)(v >> 16), (char)(v >> 24)}; }
+
+// An icon file listing count images, each of size bytes at offset, followed by a 16 x 16 PNG.
+static std::string Ico(uint16_t count, uint32_t size, uint32_t offset)
+{
+    std::string out = {0, 0, 1, 0, (char)count, (char)(count >> 8)};
+    for (uint16_t i = 0; i < count; i++)
+        out += std::string{16, 16, 0, 0, 1, 0, 32, 0} + U32(size) + U32(offset);
+    return out + HalfRed(16, 16);
+}
+
+// The x64 launcher whose resource directory is a chain of directories of n entries, each entry pointing at the
+// next directory (the last's at one data entry): with three of 1000, 10^9 resources in 24 KB.
+static std::string SharedDirectories(uint32_t n, uint32_t levels)
+{
+    PeImage image = ParsePeImage(ReadWholeFile(KR_LAUNCHER_X64), "x64");
+    const PeSection& s = image.Sections[FindSectionByRva(image, GetDataDirectory(image, DIR_RESOURCE).Rva)];
+    const uint32_t size = 16 + 8 * n;
+    for (uint32_t level = 0, at = s.RawPointer; level < levels; level++, at += size) {
+        WriteU32(image.Data, at + 12, n << 16); // no named entries, n id entries
+        for (uint32_t i = 0; i < n; i++) {
+            WriteU32(image.Data, at + 16 + 8 * i, i + 1);
+            WriteU32(image.Data, at + 20 + 8 * i, (level + 1 < levels ? 0x80000000u : 0) | (level + 1) * size);
+        }
+    }
+    WriteU32(image.Data, s.RawPointer + levels * size, s.VirtualAddress); // the data: the section's first 16 bytes
+    WriteU32(image.Data, s.RawPointer + levels * size + 4, 16);
+    return std::string(image.Data.begin(), image.Data.end());
+}
+
 TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
 {
-    const struct { std::string Config, Message; } cases[] = {
+    const std::string needsClass = "\n[launcher]\nMainClass = a.B\n";
+    const struct { std::string Config, Message, Launcher = KR_LAUNCHER_X64; } cases[] = {
         {"[launcher]\nMainClas = a.B\n", "2: unknown key 'MainClas' in [launcher]; did you mean 'MainClass'?"},
         {"[launchr]\n", "1: unknown section [launchr]; did you mean 'launcher'?"},
         {"[launcher]\nColour = red\n", "2: unknown key 'Colour' in [launcher]"},
@@ -123,19 +156,45 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
          "2: " + folder_ + "tiny.png: the PNG picture is smaller than 16 x 16 pixels, the smallest icon"},
         {"[icon]\nFile = app.jar\n[launcher]\nMainClass = a.B\n", "2: " + folder_ + "app.jar: neither an icon (.ico) nor a PNG file"},
         {"[splash]\nBitmap = app.jar\n[launcher]\nMainClass = a.B\n", "2: " + folder_ + "app.jar: neither a BMP nor a PNG file"},
+        {"[icon]\nFile = overlap.ico" + needsClass, "2: " + folder_ + "overlap.ico: two icon images overlap, or an image "
+                                                     "overlaps the icon directory"},
+        {"[icon]\nFile = many.ico" + needsClass, "2: " + folder_ + "many.ico: the icon file lists 257 images, more than 256"},
+        {"[icon]\nFile = outside.ico" + needsClass, "2: " + folder_ + "outside.ico: an icon image lies outside the file"},
+        {"[files]\nFile = aux.jar" + needsClass, "2: " + folder_ + "aux.jar: the file name is a Windows device name (CON, "
+                                                "PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$, CONOUT$)"},
+        {"[files]\nFile = 4g.bin" + needsClass,
+         "2: " + folder_ + "4g.bin: the embedded files come to more than the 4294967295 bytes a resource can hold"},
+        {"[icon]\nFile = 4g.bin" + needsClass,
+         "2: " + folder_ + "4g.bin: the file is larger than the 4294967295 bytes a Windows executable's 32-bit sizes can hold"},
+        {"[launcher]\nMainClass = a.B\n", "nested.exe: malformed resource directory: a language level that is not a list "
+                                           "of ids and data", folder_ + "nested.exe"},
+        {"[launcher]\nMainClass = a.B\n", "shared.exe: malformed resource directory: the directory at offset 16032 is "
+                                           "used twice", folder_ + "shared.exe"},
     };
     std::string huge = HalfRed(16, 16);
     huge.replace(16, 4, std::string("\0\1\x86\xA0", 4)); // the header's width: 100000
     Write("huge.png", huge);
     Write("cut.png", HalfRed(16, 16).substr(0, 60));
     Write("tiny.png", HalfRed(8, 15));
+    Write("overlap.ico", Ico(2, 100, 38));
+    Write("many.ico", Ico(257, 8, 6 + 16 * 257));
+    Write("outside.ico", Ico(1, 1 << 20, 22));
+    Write("aux.jar", "x");
+    Write("shared.exe", SharedDirectories(1000, 3));
+    Write("nested.exe", SharedDirectories(1, 4));
+    Write("4g.bin", "");
+    std::filesystem::resize_file(folder_ + "4g.bin", 1ull << 32); // sparse: takes no room on the disk
+    Write("bad.ini", "");
+    const auto files = std::distance(std::filesystem::directory_iterator(folder_), {});
     for (const auto& c : cases) {
         Write("bad.ini", c.Config);
-        EXPECT_EQ(Build(KR_LAUNCHER_X64, "out.exe", "bad.ini"),
-                  "exit 1\nkestrun: " + folder_ + "bad.ini:" + c.Message + "\n");
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_), {}), 8)
-            << "more than demo.ini, app.jar, bad.ini and five pictures for " << c.Message;
+        EXPECT_EQ(Build(c.Launcher.c_str(), "out.exe", "bad.ini"), "exit 1\nkestrun: " + folder_ +
+                  (c.Launcher == KR_LAUNCHER_X64 ? "bad.ini:" : "") + c.Message + "\n");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_), {}), files) << "written for " << c.Message;
     }
+    std::string shown = Show("shared.exe"); // its header line, then the same refusal
+    EXPECT_EQ(shown.substr(0, 7) + shown.substr(shown.find("\nkestrun: ") + 1),
+              "exit 1\nkestrun: " + folder_ + cases[std::size(cases) - 1].Message + "\n");
 }
 
 TEST_F(Builder, OnlyTheResourcesAndTheMovedRelocationsChange)
@@ -306,6 +365,10 @@ TEST_F(Builder, JarManifestsAreReadByTheJarRulesOrRefusedInOneLine)
         {true, Jar("\xEF\xBB\xBFManifest-Version: 1.0\r\nMain-Class: org.acme.Lo\r\n ngName\r\nClass-Path: lib/a.jar my%20lib/b"
                    ".jar\r\n  /C:/abs/c.jar\r\n\r\nName: x\r\nMain-Class: not.This\r\n"),
          "\nMainClass = org.acme.LongName\n;"},
+        {false, Jar("Main-Class: a.B\nClass-Path: a.jar%0AJvmOptions%20=%20-javaagent:evil.jar\n"), "app.jar: Class-Path entry "
+         "'a.jar%0AJvmOptions%20=%20-javaagent:evil.jar' holds the control character 0x0A, which no launcher setting can\n"},
+        {false, Jar("Main-Class: a.B\nClass-Path: b.jar%0d\n"), "app.jar: Class-Path entry 'b.jar%0d' holds the control character 0x0D"},
+        {false, Jar("Main-Class: a.B\nImplementation-Title: A\x1B[2JB\n"), "app.jar: Implementation-Title holds the control character 0x1B"},
         {true, Jar("Main-Class: org.acme.App\nClass-Path: lib/a.jar my%20lib/b.jar\n  /C:/abs/c.jar\n"),
          "\nClassPath = lib\\a.jar;my lib\\b.jar;C:\\abs\\c.jar\n"},
         {true, Jar("Main-Class: a.B\rImplementation-Title: Caf\xC3\xA9\rImplementation-Version: 2.1-beta\r"),
