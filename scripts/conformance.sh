@@ -70,7 +70,7 @@ while IFS='|' read -r name options steps; do
     cmp -s "$work/hotspot/$name.txt" "$work/double/$name.txt" && continue
     differ=$((differ + 1))
     echo "conformance: row $name: HotSpot (left) and the double (right) differ:"
-    diff -y -W 200 "$work/hotspot/$name.txt" "$work/double/$name.txt" || true
+    diff -y -t -W 160 "$work/hotspot/$name.txt" "$work/double/$name.txt" || true
 done <"$root/tests/conformance/table.txt"
 
 if [ "$differ" -eq 0 ]; then

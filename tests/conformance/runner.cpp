@@ -1,16 +1,7 @@
 // The conformance runner: creates a JVM through the invocation interface as the launcher does (its options,
-// the three hooks, ignoreUnrecognized false unless asked) and runs the steps of one table row, printing one
-// line per observation on standard output, in order with what Java itself prints there.
+// the three hooks, ignoreUnrecognized false unless asked) and runs the steps of one table row (table.txt
+// lists them), printing one line per observation on standard output, in order with what Java prints there.
 //   runner LIBRARY [OPTION...] -- [STEP...]
-// OPTION "ignoreUnrecognized" sets that flag instead of being passed on; "hooks" puts the three hooks there
-// (by default they come last, as the launcher passes them). STEP is one of
-//   main:CLASS[:ARG...]   CLASS.main(ARGS) with NewString arguments (%XXXX in an ARG is a UTF-16 unit)
-//   set-out:FILE, set-err:FILE   System.setOut/setErr(new PrintStream(new FileOutputStream(FILE, true)))
-//   describe              ExceptionDescribe
-//   attach:VERSION:NAME:CLASS   on a new thread: AttachCurrentThread (VERSION hex or "null" for null
-//                         arguments, NAME "-" for none), CLASS.main(), DetachCurrentThread
-//   exit:N, fatal:TEXT    System.exit(N) / FatalError(TEXT) from the host
-//   destroy, create       DestroyJavaVM / a second JNI_CreateJavaVM
 #include <jni.h>
 
 #include <algorithm>
@@ -65,7 +56,7 @@ static jint JNICALL VfprintfHook(FILE* stream, const char* format, va_list args)
     if (source != PendingSource) FlushPending();
     PendingSource = source;
     for (const char* c = text; *c; c++) {
-        if (*c != '\n') Pending += *c == '\t' ? std::string("\\t") : std::string(1, *c);
+        if (*c != '\n') Pending += *c;
         else WriteOut("vm " + source + ": " + Pending + "\n"), Pending.clear();
     }
     return n;
@@ -151,10 +142,7 @@ static void Run(std::vector<JavaVMOption>& options, const std::string& step) {
     else if (verb == "destroy") Observe("destroy rc " + std::to_string(Vm->DestroyJavaVM()));
     else if (verb == "create") Create(options, false);
     else if (verb == "fatal") Env->FatalError(words[1].c_str());
-    else if (verb == "exit") {
-        jclass system = Env->FindClass("java/lang/System");
-        Env->CallStaticVoidMethod(system, Env->GetStaticMethodID(system, "exit", "(I)V"), atoi(words[1].c_str()));
-    } else Observe("runner: unknown step " + step);
+    else Observe("runner: unknown step " + step);
 }
 
 int main(int argc, char** argv) {

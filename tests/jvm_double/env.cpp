@@ -79,8 +79,8 @@ static void JNICALL ExceptionDescribe(JNIEnv* env) {
     JavaObject* e = t.pending;
     if (!e) return;
     t.pending = nullptr;
-    VmPrint("Exception ");
-    VmPrint("in thread \"%s\" ", t.name.c_str());
+    VmPrint(stderr, "Exception ");
+    VmPrint(stderr, "in thread \"%s\" ", t.name.c_str());
     PrintStackTrace(e, "");
 }
 

@@ -67,8 +67,7 @@ extern std::map<std::string, std::string> Properties;  // system properties (UTF
 extern std::vector<std::string> ClassPath;             // absolute entries, set at creation
 void TraceLine(const std::string& text);
 [[noreturn]] void DoubleFailure(const std::string& text);  // ends the process with status 3
-void VmPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));  // to stderr
-void VmPrintTo(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void VmPrint(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void CollectGarbage();  // System.gc(), logged as -Xlog:gc asks
 std::string Utf8(const std::u16string& text);
 std::wstring Wide(const std::string& utf8);  // for the file system's W calls

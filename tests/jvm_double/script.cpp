@@ -21,16 +21,14 @@ struct Frame {
 
 // "length L: CP CP...": String.length() and every codePointAt, in hex, an unpaired surrogate as itself.
 static std::string CodePoints(const std::u16string& s) {
-    std::string out = "length " + std::to_string(s.size()) + ":";
-    char hex[16];
+    std::ostringstream out;
+    out << "length " << s.size() << ":" << std::hex;
     for (size_t i = 0; i < s.size(); i++) {
         bool pair = s[i] >= 0xD800 && s[i] < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000;
-        unsigned long cp = pair ? 0x10000 + ((s[i] - 0xD800) << 10) + (s[i + 1] - 0xDC00) : s[i];
-        snprintf(hex, sizeof hex, " %lx", cp);  // at most 7 characters
-        out += hex;
+        out << " " << (pair ? 0x10000 + ((s[i] - 0xD800) << 10) + (s[i + 1] - 0xDC00) : s[i]);
         i += pair;
     }
-    return out;
+    return out.str();
 }
 
 // The first word of text and the rest after the space that ends it.
@@ -141,7 +139,7 @@ static bool Step(JavaThread& t, Frame& f, size_t& i, const std::string& text) {
         Throw(t, f, words.second);
         return false;
     } else if (verb == "exit") {
-        ExitJava(Number(f, i, words.second));
+        ExitJava(Number(f, i, Expand(f, words.second)));
     } else if (verb == "abort") {
         FatalJava(Expand(f, words.second));
     } else if (verb == "gc") {

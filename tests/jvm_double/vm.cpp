@@ -24,7 +24,7 @@ static std::condition_variable_any ThreadsChanged;  // signalled when a thread e
 static std::atomic<int> UnnamedThreads(0);          // numbers "Thread-N"
 static thread_local JavaThread* Current = nullptr;
 static std::atomic<bool> Exiting(false);  // set by the first System.exit
-static unsigned long long MaxHeap = 0, InitialHeap = 0;  // -Xmx, -Xms; 0: not given
+static unsigned long long MaxHeap = 0;  // -Xmx; 0: not given
 static bool CompressedOops = false;                      // -XX:+UseCompressedOops given
 static FILE* GcLog = nullptr;    // -verbose:gc, -Xlog:gc: stdout, stderr or a file of the VM's C library
 static bool GcDetails = false;   // -Xlog:gc*: the start-up, phase and heap-at-exit lines too
@@ -33,16 +33,16 @@ static int Collections = 0;      // numbers "GC(N)"
 
 // One unified-logging line, as HotSpot writes it to its log's FILE*.
 static void GcLine(const char* tags, const std::string& text) {
-    if (GcLog) VmPrintTo(GcLog, "[%.3fs][info][%s] %s\n", (GetTickCount() - StartTicks) / 1000.0, tags, text.c_str());
+    if (GcLog) VmPrint(GcLog, "[%.3fs][info][%s] %s\n", (GetTickCount() - StartTicks) / 1000.0, tags, text.c_str());
 }
 
 static void GcLogAtStart() {
     GcLine("gc", "Using G1");
-    if (GcDetails) GcLine("gc,init", "Version: 17 (test double)"), GcLine("gc,init", "Heap Region Size: 1M");
+    if (GcDetails) GcLine("gc,init", "Heap Region Size: 1M");
 }
 
 static void GcLogAtExit() {
-    if (GcDetails) GcLine("gc,heap,exit", "Heap"), GcLine("gc,heap,exit", " garbage-first heap   total 8192K, used 1024K");
+    if (GcDetails) GcLine("gc,heap,exit", "Heap");
 }
 
 // System.gc(): a full collection on the VM thread, which the caller waits for.
@@ -94,29 +94,18 @@ std::string Utf8(const std::u16string& text) {
 
 // VM text goes through the vfprintf hook with HotSpot's own format and arguments and the stream it is
 // meant for (a FILE* of the VM's C library, ucrtbase), else straight to that stream.
-static void VmPrintV(FILE* stream, const char* format, va_list args) {
+void VmPrint(FILE* stream, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
     VfprintfHook ? VfprintfHook(stream, format, args) : vfprintf(stream, format, args);
+    va_end(args);
     fflush(stream);
-}
-
-void VmPrintTo(FILE* stream, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    VmPrintV(stream, format, args);
-    va_end(args);
-}
-
-void VmPrint(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    VmPrintV(stderr, format, args);
-    va_end(args);
 }
 
 // HotSpot's warning(): only its prefix goes through the hook; the message and the line end are written
 // to the C library's stderr directly.
 static void VmWarning(const char* text) {
-    VmPrint("OpenJDK 64-Bit Server VM warning: ");
+    VmPrint(stderr, "OpenJDK 64-Bit Server VM warning: ");
     fprintf(stderr, "%s\n", text);
 }
 
@@ -173,7 +162,7 @@ void ExitJava(jint status) {
 // HotSpot's report of a fatal error (on its tty, stdout), then the abort hook; the process ends with
 // status 1 (no message box).
 void FatalJava(const std::string& text) {
-    VmPrintTo(stdout, "FATAL ERROR in native method: %s\n", text.c_str());
+    VmPrint(stdout, "FATAL ERROR in native method: %s\n", text.c_str());
     if (AbortHook) AbortHook();
     _exit(1);
 }
@@ -186,31 +175,26 @@ static bool IsSupportedJniVersion(jint v) {  // as HotSpot 17 for creating and a
 static bool StartsWith(const char* text, const char* prefix) { return strncmp(text, prefix, strlen(prefix)) == 0; }
 static bool IsHook(const char* s) { return !strcmp(s, "vfprintf") || !strcmp(s, "exit") || !strcmp(s, "abort"); }
 
-// A size as -Xmx takes it: digits and at most one unit letter; 0 when malformed.
+// A size as -Xmx takes it: digits and at most one unit letter (k, m, g, t, any case); 0 when malformed.
 static unsigned long long MemorySize(const char* text) {
     char* unit = nullptr;
     unsigned long long n = strtoull(text, &unit, 10);
-    const char* units = "kKmMgGtT";
-    if (unit == text || (*unit && (unit[1] || !strchr(units, *unit)))) return 0;
-    for (int shift = *unit ? (strchr(units, *unit) - units) / 2 + 1 : 0; shift > 0; shift--) n *= 1024;
-    return n;
+    static const char units[] = "kKmMgGtT";
+    const char* found = *unit && !unit[1] ? strchr(units, *unit) : nullptr;
+    return unit == text || (*unit && !found) ? 0 : found ? n << 10 * ((found - units) / 2 + 1) : n;
 }
 
 // The -XX flags the double knows (their values unchecked); HotSpot refuses any other.
-static bool IsKnownFlag(const std::string& flag) {
-    static const char* const known[] = {"UseCompressedOops", "UseG1GC", "UseSerialGC", "HeapDumpOnOutOfMemoryError",
-                                        "MaxRAMPercentage", "ArchiveClassesAtExit", "SharedArchiveFile"};
-    std::string name = flag.substr(flag[0] == '+' || flag[0] == '-', flag.find('=') - (flag[0] == '+' || flag[0] == '-'));
-    for (const char* k : known)
-        if (name == k) return true;
-    return false;
+static bool IsKnownFlag(const char* flag) {
+    std::string name = std::string(flag + (*flag == '+' || *flag == '-')), known = " UseCompressedOops UseG1GC "
+        "UseSerialGC HeapDumpOnOutOfMemoryError MaxRAMPercentage ArchiveClassesAtExit SharedArchiveFile ";
+    return known.find(" " + name.substr(0, name.find('=')) + " ") != std::string::npos;
 }
 
 // The GC log of -verbose:gc and -Xlog:gc[*][:stdout|:stderr|:file=NAME]; false for another -Xlog form.
 static bool TakeGcLog(const char* s) {
     std::string rest = StartsWith(s, "-verbose:gc") ? s + 11 : StartsWith(s, "-Xlog:gc") ? s + 8 : "?";
-    GcDetails = GcDetails || (!rest.empty() && rest[0] == '*');
-    rest = rest.substr(!rest.empty() && rest[0] == '*');
+    if (rest[0] == '*') GcDetails = true, rest.erase(0, 1);
     if (rest.empty() || rest == ":stdout") GcLog = stdout;
     else if (rest == ":stderr") GcLog = stderr;
     else if (rest.compare(0, 6, ":file=") == 0) GcLog = _wfopen(Wide(rest.substr(6)).c_str(), L"w");
@@ -219,7 +203,7 @@ static bool TakeGcLog(const char* s) {
 
 // A system property, an accepted HotSpot option, or HotSpot's complaint and its result (JNI_OK when taken).
 static jint TakeOption(const char* s, bool ignoreUnrecognized) {
-    static const char* const accepted[] = {"-Xss", "-Xrs", "-ea", "-da", "--add-opens=", "--add-exports=",
+    static const char* const accepted[] = {"-Xms", "-Xss", "-Xrs", "-ea", "-da", "--add-opens=", "--add-exports=",
                                            "--add-reads=", "--add-modules="};
     const char* eq = strchr(s, '=');
     for (const char* prefix : accepted)
@@ -229,9 +213,9 @@ static jint TakeOption(const char* s, bool ignoreUnrecognized) {
         TraceLine("property " + key + "=" + (Properties[key] = eq ? eq + 1 : ""));
         return JNI_OK;
     }
-    if (StartsWith(s, "-Xmx") || StartsWith(s, "-Xms")) {
-        if ((s[3] == 'x' ? MaxHeap : InitialHeap) = MemorySize(s + 4)) return JNI_OK;
-        VmPrint(s[3] == 'x' ? "Invalid maximum heap size: %s\n" : "Invalid initial heap size: %s\n", s);
+    if (StartsWith(s, "-Xmx")) {
+        if ((MaxHeap = MemorySize(s + 4))) return JNI_OK;
+        VmPrint(stderr, "Invalid maximum heap size: %s\n", s);
         return JNI_EINVAL;
     }
     if (StartsWith(s, "-XX:") && (IsKnownFlag(s + 4) || ignoreUnrecognized)) {
@@ -244,8 +228,8 @@ static jint TakeOption(const char* s, bool ignoreUnrecognized) {
     }
     if (StartsWith(s, "-verbose")) return JNI_OK;
     if (ignoreUnrecognized && !StartsWith(s, "-XX:")) return JNI_OK;
-    if (StartsWith(s, "-XX:")) VmPrint("Unrecognized VM option '%s'\n", s + 4 + (s[4] == '+' || s[4] == '-'));
-    else VmPrint("Unrecognized option: %s\n", s);
+    if (StartsWith(s, "-XX:")) VmPrint(stderr, "Unrecognized VM option '%s'\n", s + 4 + (s[4] == '+' || s[4] == '-'));
+    else VmPrint(stderr, "Unrecognized option: %s\n", s);
     return StartsWith(s, "-XX:") ? JNI_EINVAL : JNI_ERR;
 }
 

@@ -274,7 +274,8 @@ TEST_F(ServiceTest, FailedStartEndsWithTheServiceSpecificCodeAndLogsTheDetails)
 {
     struct Row { LauncherKeys changes; std::string report, archive = "", early = "", script = "", end = "failed to start.";
                  DWORD code = 1013; } const rows[] = {
-        {{{"JvmOptions", "-bogus"}}, "err: Unable to create JVM instance using " + DoubleJvmPath()},
+        {{{"JvmOptions", "-bogus"}}, "err: Unable to create JVM instance using " + DoubleJvmPath() +
+                                         "\n\nDetails:\nUnrecognized option: -bogus\n"},
         {{{"MainClass", "svc.Missing"}, {"StdoutMode", "2"}, {"StderrMode", "2"}},
          "err: Error locating class: svc/Missing\n\nDetails:\njava.lang.NoClassDefFoundError: svc/Missing\r\n"
          "Caused by: java.lang.ClassNotFoundException: svc.Missing\r\n\tat "},

@@ -1,5 +1,5 @@
 public class Exit {
     public static void main(String[] args) {
-        System.exit(3);
+        System.exit(Integer.parseInt(args[0]));
     }
 }

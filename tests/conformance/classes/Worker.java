@@ -5,7 +5,7 @@ public class Worker {
                 Thread.sleep(300);
             } catch (InterruptedException e) {
             }
-            System.out.println("worker done");
+            System.err.println("worker done");
         }, "worker").start();
         System.out.println("main done");
     }
