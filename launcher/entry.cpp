@@ -125,13 +125,17 @@ static bool UninstallServiceSwitch()
     int result = UninstallService(LauncherSettings.ServiceName);
     if (result < 0)
         return false;
+    if (result == 0) {
+        ShowNotice(LauncherSettings.MsgServiceUninstalled, LauncherSettings.ServiceName);
+        return true;
+    }
+    // The message is formatted first: one without %s must not take the system's words for the name.
     char marked[512];
     GetSystemErrorText(ERROR_SERVICE_MARKED_FOR_DELETE, marked, sizeof(marked));
-    char format[REPORT_TEXT_SIZE]; // a message too long for it: shown without the system's words
-    if (result == 0 || !FormatText(format, sizeof(format), "%s\n\n%%s", LauncherSettings.MsgServiceUninstalled))
-        ShowNotice(LauncherSettings.MsgServiceUninstalled, LauncherSettings.ServiceName);
-    else
-        ShowNotice(format, LauncherSettings.ServiceName, marked);
+    char message[REPORT_TEXT_SIZE]; // a message too long for it is shown cut, before the system's words
+    if (!FormatText(message, sizeof(message), LauncherSettings.MsgServiceUninstalled, LauncherSettings.ServiceName))
+        MarkTextCut(message, sizeof(message));
+    ShowNotice("%s\n\n%s", message, marked);
     return true;
 }
 

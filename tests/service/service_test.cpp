@@ -104,6 +104,11 @@ struct ServiceTest : E2eTest {
         return std::to_string(run.ExitCode) + ": " + ReadFile(folder_ + "\\err.txt");
     }
     DWORD Start() { return Call(SERVICE_START, [](SC_HANDLE service) { return StartServiceA(service, 0, NULL); }); }
+    DWORD Stop()
+    {
+        SERVICE_STATUS answer;
+        return Call(SERVICE_STOP, [&](SC_HANDLE service) { return ControlService(service, SERVICE_CONTROL_STOP, &answer); });
+    }
     std::string service_;
     size_t mark_ = 0;
 };
@@ -134,7 +139,7 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
     keys_["ServiceStopByExit"] = "1";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.exeName);
-        std::string exe = Build(row.changes, row.exeName);
+        std::string exe = Build(row.changes, row.exeName, "[messages]\nMsgServiceUninstalled = Removed.\n");
         std::vector<std::string> logged;
         mark_ = EventLogMark();
         auto expect = [&](const std::string& arguments, const std::string& text, DWORD code) {
@@ -179,14 +184,13 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
         EXPECT_TRUE(WaitFor([&] { return Status().dwCurrentState == SERVICE_RUNNING; }));
         if (row.quiet) {
             logged.push_back(Entry("trace", "has started."));
-            expect(row.uninstall, "Service uninstalled: " + service_ + "\n\n" + SystemText(ERROR_SERVICE_MARKED_FOR_DELETE), 0);
+            expect(row.uninstall, "Removed.\n\n" + SystemText(ERROR_SERVICE_MARKED_FOR_DELETE), 0);
             logged.push_back(Entry("trace", "has stopped."));
         }
-        SERVICE_STATUS answer;
-        EXPECT_EQ(Call(SERVICE_STOP, [&](SC_HANDLE s) { return ControlService(s, SERVICE_CONTROL_STOP, &answer); }), 0u);
+        EXPECT_EQ(Stop(), 0u);
         if (!row.quiet) { // one marked for deletion is gone once stopped, its status with it
             ExpectStoppedWith(0, 0);
-            expect(row.uninstall, "Service uninstalled: " + service_, 0);
+            expect(row.uninstall, "Removed.", 0);
         }
         EXPECT_TRUE(WaitFor([&] { return Call(SERVICE_QUERY_STATUS, [](SC_HANDLE) { return TRUE; }) != 0; }));
         expect(row.uninstall, SystemText(ERROR_SERVICE_DOES_NOT_EXIST), 1);
@@ -275,6 +279,8 @@ TEST_F(ServiceTest, FailedStartEndsWithTheServiceSpecificCodeAndLogsTheDetails)
         {{{"JvmOptions", "-bogus"}}, "err: Unable to create JVM instance using " + DoubleJvmPath() +
                                          "\n\nDetails:\nUnrecognized option: -bogus\n"
                                          "Error: Could not create the Java Virtual Machine.\n"},
+        {{{"JvmOptions", "-bogus" + std::string(40000, 'x')}}, "err: Unable to create JVM instance using " +
+                                                                 DoubleJvmPath() + "\n\nDetails (their last "},
         {{{"MainClass", "svc.Missing"}, {"StdoutMode", "2"}, {"StderrMode", "2"}},
          "err: Error locating class: svc/Missing\n\nDetails:\njava.lang.NoClassDefFoundError: svc/Missing\r\n"
          "Caused by: java.lang.ClassNotFoundException: svc.Missing\r\n\tat "},
