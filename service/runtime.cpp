@@ -159,6 +159,11 @@ DWORD WINAPI ServiceWorkerThread(LPVOID unused)
     return 0;
 }
 
+bool ServiceStopsByExit()
+{
+    return LauncherSettings.ServiceStopByExit || LauncherSettings.ServiceStopArgs[0] == 0;
+}
+
 DWORD WINAPI ServiceStopperThread(LPVOID unused)
 {
     (void)unused;
@@ -170,7 +175,7 @@ DWORD WINAPI ServiceStopperThread(LPVOID unused)
     if (JavaVm == NULL)
         return 0;
     bool ok;
-    if (LauncherSettings.ServiceStopByExit) {
+    if (ServiceStopsByExit()) {
         ok = StopJvmWithExit();
     } else {
         ok = RunMainWithSetting(LauncherSettings.ServiceStopArgs, true);

@@ -53,7 +53,9 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
 void WINAPI ServiceCtrlHandler(DWORD control);
 // Runs the Java application: starts the JVM, calls main with ServiceStartArgs, tears the JVM down.
 DWORD WINAPI ServiceWorkerThread(LPVOID unused);
-// Asks the running application to end: System.exit or a second main call with ServiceStopArgs.
+// True when a stop goes through System.exit: ServiceStopByExit, or no ServiceStopArgs to call main with.
+bool ServiceStopsByExit();
+// Asks the running application to end: System.exit, or a second main call with ServiceStopArgs.
 DWORD WINAPI ServiceStopperThread(LPVOID unused);
 // Ends the service 30 seconds after a stop request, whether the application has ended or not.
 DWORD WINAPI ServiceStopWatchdog(LPVOID unused);

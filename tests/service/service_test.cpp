@@ -221,8 +221,8 @@ TEST_F(ServiceTest, OnlyTheExactSwitchAloneActsAndOnlyWithAServiceName)
     }
 }
 
-// The stop reaches the application through System.exit (ServiceStopByExit), a second main call with the
-// stop arguments (empty: AppOptions), or a thread's end while the launcher waits in DestroyJavaVM (the stop
+// The stop reaches the application through System.exit (ServiceStopByExit, or no stop arguments), a second
+// main call with the stop arguments, or a thread's end while the launcher waits in DestroyJavaVM (the stop
 // finds the service running, else 1062); or the watchdog ends the service after 30 s. The process ends with 0.
 TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
 {
@@ -236,7 +236,8 @@ TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
         {"sleep 600000", {{"ServiceStopByExit", "1"}, {"ServiceStartArgs", "serve \"on port\""}},
          main + "[on port]", "[VM Thread] exit-hook 0", false},
         {"stop-on halt now\nwait-stop", {{"ServiceStopArgs", "halt now"}}, main, stopCall, false},
-        {"stop-on from settings\nwait-stop", {{"ServiceStopArgs", ""}}, main, stopCall, false},
+        {"sleep 600000", {{"ServiceStartArgs", ""}}, "[main] main " + SlashClass() + " [from][settings]",
+         "[VM Thread] exit-hook 0", false},
         {"stop-on finish\nthread worker\n  wait-stop\nend", {{"ServiceStopArgs", "finish"}}, "[-] jvm DestroyJavaVM",
          stopCall, false},
         {"stop-ignore halt\nsleep 600000", {{"ServiceStopArgs", "halt"}}, main, stopCall + " ignored", true},
