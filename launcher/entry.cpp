@@ -174,8 +174,8 @@ bool DispatchServiceSwitch(int argc, WCHAR** argv, int* exitCode)
     } else if (request == SERVICE_REQUEST_UNINSTALL) {
         if (!UninstallServiceSwitch())
             *exitCode = 1;
-    } else {
-        RunServiceDispatcher();
+    } else if (!RunServiceDispatcher()) {
+        *exitCode = 1;
     }
     return true;
 }

@@ -37,7 +37,15 @@ bool RunServiceDispatcher()
     SERVICE_TABLE_ENTRYA table[2] = {{LauncherSettings.ServiceName, ServiceMain}, {NULL, NULL}};
     RunMode = RUN_MODE_SERVICE;
     if (!StartServiceCtrlDispatcherA(table)) {
-        ShowErrorWithReason("Internal error RC000003");
+        if (GetLastError() != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
+            ShowErrorWithReason("Internal error RC000003");
+            return false;
+        }
+        // The switch was typed by hand (or given by a script): whoever did it reads standard error.
+        RunMode = RUN_MODE_QUIET;
+        ShowErrorWithReason("Only the service control manager starts this program with %s: start the %s "
+                            "service with \"net start %s\".", LauncherSettings.ServiceSwitch,
+                            LauncherSettings.ServiceName, LauncherSettings.ServiceName);
         return false;
     }
     return true;

@@ -45,7 +45,7 @@ extern volatile LONG ServiceExitStatus;
 // error too) for an install or removal that nobody watches (an installer, a script).
 void EnterServiceReporting(const char* serviceName, int runMode);
 // Switches reports to the event log and runs the service until it has ended; false when the service
-// control manager could not be reached (reported, though without an event source the report is dropped).
+// control manager could not be reached (reported; the switch typed by hand also on standard error).
 bool RunServiceDispatcher();
 // The service's entry, called by the dispatcher on a thread of its own; the arguments are not used.
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv);

@@ -96,11 +96,11 @@ struct ServiceTest : E2eTest {
         EXPECT_EQ(Status().dwWin32ExitCode, win32Code);
         EXPECT_EQ(Status().dwServiceSpecificExitCode, specificCode);
     }
-    // Runs exe with the quiet option, its standard error in a file: "exit code: what it wrote there". A
-    // window would hold it until the run is killed.
+    // Runs exe, its standard error in a file: "exit code: what it wrote there". A window would hold it
+    // until the run is killed.
     std::string RunQuiet(const std::string& exe, const std::string& arguments)
     {
-        LauncherRun run = Run("C:\\windows\\system32\\cmd.exe", "/c \"\"" + exe + "\" " + arguments + " -quiet 2>err.txt\"");
+        LauncherRun run = Run("C:\\windows\\system32\\cmd.exe", "/c \"\"" + exe + "\" " + arguments + " 2>err.txt\"");
         return std::to_string(run.ExitCode) + ": " + ReadFile(folder_ + "\\err.txt");
     }
     DWORD Start() { return Call(SERVICE_START, [](SC_HANDLE service) { return StartServiceA(service, 0, NULL); }); }
@@ -148,7 +148,7 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
             std::string lines; // standard error takes the report as lines ended by CR LF
             for (char ch : text.substr(0, text.find_last_not_of("\r\n") + 1))
                 lines += ch == '\r' ? "" : ch == '\n' ? "\r\n" : std::string(1, ch);
-            EXPECT_EQ(RunQuiet(exe, arguments), std::to_string(code) + ": " + lines + "\r\n");
+            EXPECT_EQ(RunQuiet(exe, arguments + " -quiet"), std::to_string(code) + ": " + lines + "\r\n");
             logged.push_back((code ? "err: " : "trace: ") + text);
         };
         expect(row.install, "Service installed: " + service_, 0);
@@ -219,6 +219,12 @@ TEST_F(ServiceTest, OnlyTheExactSwitchAloneActsAndOnlyWithAServiceName)
         ExpectNoReports(run);
         EXPECT_EQ(TraceLines(trace_, "main "), std::vector<std::string>{SlashClass() + " " + row.received});
     }
+    // The switch alone typed by hand: standard error and the event log say that only the manager gives it.
+    const std::string said = "Only the service control manager starts this program with -startlauncherinservicemode: "
+                             "start the " + service_ + " service with \"net start " + service_ + "\".";
+    mark_ = EventLogMark();
+    EXPECT_EQ(RunQuiet(Build(), "-startlauncherinservicemode"), "1: " + said + "\r\n\r\nReason: " + SystemText(1063));
+    ExpectEvents({"err: " + said + "\n\nReason: " + SystemText(1063)});
 }
 
 // The stop reaches the application through System.exit (ServiceStopByExit, or no stop arguments), a second
