@@ -63,7 +63,8 @@ static void PrepareProcessEnd()
         CloseHandle(SingleInstanceMutex);
         SingleInstanceMutex = NULL;
     }
-    if (RunMode == RUN_MODE_SERVICE && InterlockedCompareExchange(&ServiceRunOk, 0, 0) != 0) {
+    // Whatever the worker or a stop made of the run so far, the stopped status is reported first.
+    if (RunMode == RUN_MODE_SERVICE && ServiceDoneEvent != NULL) {
         SetEvent(ServiceDoneEvent);
         while (InterlockedCompareExchange(&ServiceStopReported, 0, 0) == 0)
             Sleep(100);

@@ -19,6 +19,8 @@ extern HMODULE JvmLibrary;
 extern JavaVM* JavaVm;
 // The JNI environment of the thread that created the JVM (output capture redirects through it).
 extern JNIEnv* CreatingEnv;
+// Guards JavaVm between a stopper's attach and its clearing by ReleaseJvm.
+extern SRWLOCK JvmGuard;
 
 // Finds, loads and creates the JVM; with hiddenConsole the streams go to a hidden console.
 // False after the failure has been reported.
@@ -26,7 +28,7 @@ bool StartJvm(bool hiddenConsole);
 // Attaches the calling thread and calls System.exit(0). False after the failure has been reported.
 bool StopJvmWithExit();
 // Attaches the calling thread as "Kestrun stopper thread" to the JVM, which *vm then names (the thread
-// detaches from it); false after reporting when there is no JVM yet or the attach is refused.
+// detaches from it); false when there is no JVM, or after reporting when a running one refused it.
 bool AttachStopperThread(JNIEnv** env, JavaVM** vm);
 // Detaches the calling thread, destroys the JVM (waiting for the program's threads) and unloads it.
 void ReleaseJvm();

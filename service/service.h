@@ -31,8 +31,8 @@ int RegistryWriteDword(HKEY root, const char* path, const char* valueName, DWORD
 
 // Set by the worker, the JVM's exit and abort hooks or the watchdog when the service is done.
 extern HANDLE ServiceDoneEvent;
-// Non-zero once the worker started; then the success of the latest JVM start, main call or stop call.
-// Written and read with Interlocked calls.
+// Non-zero once the worker started; then the success of its JVM start and main call (a stop's outcome
+// never changes it). Written and read with Interlocked calls.
 extern volatile LONG ServiceRunOk;
 // Non-zero once the stopped status was reported; an exit hook waits for it before ending the process.
 extern volatile LONG ServiceStopReported;

@@ -259,9 +259,7 @@ TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
         HANDLE process = InstallAndStart(row.changes);
         ASSERT_TRUE(row.before.empty() || WaitForTrace(row.before)) << ReadFile(trace_);
         DWORD stopAt = GetTickCount(), exitCode = (DWORD)-1;
-        SERVICE_STATUS answer = {};
-        auto stop = [&](SC_HANDLE service) { return ControlService(service, SERVICE_CONTROL_STOP, &answer); };
-        EXPECT_EQ(Call(SERVICE_STOP, stop), 0u);
+        EXPECT_EQ(Stop(), 0u);
         EXPECT_EQ(WaitForSingleObject(process, 60000), WAIT_OBJECT_0);
         EXPECT_TRUE(GetExitCodeProcess(process, &exitCode) && exitCode == 0) << exitCode << ": " << ReadFile(trace_);
         CloseHandle(process);
@@ -277,12 +275,13 @@ TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
 }
 
 // Wine's StartService gives 1053 when a service reports stopped before running: here it succeeds, also
-// when the JVM cannot even be created. A main that throws, or a JVM ended with a non-zero status, stops
-// the service with a service-specific code too (the status itself for the latter).
+// when the JVM cannot even be created. A main that throws (then stopped through System.exit while a thread
+// of it runs on), or a JVM ended with a non-zero status, stops the service with a service-specific code too
+// (the status itself for the latter). Details longer than an event-log entry takes keep their end.
 TEST_F(ServiceTest, FailedStartEndsWithTheServiceSpecificCodeAndLogsTheDetails)
 {
     struct Row { LauncherKeys changes; std::string report, archive = "", early = "", script = "", end = "failed to start.";
-                 DWORD code = 1013; } const rows[] = {
+                 DWORD code = 1013; bool stop = false; } const rows[] = {
         {{{"JvmOptions", "-bogus"}}, "err: Unable to create JVM instance using " + DoubleJvmPath() +
                                          "\n\nDetails:\nUnrecognized option: -bogus\n"
                                          "Error: Could not create the Java Virtual Machine.\n"},
@@ -295,18 +294,22 @@ TEST_F(ServiceTest, FailedStartEndsWithTheServiceSpecificCodeAndLogsTheDetails)
         {{{"ClassPath", ""}}, "err: Error locating class: " + SlashClass() + "\n\nDetails:\nThe JVM was given no "
          "class path: it looks in its current directory.\r\n", std::string("\2\0\0", 3),
          "err: Internal error RC000020: the embedded file archive is too short to hold its count."},
-        {{{"StderrMode", "2"}}, "err: Error invoking method: main(java/lang/String[])\n\nDetails:\njava.lang."
-         "IllegalStateException: bad config\r\n\tat " + MainClass() + ".main(" + name_ + ".java)\r\n",
-         "", "", "throw java.lang.IllegalStateException bad config"},
+        {{{"StderrMode", "2"}, {"ServiceStopByExit", "1"}}, "err: Error invoking method: main(java/lang/String[])\n\n"
+         "Details:\njava.lang.IllegalStateException: bad config\r\n\tat " + MainClass() + ".main(" + name_ + ".java)\r\n",
+         "", "", "thread worker\n  sleep 600000\nend\nthrow java.lang.IllegalStateException bad config", "failed to start.",
+         1013, true},
         {{}, "", "", "", "exit 7", "ended with exit status 7.", 7},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.report);
         Script(row.script + "\n");
         CloseHandle(InstallAndStart(row.changes, row.archive));
+        EXPECT_TRUE(!row.stop || (WaitForTrace("[-] jvm DestroyJavaVM") && Stop() == 0));
         ExpectStoppedWith(ERROR_SERVICE_SPECIFIC_ERROR, row.code);
         std::vector<std::string> events = {row.early, Entry("trace", "has started."), row.report, Entry("err", row.end)};
         events.erase(std::remove(events.begin(), events.end(), ""), events.end());
+        if (row.stop) // what the JVM printed of the exception, shown by the exit hook of the stop's System.exit
+            events.insert(events.end() - 1, "err: Exception in thread \"main\" ");
         ExpectEvents(events);
     }
 }
