@@ -69,8 +69,7 @@ static void PrepareProcessEnd()
         while (InterlockedCompareExchange(&ServiceStopReported, 0, 0) == 0)
             Sleep(100);
     }
-    if (ExtractedFileCount > 0 && LauncherSettings.RemoveExtractedFiles)
-        StartCleanupChild();
+    StartCleanupChild();
 }
 
 void JNICALL JvmExitHook(jint status)

@@ -174,7 +174,10 @@ bool DispatchServiceSwitch(int argc, WCHAR** argv, int* exitCode)
     } else if (request == SERVICE_REQUEST_UNINSTALL) {
         if (!UninstallServiceSwitch())
             *exitCode = 1;
-    } else if (!RunServiceDispatcher()) {
+    } else if (RunServiceDispatcher()) {
+        // The service has ended, whether its program returned, was stopped or called System.exit.
+        StartCleanupChild();
+    } else {
         *exitCode = 1;
     }
     return true;
@@ -228,6 +231,8 @@ static int RunInteractive(int argc, WCHAR** argv)
         return -1;
     bool ok = RunMainClass(argc - 1, argv + 1, false);
     ReleaseJvm();
+    // A return from main ends the JVM as System.exit does: the extracted files go too.
+    StartCleanupChild();
     if (SingleInstanceMutex != NULL) {
         CloseHandle(SingleInstanceMutex);
         SingleInstanceMutex = NULL;

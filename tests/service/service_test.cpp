@@ -59,12 +59,12 @@ struct ServiceTest : E2eTest {
         ASSERT_EQ(run.Reports.size(), 1u) << DescribeReports(run.Reports);
         EXPECT_EQ(run.Reports[0].Caption + ": " + run.Reports[0].Text, shown);
     }
-    // Installs a launcher made with changes, after removing any service of the test, and starts the
-    // service; its process (null on failure).
-    HANDLE InstallAndStart(const LauncherKeys& changes, const std::string& archive = "")
+    // Installs a launcher made with changes and extra sections, after removing any service of the test,
+    // and starts the service; its process (null on failure).
+    HANDLE InstallAndStart(const LauncherKeys& changes, const std::string& archive = "", const std::string& extra = "")
     {
         Remove();
-        std::string exe = Build(changes), error;
+        std::string exe = Build(changes, "app.exe", extra), error;
         ExpectReport(Run(exe, "-install"), "Information: Service installed: " + service_);
         EXPECT_TRUE(archive.empty() || WriteRawData(exe, 16000, archive, &error)) << error;
         mark_ = EventLogMark();
@@ -229,13 +229,16 @@ TEST_F(ServiceTest, OnlyTheExactSwitchAloneActsAndOnlyWithAServiceName)
 
 // The stop reaches the application through System.exit (ServiceStopByExit, or no stop arguments), a second
 // main call with the stop arguments, or a thread's end while the launcher waits in DestroyJavaVM (the stop
-// finds the service running, else 1062); or the watchdog ends the service after 30 s. The process ends with 0.
+// finds the service running, else 1062); or the watchdog ends the service after 30 s. The process ends with 0,
+// and the cleanup child removes the extracted files however the program ended.
 TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
 {
     const std::string main = "[main] main " + SlashClass() + " [serve]";
     const std::string stopCall = "[Kestrun stopper thread] stop-call " + SlashClass();
     keys_["ServiceStartArgs"] = "serve";
     keys_["AppOptions"] = "from settings";
+    keys_["RemoveExtractedFiles"] = "1";
+    ASSERT_TRUE(WriteFile(folder_ + "\\data.txt", "extracted"));
     // Trace lines are waited for before the stop and after it.
     struct Row { std::string script; LauncherKeys changes; std::string before, after; bool byWatchdog; };
     const Row rows[] = {
@@ -256,7 +259,7 @@ TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.script);
         Script(row.script + "\n");
-        HANDLE process = InstallAndStart(row.changes);
+        HANDLE process = InstallAndStart(row.changes, "", "[files]\nFile = data.txt\n");
         ASSERT_TRUE(row.before.empty() || WaitForTrace(row.before)) << ReadFile(trace_);
         DWORD stopAt = GetTickCount(), exitCode = (DWORD)-1;
         EXPECT_EQ(Stop(), 0u);
@@ -266,6 +269,8 @@ TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
         EXPECT_EQ(GetTickCount() - stopAt >= 29000, row.byWatchdog) << "the watchdog's 30 s";
         ExpectStoppedWith(0, 0);
         EXPECT_TRUE(WaitForTrace(row.after)) << ReadFile(trace_);
+        std::string classPath = TraceLines(trace_, "property java.class.path=").at(0);
+        EXPECT_TRUE(WaitFor([&] { return !PathExists(classPath.substr(classPath.rfind(';') + 1)); })) << classPath;
         std::vector<std::string> events = {Entry("trace", "has started.")};
         if (row.byWatchdog)
             events.push_back(Entry("err", "has timed out during a stop request and will be terminated."));
