@@ -55,9 +55,6 @@ bool RunServiceDispatcher()
     return true;
 }
 
-// Reports the final state: stopped, with a service-specific code when the Java side failed (1013) or
-// the program ended the JVM with a non-zero status (that status), so that the manager shows it and
-// can take its failure actions.
 // Reports state with waitHint and the service-specific code (0: none) under StatusGuard; false, with
 // nothing reported, once SERVICE_STOPPED was: that state is final.
 static bool ReportServiceState(DWORD state, DWORD waitHint, DWORD specificCode)
@@ -75,6 +72,9 @@ static bool ReportServiceState(DWORD state, DWORD waitHint, DWORD specificCode)
     return open;
 }
 
+// Reports the final state: stopped, with a service-specific code when the Java side failed (1013) or
+// the program ended the JVM with a non-zero status (that status), so that the manager shows it and
+// can take its failure actions.
 static void ReportServiceStopped()
 {
     LONG status = InterlockedCompareExchange(&ServiceExitStatus, 0, 0);
