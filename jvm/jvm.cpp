@@ -15,7 +15,8 @@
 HMODULE JvmLibrary = NULL;
 JavaVM* JavaVm = NULL;
 JNIEnv* CreatingEnv = NULL;
-SRWLOCK JvmGuard = SRWLOCK_INIT;
+// Guards JavaVm between a stopper's attach and its clearing by ReleaseJvm.
+static SRWLOCK JvmGuard = SRWLOCK_INIT;
 // Set under JvmGuard just before DestroyJavaVM: from then on an attach may be refused without fault.
 static bool JvmEnding = false;
 

@@ -19,8 +19,6 @@ extern HMODULE JvmLibrary;
 extern JavaVM* JavaVm;
 // The JNI environment of the thread that created the JVM (output capture redirects through it).
 extern JNIEnv* CreatingEnv;
-// Guards JavaVm between a stopper's attach and its clearing by ReleaseJvm.
-extern SRWLOCK JvmGuard;
 
 // Finds, loads and creates the JVM; with hiddenConsole the streams go to a hidden console.
 // False after the failure has been reported.
