@@ -198,13 +198,13 @@ static void PrepareProcessEnd(bool failed)
         CloseHandle(SingleInstanceMutex);
         SingleInstanceMutex = NULL;
     }
-    if (RunMode == RUN_MODE_SERVICE && InterlockedCompareExchange(&ServiceRunOk, 0, 0) != 0) {
+    // Whatever the worker or a stop made of the run so far, the stopped status is reported first.
+    if (RunMode == RUN_MODE_SERVICE && ServiceDoneEvent != NULL) {
         SetEvent(ServiceDoneEvent);
         while (InterlockedCompareExchange(&ServiceStopReported, 0, 0) == 0)
             Sleep(100);
     }
-    if (ExtractedFileCount > 0 && LauncherSettings.RemoveExtractedFiles)
-        StartCleanupChild();
+    StartCleanupChild();
 }
 
 void JNICALL JvmExitHook(jint status)

@@ -14,6 +14,10 @@
 HMODULE JvmLibrary = NULL;
 JavaVM* JavaVm = NULL;
 JNIEnv* CreatingEnv = NULL;
+// Guards JavaVm between a stopper's attach and its clearing by ReleaseJvm.
+static SRWLOCK JvmGuard = SRWLOCK_INIT;
+// Set under JvmGuard just before DestroyJavaVM: from then on an attach may be refused without fault.
+static bool JvmEnding = false;
 
 // The entry points of jvm.dll; the second must exist but is never called.
 typedef jint(JNICALL* CreateJavaVmEntry)(JavaVM** vm, void** env, void* args);
@@ -228,11 +232,18 @@ bool StartJvm(bool hiddenConsole)
 
 bool AttachStopperThread(JNIEnv** env, JavaVM** attached)
 {
-    // A stop can arrive while the worker is still creating the JVM: there is nothing to attach to yet.
+    // The pointer is read once, and the attach made, under the guard ReleaseJvm clears it under. No JVM
+    // (not created yet, or its start failed, or released), or one being destroyed that refuses the attach
+    // because its program has ended, is nothing to stop: not reported.
+    AcquireSRWLockExclusive(&JvmGuard);
     JavaVM* vm = JavaVm;
+    bool ending = JvmEnding;
     JavaVMAttachArgs attach = {JNI_VERSION_1_2, (char*)"Kestrun stopper thread", NULL};
-    if (vm == NULL || vm->AttachCurrentThread((void**)env, &attach) != 0) {
-        ShowError(LauncherSettings.MsgAttachThread);
+    bool ok = vm != NULL && vm->AttachCurrentThread((void**)env, &attach) == 0;
+    ReleaseSRWLockExclusive(&JvmGuard);
+    if (!ok) {
+        if (vm != NULL && !ending)
+            ShowError(LauncherSettings.MsgAttachThread);
         return false;
     }
     *attached = vm;
@@ -270,8 +281,13 @@ void ReleaseJvm()
     // JVM meanwhile; once it is destroyed, a stopper that comes later finds none.
     if (JavaVm != NULL) {
         JavaVm->DetachCurrentThread();
+        AcquireSRWLockExclusive(&JvmGuard);
+        JvmEnding = true;
+        ReleaseSRWLockExclusive(&JvmGuard);
         JavaVm->DestroyJavaVM();
+        AcquireSRWLockExclusive(&JvmGuard);
         JavaVm = NULL;
+        ReleaseSRWLockExclusive(&JvmGuard);
     }
     // A service's stopper thread may still hold the old pointer: the runtime stays loaded until the
     // process ends, so that such a late call fails inside it instead of jumping into freed code.

@@ -26,7 +26,7 @@ bool StartJvm(bool hiddenConsole);
 // Attaches the calling thread and calls System.exit(0). False after the failure has been reported.
 bool StopJvmWithExit();
 // Attaches the calling thread as "Kestrun stopper thread" to the JVM, which *vm then names (the thread
-// detaches from it); false after reporting when there is no JVM yet or the attach is refused.
+// detaches from it); false when there is no JVM, or after reporting when a running one refused it.
 bool AttachStopperThread(JNIEnv** env, JavaVM** vm);
 // Detaches the calling thread, destroys the JVM (waiting for the program's threads) and unloads it.
 void ReleaseJvm();

@@ -202,7 +202,8 @@ void ExtractEmbeddedFiles()
         ExtractArchiveFiles(data, size);
 }
 
-void StartCleanupChild()
+// Starts the cleanup child for this process.
+static void LaunchCleanupChild()
 {
     WCHAR exe[MAX_PATH];
     WCHAR commandLine[MAX_PATH + 64];
@@ -225,6 +226,20 @@ void StartCleanupChild()
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
+}
+
+void StartCleanupChild()
+{
+    // An exit hook and the thread that returns from the run may both get here, and either may end the
+    // process next: the second waits until the first has made the child, never ending it meanwhile.
+    static SRWLOCK guard = SRWLOCK_INIT;
+    static bool started = false;
+    AcquireSRWLockExclusive(&guard);
+    if (!started && ExtractedFileCount > 0 && LauncherSettings.RemoveExtractedFiles) {
+        started = true;
+        LaunchCleanupChild();
+    }
+    ReleaseSRWLockExclusive(&guard);
 }
 
 void RunCleanupChild(unsigned long parentId)

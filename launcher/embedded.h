@@ -22,7 +22,8 @@ bool ExtractArchiveFiles(const void* data, DWORD size);
 // Puts the extraction folder for the stored main class into folder (MAX_PATH bytes); false after
 // reporting fileAccessFormat with "TEMP_PATH" (or with the folder when it is too long).
 bool GetExtractionFolder(char* folder, const char* scrambledMainClass, const char* fileAccessFormat);
-// Starts a hidden copy of the executable that removes the extracted files once this process has ended.
+// When files were extracted and RemoveExtractedFiles is on, starts (once a process) a hidden copy of
+// the executable that removes them once this process has ended.
 void StartCleanupChild();
 // The cleanup child's work: waits up to 5 s for the process parentId to end, then removes the files.
 void RunCleanupChild(unsigned long parentId);

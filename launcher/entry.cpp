@@ -126,13 +126,17 @@ static bool UninstallServiceSwitch()
     int result = UninstallService(LauncherSettings.ServiceName);
     if (result < 0)
         return false;
+    if (result == 0) {
+        ShowNotice(LauncherSettings.MsgServiceUninstalled, LauncherSettings.ServiceName);
+        return true;
+    }
+    // The message is formatted first: one without %s must not take the system's words for the name.
     char marked[512];
     GetSystemErrorText(ERROR_SERVICE_MARKED_FOR_DELETE, marked, sizeof(marked));
-    char format[REPORT_TEXT_SIZE]; // a message too long for it: shown without the system's words
-    if (result == 0 || !FormatText(format, sizeof(format), "%s\n\n%%s", LauncherSettings.MsgServiceUninstalled))
-        ShowNotice(LauncherSettings.MsgServiceUninstalled, LauncherSettings.ServiceName);
-    else
-        ShowNotice(format, LauncherSettings.ServiceName, marked);
+    char message[REPORT_TEXT_SIZE]; // a message too long for it is shown cut, before the system's words
+    if (!FormatText(message, sizeof(message), LauncherSettings.MsgServiceUninstalled, LauncherSettings.ServiceName))
+        MarkTextCut(message, sizeof(message));
+    ShowNotice("%s\n\n%s", message, marked);
     return true;
 }
 
@@ -171,8 +175,11 @@ bool DispatchServiceSwitch(int argc, WCHAR** argv, int* exitCode)
     } else if (request == SERVICE_REQUEST_UNINSTALL) {
         if (!UninstallServiceSwitch())
             *exitCode = 1;
+    } else if (RunServiceDispatcher()) {
+        // The service has ended, whether its program returned, was stopped or called System.exit.
+        StartCleanupChild();
     } else {
-        RunServiceDispatcher();
+        *exitCode = 1;
     }
     return true;
 }
@@ -225,6 +232,8 @@ static int RunInteractive(int argc, WCHAR** argv)
         return -1;
     bool ok = RunMainClass(argc - 1, argv + 1, false);
     ReleaseJvm();
+    // A return from main ends the JVM as System.exit does: the extracted files go too.
+    StartCleanupChild();
     if (SingleInstanceMutex != NULL) {
         CloseHandle(SingleInstanceMutex);
         SingleInstanceMutex = NULL;

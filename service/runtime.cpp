@@ -20,9 +20,13 @@ static HANDLE JvmSettledEvent = NULL;
 volatile LONG ServiceRunOk = 0;
 volatile LONG ServiceStopReported = 0;
 volatile LONG ServiceExitStatus = 0;
+// Non-zero once a stop or shutdown control was taken: later ones start no second stopper.
+static volatile LONG StopRequested = 0;
 
-// The one status record, written by ServiceMain and ServiceCtrlHandler and passed whole each time.
+// The one status record, passed whole each time; written and reported only under StatusGuard, so
+// that the control handler and ServiceMain never interleave, and nothing follows SERVICE_STOPPED.
 static SERVICE_STATUS ServiceStatus;
+static SRWLOCK StatusGuard = SRWLOCK_INIT;
 // The handle of the registered control handler, set by ServiceMain.
 static SERVICE_STATUS_HANDLE ServiceStatusHandle = NULL;
 
@@ -37,10 +41,35 @@ bool RunServiceDispatcher()
     SERVICE_TABLE_ENTRYA table[2] = {{LauncherSettings.ServiceName, ServiceMain}, {NULL, NULL}};
     RunMode = RUN_MODE_SERVICE;
     if (!StartServiceCtrlDispatcherA(table)) {
-        ShowErrorWithReason("Internal error RC000003");
+        if (GetLastError() != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
+            ShowErrorWithReason("Internal error RC000003");
+            return false;
+        }
+        // The switch was typed by hand (or given by a script): whoever did it reads standard error.
+        RunMode = RUN_MODE_QUIET;
+        ShowErrorWithReason("Only the service control manager starts this program with %s: start the %s "
+                            "service with \"net start %s\".", LauncherSettings.ServiceSwitch,
+                            LauncherSettings.ServiceName, LauncherSettings.ServiceName);
         return false;
     }
     return true;
+}
+
+// Reports state with waitHint and the service-specific code (0: none) under StatusGuard; false, with
+// nothing reported, once SERVICE_STOPPED was: that state is final.
+static bool ReportServiceState(DWORD state, DWORD waitHint, DWORD specificCode)
+{
+    AcquireSRWLockExclusive(&StatusGuard);
+    bool open = ServiceStatus.dwCurrentState != SERVICE_STOPPED;
+    if (open) {
+        ServiceStatus.dwCurrentState = state;
+        ServiceStatus.dwWaitHint = waitHint;
+        ServiceStatus.dwWin32ExitCode = specificCode != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
+        ServiceStatus.dwServiceSpecificExitCode = specificCode;
+        SetServiceStatus(ServiceStatusHandle, &ServiceStatus);
+    }
+    ReleaseSRWLockExclusive(&StatusGuard);
+    return open;
 }
 
 // Reports the final state: stopped, with a service-specific code when the Java side failed (1013) or
@@ -49,22 +78,19 @@ bool RunServiceDispatcher()
 static void ReportServiceStopped()
 {
     LONG status = InterlockedCompareExchange(&ServiceExitStatus, 0, 0);
+    DWORD code = 0;
     if (status != 0) {
         char number[16];
         FormatText(number, sizeof(number), "%ld", (long)status);
         ShowError(LauncherSettings.MsgServiceExitStatus, LauncherSettings.ServiceName, number);
-        ServiceStatus.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
-        ServiceStatus.dwServiceSpecificExitCode = (DWORD)status;
+        code = (DWORD)status;
     } else if (InterlockedCompareExchange(&ServiceRunOk, 0, 0) != 0) {
         ShowNotice(LauncherSettings.MsgServiceStopped, LauncherSettings.ServiceName);
     } else {
         ShowError(LauncherSettings.MsgServiceStartFailed, LauncherSettings.ServiceName);
-        ServiceStatus.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
-        ServiceStatus.dwServiceSpecificExitCode = SERVICE_FAILED_CODE;
+        code = SERVICE_FAILED_CODE;
     }
-    ServiceStatus.dwCurrentState = SERVICE_STOPPED;
-    ServiceStatus.dwWaitHint = 0;
-    SetServiceStatus(ServiceStatusHandle, &ServiceStatus);
+    ReportServiceState(SERVICE_STOPPED, 0, code);
 }
 
 // Starts the worker and waits until someone declares the service done; false when that could not start.
@@ -86,9 +112,9 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
     (void)argv;
     if (EventSourceHandle == NULL)
         EventSourceHandle = RegisterEventSourceA(NULL, LauncherSettings.ServiceName);
-    ServiceStatusHandle = RegisterServiceCtrlHandlerA(LauncherSettings.ServiceName, ServiceCtrlHandler);
     ServiceStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     ServiceStatus.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+    ServiceStatusHandle = RegisterServiceCtrlHandlerA(LauncherSettings.ServiceName, ServiceCtrlHandler);
     if (EventSourceHandle == NULL) {
         // Nothing can be logged; returning without a status would leave the dispatcher (and so the
         // process) waiting for ever, so the failure is reported as a stop.
@@ -101,8 +127,7 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
     ServiceDoneEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
     DWORD eventError = GetLastError();
     JvmSettledEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-    ServiceStatus.dwCurrentState = SERVICE_RUNNING;
-    SetServiceStatus(ServiceStatusHandle, &ServiceStatus);
+    ReportServiceState(SERVICE_RUNNING, 0, 0);
     if (ServiceDoneEvent == NULL) {
         SetLastError(eventError);
         ShowErrorWithReason("Internal error RC000004");
@@ -131,12 +156,15 @@ void WINAPI ServiceCtrlHandler(DWORD control)
 {
     if (control != SERVICE_CONTROL_STOP && control != SERVICE_CONTROL_SHUTDOWN) {
         // Answers SERVICE_CONTROL_INTERROGATE (and any other control) with the status as it stands.
+        AcquireSRWLockExclusive(&StatusGuard);
         SetServiceStatus(ServiceStatusHandle, &ServiceStatus);
+        ReleaseSRWLockExclusive(&StatusGuard);
         return;
     }
-    ServiceStatus.dwCurrentState = SERVICE_STOP_PENDING;
-    ServiceStatus.dwWaitHint = SERVICE_STOP_WAIT_HINT;
-    SetServiceStatus(ServiceStatusHandle, &ServiceStatus);
+    // A stop that comes after the service has stopped, or a second one, changes nothing.
+    if (InterlockedExchange(&StopRequested, 1) != 0 ||
+        !ReportServiceState(SERVICE_STOP_PENDING, SERVICE_STOP_WAIT_HINT, 0))
+        return;
     StartServiceThread(ServiceStopperThread);
     if (!StartServiceThread(ServiceStopWatchdog))
         SetEvent(ServiceDoneEvent);
@@ -159,23 +187,24 @@ DWORD WINAPI ServiceWorkerThread(LPVOID unused)
     return 0;
 }
 
+bool ServiceStopsByExit()
+{
+    return LauncherSettings.ServiceStopByExit || LauncherSettings.ServiceStopArgs[0] == 0;
+}
+
 DWORD WINAPI ServiceStopperThread(LPVOID unused)
 {
     (void)unused;
     // Without the event the stopper goes on at once, as it always could; the watchdog bounds the wait.
     if (JvmSettledEvent != NULL)
         WaitForSingleObject(JvmSettledEvent, SERVICE_STOP_TIMEOUT);
-    // No JVM (its start failed, or the program ended and it was released): the worker ends the
-    // service by itself, and there is nothing to stop.
-    if (JavaVm == NULL)
-        return 0;
-    bool ok;
-    if (LauncherSettings.ServiceStopByExit) {
-        ok = StopJvmWithExit();
-    } else {
-        ok = RunMainWithSetting(LauncherSettings.ServiceStopArgs, true);
-    }
-    InterlockedExchange(&ServiceRunOk, ok ? 1 : 0);
+    // Without a JVM (its start failed, or the program ended and it was released) the worker ends the
+    // service by itself. A stop that failed has been reported; the program then runs on until the
+    // watchdog ends the service, whose outcome stays the program's own, never the stop's.
+    if (ServiceStopsByExit())
+        StopJvmWithExit();
+    else
+        RunMainWithSetting(LauncherSettings.ServiceStopArgs, true);
     return 0;
 }
 

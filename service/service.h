@@ -31,8 +31,8 @@ int RegistryWriteDword(HKEY root, const char* path, const char* valueName, DWORD
 
 // Set by the worker, the JVM's exit and abort hooks or the watchdog when the service is done.
 extern HANDLE ServiceDoneEvent;
-// Non-zero once the worker started; then the success of the latest JVM start, main call or stop call.
-// Written and read with Interlocked calls.
+// Non-zero once the worker started; then the success of its JVM start and main call (a stop's outcome
+// never changes it). Written and read with Interlocked calls.
 extern volatile LONG ServiceRunOk;
 // Non-zero once the stopped status was reported; an exit hook waits for it before ending the process.
 extern volatile LONG ServiceStopReported;
@@ -45,7 +45,7 @@ extern volatile LONG ServiceExitStatus;
 // error too) for an install or removal that nobody watches (an installer, a script).
 void EnterServiceReporting(const char* serviceName, int runMode);
 // Switches reports to the event log and runs the service until it has ended; false when the service
-// control manager could not be reached (reported, though without an event source the report is dropped).
+// control manager could not be reached (reported; the switch typed by hand also on standard error).
 bool RunServiceDispatcher();
 // The service's entry, called by the dispatcher on a thread of its own; the arguments are not used.
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
@@ -53,7 +53,9 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
 void WINAPI ServiceCtrlHandler(DWORD control);
 // Runs the Java application: starts the JVM, calls main with ServiceStartArgs, tears the JVM down.
 DWORD WINAPI ServiceWorkerThread(LPVOID unused);
-// Asks the running application to end: System.exit or a second main call with ServiceStopArgs.
+// True when a stop goes through System.exit: ServiceStopByExit, or no ServiceStopArgs to call main with.
+bool ServiceStopsByExit();
+// Asks the running application to end: System.exit, or a second main call with ServiceStopArgs.
 DWORD WINAPI ServiceStopperThread(LPVOID unused);
 // Ends the service 30 seconds after a stop request, whether the application has ended or not.
 DWORD WINAPI ServiceStopWatchdog(LPVOID unused);

@@ -193,18 +193,42 @@ static INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam
     return FALSE;
 }
 
+// The most characters an event-log entry's string may hold; the system refuses the entry beyond it.
+#define EVENT_LOG_STRING_MAX 31839
+
+// The heading of the details, and where they start: for the event log, details that would pass its
+// limit keep their end (where a failure's cause is written last), from a line start when one is near.
+static const char* FitDetails(const char* message, const char* details, char* heading, size_t size)
+{
+    size_t room = EVENT_LOG_STRING_MAX - strlen(message) - size - 4; // the message is at most 8 KiB
+    size_t length = strlen(details);
+    FormatText(heading, size, "Details:");
+    if (RunMode == RUN_MODE_CONSOLE || length <= room)
+        return details;
+    const char* start = details + (length - room);
+    const char* line = strchr(start, '\n');
+    if (line != NULL && line[1] != 0 && line - start < 1024)
+        start = line + 1;
+    FormatText(heading, size, "Details (their last %u of %u characters: the event log takes no more):",
+               (unsigned)strlen(start), (unsigned)length);
+    return start;
+}
+
 // One event-log error entry, or lines on a console program's standard error: the message, a blank
-// line, "Details:" and the details. When the heap cannot hold the combined text, the message alone is
-// reported rather than nothing. False when a console program's standard error did not take it.
+// line, "Details:" and the details, cut for the event log with a note. When the heap cannot hold the
+// combined text, the message alone is reported rather than nothing. False when a console program's
+// standard error did not take it.
 static bool LogErrorWithDetails(const char* message, const char* details)
 {
-    size_t size = strlen(message) + strlen(details) + 256;
+    char heading[128];
+    details = FitDetails(message, details, heading, sizeof(heading));
+    size_t size = strlen(message) + strlen(details) + sizeof(heading) + 8;
     char* text = (char*)malloc(size);
     if (text == NULL) {
         ReportMessage(true, message);
         return true;
     }
-    FormatText(text, size, "%s\n\nDetails:\n%s", message, details);
+    FormatText(text, size, "%s\n\n%s\n%s", message, heading, details);
     bool delivered = true;
     if (RunMode == RUN_MODE_CONSOLE)
         delivered = WriteStandardError(text);

@@ -59,12 +59,12 @@ struct ServiceTest : E2eTest {
         ASSERT_EQ(run.Reports.size(), 1u) << DescribeReports(run.Reports);
         EXPECT_EQ(run.Reports[0].Caption + ": " + run.Reports[0].Text, shown);
     }
-    // Installs a launcher made with changes, after removing any service of the test, and starts the
-    // service; its process (null on failure).
-    HANDLE InstallAndStart(const LauncherKeys& changes, const std::string& archive = "")
+    // Installs a launcher made with changes and extra sections, after removing any service of the test,
+    // and starts the service; its process (null on failure).
+    HANDLE InstallAndStart(const LauncherKeys& changes, const std::string& archive = "", const std::string& extra = "")
     {
         Remove();
-        std::string exe = Build(changes), error;
+        std::string exe = Build(changes, "app.exe", extra), error;
         ExpectReport(Run(exe, "-install"), "Information: Service installed: " + service_);
         EXPECT_TRUE(archive.empty() || WriteRawData(exe, 16000, archive, &error)) << error;
         mark_ = EventLogMark();
@@ -96,14 +96,19 @@ struct ServiceTest : E2eTest {
         EXPECT_EQ(Status().dwWin32ExitCode, win32Code);
         EXPECT_EQ(Status().dwServiceSpecificExitCode, specificCode);
     }
-    // Runs exe with the quiet option, its standard error in a file: "exit code: what it wrote there". A
-    // window would hold it until the run is killed.
+    // Runs exe, its standard error in a file: "exit code: what it wrote there". A window would hold it
+    // until the run is killed.
     std::string RunQuiet(const std::string& exe, const std::string& arguments)
     {
-        LauncherRun run = Run("C:\\windows\\system32\\cmd.exe", "/c \"\"" + exe + "\" " + arguments + " -quiet 2>err.txt\"");
+        LauncherRun run = Run("C:\\windows\\system32\\cmd.exe", "/c \"\"" + exe + "\" " + arguments + " 2>err.txt\"");
         return std::to_string(run.ExitCode) + ": " + ReadFile(folder_ + "\\err.txt");
     }
     DWORD Start() { return Call(SERVICE_START, [](SC_HANDLE service) { return StartServiceA(service, 0, NULL); }); }
+    DWORD Stop()
+    {
+        SERVICE_STATUS answer;
+        return Call(SERVICE_STOP, [&](SC_HANDLE service) { return ControlService(service, SERVICE_CONTROL_STOP, &answer); });
+    }
     std::string service_;
     size_t mark_ = 0;
 };
@@ -134,7 +139,7 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
     keys_["ServiceStopByExit"] = "1";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.exeName);
-        std::string exe = Build(row.changes, row.exeName);
+        std::string exe = Build(row.changes, row.exeName, "[messages]\nMsgServiceUninstalled = Removed.\n");
         std::vector<std::string> logged;
         mark_ = EventLogMark();
         auto expect = [&](const std::string& arguments, const std::string& text, DWORD code) {
@@ -143,7 +148,7 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
             std::string lines; // standard error takes the report as lines ended by CR LF
             for (char ch : text.substr(0, text.find_last_not_of("\r\n") + 1))
                 lines += ch == '\r' ? "" : ch == '\n' ? "\r\n" : std::string(1, ch);
-            EXPECT_EQ(RunQuiet(exe, arguments), std::to_string(code) + ": " + lines + "\r\n");
+            EXPECT_EQ(RunQuiet(exe, arguments + " -quiet"), std::to_string(code) + ": " + lines + "\r\n");
             logged.push_back((code ? "err: " : "trace: ") + text);
         };
         expect(row.install, "Service installed: " + service_, 0);
@@ -179,14 +184,13 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
         EXPECT_TRUE(WaitFor([&] { return Status().dwCurrentState == SERVICE_RUNNING; }));
         if (row.quiet) {
             logged.push_back(Entry("trace", "has started."));
-            expect(row.uninstall, "Service uninstalled: " + service_ + "\n\n" + SystemText(ERROR_SERVICE_MARKED_FOR_DELETE), 0);
+            expect(row.uninstall, "Removed.\n\n" + SystemText(ERROR_SERVICE_MARKED_FOR_DELETE), 0);
             logged.push_back(Entry("trace", "has stopped."));
         }
-        SERVICE_STATUS answer;
-        EXPECT_EQ(Call(SERVICE_STOP, [&](SC_HANDLE s) { return ControlService(s, SERVICE_CONTROL_STOP, &answer); }), 0u);
+        EXPECT_EQ(Stop(), 0u);
         if (!row.quiet) { // one marked for deletion is gone once stopped, its status with it
             ExpectStoppedWith(0, 0);
-            expect(row.uninstall, "Service uninstalled: " + service_, 0);
+            expect(row.uninstall, "Removed.", 0);
         }
         EXPECT_TRUE(WaitFor([&] { return Call(SERVICE_QUERY_STATUS, [](SC_HANDLE) { return TRUE; }) != 0; }));
         expect(row.uninstall, SystemText(ERROR_SERVICE_DOES_NOT_EXIST), 1);
@@ -215,11 +219,18 @@ TEST_F(ServiceTest, OnlyTheExactSwitchAloneActsAndOnlyWithAServiceName)
         ExpectNoReports(run);
         EXPECT_EQ(TraceLines(trace_, "main "), std::vector<std::string>{SlashClass() + " " + row.received});
     }
+    // The switch alone typed by hand: standard error and the event log say that only the manager gives it.
+    const std::string said = "Only the service control manager starts this program with -startlauncherinservicemode: "
+                             "start the " + service_ + " service with \"net start " + service_ + "\".";
+    mark_ = EventLogMark();
+    EXPECT_EQ(RunQuiet(Build(), "-startlauncherinservicemode"), "1: " + said + "\r\n\r\nReason: " + SystemText(1063));
+    ExpectEvents({"err: " + said + "\n\nReason: " + SystemText(1063)});
 }
 
-// The stop reaches the application through System.exit (ServiceStopByExit), a second main call with the
-// stop arguments (empty: AppOptions), or a thread's end while the launcher waits in DestroyJavaVM (the stop
-// finds the service running, else 1062); or the watchdog ends the service after 30 s. The process ends with 0.
+// The stop reaches the application through System.exit (ServiceStopByExit, or no stop arguments), a second
+// main call with the stop arguments, or a thread's end while the launcher waits in DestroyJavaVM (the stop
+// finds the service running, else 1062); or the watchdog ends the service after 30 s. The process ends with 0,
+// and the cleanup child removes the extracted files however the program ended.
 TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
 {
     const std::string main = "[main] main " + SlashClass() + " [serve]";
@@ -228,13 +239,16 @@ TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
     keys_["AppOptions"] = "from settings";
     // A minimum Java version that is no JNI version: the stopper still attaches by its own name.
     keys_["JavaVersion"] = "0x00110000";
+    keys_["RemoveExtractedFiles"] = "1";
+    ASSERT_TRUE(WriteFile(folder_ + "\\data.txt", "extracted"));
     // Trace lines are waited for before the stop and after it.
     struct Row { std::string script; LauncherKeys changes; std::string before, after; bool byWatchdog; };
     const Row rows[] = {
         {"sleep 600000", {{"ServiceStopByExit", "1"}, {"ServiceStartArgs", "serve \"on port\""}},
          main + "[on port]", "[VM Thread] exit-hook 0", false},
         {"stop-on halt now\nwait-stop", {{"ServiceStopArgs", "halt now"}}, main, stopCall, false},
-        {"stop-on from settings\nwait-stop", {{"ServiceStopArgs", ""}}, main, stopCall, false},
+        {"sleep 600000", {{"ServiceStartArgs", ""}}, "[main] main " + SlashClass() + " [from][settings]",
+         "[VM Thread] exit-hook 0", false},
         {"stop-on finish\nthread worker\n  wait-stop\nend", {{"ServiceStopArgs", "finish"}}, "[-] jvm DestroyJavaVM",
          stopCall, false},
         {"stop-ignore halt\nsleep 600000", {{"ServiceStopArgs", "halt"}}, main, stopCall + " ignored", true},
@@ -247,18 +261,18 @@ TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.script);
         Script(row.script + "\n");
-        HANDLE process = InstallAndStart(row.changes);
+        HANDLE process = InstallAndStart(row.changes, "", "[files]\nFile = data.txt\n");
         ASSERT_TRUE(row.before.empty() || WaitForTrace(row.before)) << ReadFile(trace_);
         DWORD stopAt = GetTickCount(), exitCode = (DWORD)-1;
-        SERVICE_STATUS answer = {};
-        auto stop = [&](SC_HANDLE service) { return ControlService(service, SERVICE_CONTROL_STOP, &answer); };
-        EXPECT_EQ(Call(SERVICE_STOP, stop), 0u);
+        EXPECT_EQ(Stop(), 0u);
         EXPECT_EQ(WaitForSingleObject(process, 60000), WAIT_OBJECT_0);
         EXPECT_TRUE(GetExitCodeProcess(process, &exitCode) && exitCode == 0) << exitCode << ": " << ReadFile(trace_);
         CloseHandle(process);
         EXPECT_EQ(GetTickCount() - stopAt >= 29000, row.byWatchdog) << "the watchdog's 30 s";
         ExpectStoppedWith(0, 0);
         EXPECT_TRUE(WaitForTrace(row.after)) << ReadFile(trace_);
+        std::string classPath = TraceLines(trace_, "property java.class.path=").at(0);
+        EXPECT_TRUE(WaitFor([&] { return !PathExists(classPath.substr(classPath.rfind(';') + 1)); })) << classPath;
         std::vector<std::string> events = {Entry("trace", "has started.")};
         if (row.byWatchdog)
             events.push_back(Entry("err", "has timed out during a stop request and will be terminated."));
@@ -268,14 +282,17 @@ TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
 }
 
 // Wine's StartService gives 1053 when a service reports stopped before running: here it succeeds, also
-// when the JVM cannot even be created. A main that throws, or a JVM ended with a non-zero status, stops
-// the service with a service-specific code too (the status itself for the latter).
+// when the JVM cannot even be created. A main that throws (then stopped through System.exit while a thread
+// of it runs on), or a JVM ended with a non-zero status, stops the service with a service-specific code too
+// (the status itself for the latter). Details longer than an event-log entry takes keep their end.
 TEST_F(ServiceTest, FailedStartEndsWithTheServiceSpecificCodeAndLogsTheDetails)
 {
     struct Row { LauncherKeys changes; std::string report, archive = "", early = "", script = "", end = "failed to start.";
-                 DWORD code = 1013; } const rows[] = {
+                 DWORD code = 1013; bool stop = false; } const rows[] = {
         {{{"JvmOptions", "-bogus"}}, "err: Unable to create JVM instance using " + DoubleJvmPath() +
                                          "\n\nDetails:\nUnrecognized option: -bogus\n"},
+        {{{"JvmOptions", "-bogus" + std::string(40000, 'x')}}, "err: Unable to create JVM instance using " +
+                                                                 DoubleJvmPath() + "\n\nDetails (their last "},
         {{{"MainClass", "svc.Missing"}, {"StdoutMode", "2"}, {"StderrMode", "2"}},
          "err: Error locating class: svc/Missing\n\nDetails:\njava.lang.NoClassDefFoundError: svc/Missing\r\n"
          "Caused by: java.lang.ClassNotFoundException: svc.Missing\r\n\tat "},
@@ -283,15 +300,17 @@ TEST_F(ServiceTest, FailedStartEndsWithTheServiceSpecificCodeAndLogsTheDetails)
         {{{"ClassPath", ""}}, "err: Error locating class: " + SlashClass() + "\n\nDetails:\nThe JVM was given no "
          "class path: it looks in its current directory.\r\n", std::string("\2\0\0", 3),
          "err: Internal error RC000020: the embedded file archive is too short to hold its count."},
-        {{{"StderrMode", "2"}}, "err: Error invoking method: main(java/lang/String[])\n\nDetails:\njava.lang."
-         "IllegalStateException: bad config\r\n\tat " + MainClass() + ".main(" + name_ + ".java)\r\n",
-         "", "", "throw java.lang.IllegalStateException bad config"},
+        {{{"StderrMode", "2"}, {"ServiceStopByExit", "1"}}, "err: Error invoking method: main(java/lang/String[])\n\n"
+         "Details:\njava.lang.IllegalStateException: bad config\r\n\tat " + MainClass() + ".main(" + name_ + ".java)\r\n",
+         "", "", "thread worker\n  sleep 600000\nend\nthrow java.lang.IllegalStateException bad config", "failed to start.",
+         1013, true},
         {{}, "", "", "", "exit 7", "ended with exit status 7.", 7},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.report);
         Script(row.script + "\n");
         CloseHandle(InstallAndStart(row.changes, row.archive));
+        EXPECT_TRUE(!row.stop || (WaitForTrace("[-] jvm DestroyJavaVM") && Stop() == 0));
         ExpectStoppedWith(ERROR_SERVICE_SPECIFIC_ERROR, row.code);
         std::vector<std::string> events = {row.early, Entry("trace", "has started."), row.report, Entry("err", row.end)};
         events.erase(std::remove(events.begin(), events.end(), ""), events.end());
