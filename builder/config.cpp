@@ -33,7 +33,7 @@ std::vector<std::string> LauncherKeys()
 {
     std::vector<std::string> keys{"CodePage"};
     for (int i = 0; i < SettingCount; i++)
-        if (SettingTable[i].Kind != SETTING_MESSAGE)
+        if (SettingTable[i].Kind != SETTING_MESSAGE && SettingTable[i].Kind != SETTING_BUILT)
             keys.push_back(SettingTable[i].Field);
     return keys;
 }
@@ -224,6 +224,8 @@ std::u16string SettingText(const Context& c, const IniEntry& e, const SettingInf
         return text;
     case SETTING_MESSAGE:
         CheckMessageFormat(c, e, info);
+        break;
+    case SETTING_BUILT: // no config key names one (LauncherKeys)
         break;
     case SETTING_TEXT:
         if (std::string(info.Field) == "Console")

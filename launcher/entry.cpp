@@ -199,8 +199,12 @@ static void ChooseEarlyReporting(int argc, WCHAR** argv)
 
 bool TakeSingleInstanceGuard()
 {
+    // The application's name, as its extraction folder has it; one that does not fit guards nothing.
+    char name[MAX_PATH];
+    if (!MakeApplicationName(name, sizeof(name), LauncherSettings.ApplicationId, LauncherSettings.MainClass))
+        return true;
     // Creating is the test: of two launches at the same moment exactly one creates the mutex.
-    HANDLE mutex = CreateMutexA(NULL, TRUE, LauncherSettings.MainClass);
+    HANDLE mutex = CreateMutexA(NULL, TRUE, name);
     DWORD error = GetLastError();
     if (mutex != NULL && error == ERROR_ALREADY_EXISTS) {
         CloseHandle(mutex);
