@@ -156,6 +156,24 @@ static bool InstallWithPassword(WCHAR* password)
     return installed;
 }
 
+// The option after the quiet option of the install switch that reads the password from standard input.
+#define PASSWORD_INPUT_OPTION L"-password-stdin"
+
+// Installs the service with the password read from standard input, which no other process sees on
+// this one's command line; the launcher's copy is wiped after use.
+static bool InstallWithInputPassword()
+{
+    char* password = ReadInputPassword();
+    if (password == NULL) {
+        ShowErrorWithReason("The password could not be read from standard input.");
+        return false;
+    }
+    bool installed = InstallServiceSwitch(password);
+    SecureZeroMemory(password, strlen(password));
+    free(password);
+    return installed;
+}
+
 bool DispatchServiceSwitch(int argc, WCHAR** argv, int* exitCode)
 {
     // Where reports go was chosen at the start, from the same request (ChooseEarlyReporting).
@@ -165,7 +183,8 @@ bool DispatchServiceSwitch(int argc, WCHAR** argv, int* exitCode)
         return false;
     *exitCode = 0;
     if (request == SERVICE_REQUEST_INSTALL) {
-        if (!InstallWithPassword(argc == 4 ? argv[3] : NULL))
+        bool fromInput = argc == 4 && wcscmp(argv[3], PASSWORD_INPUT_OPTION) == 0;
+        if (!(fromInput ? InstallWithInputPassword() : InstallWithPassword(argc == 4 ? argv[3] : NULL)))
             *exitCode = 1;
     } else if (request == SERVICE_REQUEST_UNINSTALL) {
         if (!UninstallServiceSwitch())
