@@ -80,6 +80,9 @@ void CheckKeys(const Context& c, const IniSection& section)
     std::vector<std::string> keys = KeysOf(section.Name);
     std::map<std::string, int> seen;
     for (const IniEntry& e : section.Entries) {
+        const SettingInfo* built = FindSettingByField(e.Key.c_str());
+        if (built != nullptr && built->Kind == SETTING_BUILT)
+            c.Fail(e.Line, e.Key + " is computed by the build (from the files and settings); a config cannot set it");
         if (std::find(keys.begin(), keys.end(), e.Key) == keys.end())
             c.Fail(e.Line, "unknown key '" + e.Key + "' in [" + section.Name + "]" +
                                Suggest(e.Key, keys));
