@@ -81,6 +81,15 @@ static bool IsSwitch(const WCHAR* argument, const char* switchText)
 
 enum ServiceRequest { SERVICE_REQUEST_NONE, SERVICE_REQUEST_INSTALL, SERVICE_REQUEST_UNINSTALL, SERVICE_REQUEST_RUN };
 
+// argc without the empty arguments at the end: a shell that takes redirections out of a command line
+// ("-install -quiet -password-stdin <in.txt 2>err.txt") leaves their blanks, which make empty arguments.
+static int CountRequestArguments(int argc, WCHAR** argv)
+{
+    while (argc > 2 && argv[argc - 1][0] == 0)
+        argc--;
+    return argc;
+}
+
 // What the command line asks of the service switches (argc counts slot 0): a switch alone, or the
 // install or uninstall switch followed by the quiet option, and after the install switch possibly a
 // password: a request with more than the switch is a quiet one. Anything else is no request: the
@@ -177,6 +186,7 @@ static bool InstallWithInputPassword()
 bool DispatchServiceSwitch(int argc, WCHAR** argv, int* exitCode)
 {
     // Where reports go was chosen at the start, from the same request (ChooseEarlyReporting).
+    argc = CountRequestArguments(argc, argv);
     ServiceRequest request = ReadServiceRequest(argc, argv, LauncherSettings.InstallSwitch,
                                                 LauncherSettings.UninstallSwitch, LauncherSettings.ServiceSwitch);
     if (request == SERVICE_REQUEST_NONE)
@@ -205,6 +215,7 @@ static void ChooseEarlyReporting(int argc, WCHAR** argv)
     char* install = LoadSettingText(NULL, FindSettingByField("InstallSwitch")->Id);
     char* uninstall = LoadSettingText(NULL, FindSettingByField("UninstallSwitch")->Id);
     char* serviceSwitch = LoadSettingText(NULL, FindSettingByField("ServiceSwitch")->Id);
+    argc = CountRequestArguments(argc, argv);
     ServiceRequest request = ReadServiceRequest(argc, argv, install, uninstall, serviceSwitch);
     if (name[0] != 0 && request == SERVICE_REQUEST_RUN)
         EnterServiceReporting(name, RUN_MODE_SERVICE);

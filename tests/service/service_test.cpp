@@ -227,7 +227,7 @@ TEST_F(ServiceTest, PasswordComesFromStandardInputOrTheCommandLine)
         ASSERT_TRUE(WriteFile(folder_ + "\\in.txt", row.input));
         size_t mark = EventLogMark();
         LauncherRun run = Run("C:\\windows\\system32\\cmd.exe",
-                              "/c \"\"" + exe + "\" -install -quiet " + row.arguments + "<in.txt 2>err.txt\"");
+                              "/c \"\"" + exe + "\" -install -quiet " + row.arguments + " <in.txt 2>err.txt\"");
         EXPECT_EQ(std::to_string(run.ExitCode) + ": " + ReadFile(folder_ + "\\err.txt"), row.shown);
         // The call's last argument, the password: Call advapi32.CreateServiceA(..., ADDRESS "PASSWORD") ret=...
         std::string trace = ReadFile(WindowsPath(getenv("KESTRUN_SESSION")) + "\\session.err").substr(mark);
