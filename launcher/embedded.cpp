@@ -57,9 +57,9 @@ bool GetExtractionFolder(char* folder, const char* id, const char* scrambledMain
     // The folder's path goes on the class path, which the runtime reads in the ANSI code page.
     if (!MakeAnsiPathOrReport(wideTemp, temp, sizeof(temp)))
         return false;
-    char name[MAX_PATH]; // a name that does not fit makes a path that does not fit either
-    if (!MakeApplicationName(name, sizeof(name), id, scrambledMainClass) ||
-        !FormatText(folder, MAX_PATH, "%s%s", temp, name)) {
+    char name[MAX_PATH]; // a name cut to fit still shows its start in the report below
+    bool nameFits = MakeApplicationName(name, sizeof(name), id, scrambledMainClass);
+    if (!FormatText(folder, MAX_PATH, "%s%s", temp, name) || !nameFits) {
         MarkTextCut(folder, MAX_PATH);
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         ShowErrorWithReason(fileAccessFormat, folder);
