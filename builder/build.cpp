@@ -4,9 +4,11 @@
 #include "pe_image.h"
 #include "platform.h"
 #include "resources.h"
+#include "settings_table.h"
 #include "string_table.h"
 #include "text.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <set>
 
@@ -16,6 +18,8 @@ const uint16_t ARCHIVE_ID = 16000;
 const uint16_t SPLASH_ID = 8000;
 const uint16_t MANIFEST_ID = 1;
 const uint16_t VERSION_ID = 1;
+// Hex digits of an application identity (the launcher checks the same length).
+const size_t APPLICATION_ID_LENGTH = 16;
 
 // Runs step; a failure inside it is reported at the config line that asked for it.
 template <typename Step> void AtLine(const BuildPlan& plan, int line, Step step)
@@ -27,13 +31,49 @@ template <typename Step> void AtLine(const BuildPlan& plan, int line, Step step)
     }
 }
 
+// Writes one setting as the only entry of its string-table block.
+void SetSetting(ResourceTree& tree, int id, const std::u16string& text)
+{
+    StringBlock block;
+    block[id % 16] = text;
+    SetResource(tree, RES_STRING, ResId::FromId(StringBlockId(id)), EncodeStringBlock(block));
+}
+
 void ApplySettings(const BuildPlan& plan, ResourceTree& tree)
 {
+    for (const auto& item : plan.Settings)
+        SetSetting(tree, item.first, item.second.Text);
+}
+
+// FNV-1a over size bytes at data, its size first, continuing from hash.
+uint64_t HashBytes(uint64_t hash, const void* data, size_t size)
+{
+    uint64_t length = size;
+    const unsigned char* parts[2] = {(const unsigned char*)&length, (const unsigned char*)data};
+    const size_t sizes[2] = {sizeof(length), size};
+    for (int part = 0; part < 2; part++)
+        for (size_t i = 0; i < sizes[part]; i++)
+            hash = (hash ^ parts[part][i]) * 0x100000001B3ull;
+    return hash;
+}
+
+// The application's identity: a hash of the archive the launcher carries and of every setting the
+// build writes, main class included. Copies of one build share it; another application, or another
+// build whose files or settings differ in any byte, gets another one, and with it a folder and a
+// lock of its own.
+void ApplyApplicationId(const BuildPlan& plan, ResourceTree& tree)
+{
+    uint64_t hash = 0xCBF29CE484222325ull;
+    const Bytes* archive = FindResource(tree, RES_RCDATA, ResId::FromId(ARCHIVE_ID));
+    hash = archive ? HashBytes(hash, archive->data(), archive->size()) : HashBytes(hash, "", 0);
     for (const auto& item : plan.Settings) {
-        StringBlock block;
-        block[item.first % 16] = item.second.Text;
-        SetResource(tree, RES_STRING, ResId::FromId(StringBlockId(item.first)), EncodeStringBlock(block));
+        int32_t id = item.first;
+        hash = HashBytes(hash, &id, sizeof(id));
+        hash = HashBytes(hash, item.second.Text.data(), item.second.Text.size() * sizeof(char16_t));
     }
+    char id[APPLICATION_ID_LENGTH + 1];
+    snprintf(id, sizeof(id), "%016llX", (unsigned long long)hash); // 16 digits: always fits
+    SetSetting(tree, FindSettingByField("ApplicationId")->Id, std::u16string(id, id + APPLICATION_ID_LENGTH));
 }
 
 // The file's name as the archive stores it, in the config's code page; refused when the launcher
@@ -177,6 +217,7 @@ void ApplyPlan(const BuildPlan& plan, ResourceTree& tree)
     if (plan.Version.Line)
         ApplyVersion(plan, tree);
     ApplyManifest(plan, tree);
+    ApplyApplicationId(plan, tree);
 }
 
 Bytes BuildLauncherImage(const BuildPlan& plan, const Bytes& launcher, const std::string& launcherPath)

@@ -33,7 +33,7 @@ std::vector<std::string> LauncherKeys()
 {
     std::vector<std::string> keys{"CodePage"};
     for (int i = 0; i < SettingCount; i++)
-        if (SettingTable[i].Kind != SETTING_MESSAGE)
+        if (SettingTable[i].Kind != SETTING_MESSAGE && SettingTable[i].Kind != SETTING_BUILT)
             keys.push_back(SettingTable[i].Field);
     return keys;
 }
@@ -80,6 +80,9 @@ void CheckKeys(const Context& c, const IniSection& section)
     std::vector<std::string> keys = KeysOf(section.Name);
     std::map<std::string, int> seen;
     for (const IniEntry& e : section.Entries) {
+        const SettingInfo* built = FindSettingByField(e.Key.c_str());
+        if (built != nullptr && built->Kind == SETTING_BUILT)
+            c.Fail(e.Line, e.Key + " is computed by the build (from the files and settings); a config cannot set it");
         if (std::find(keys.begin(), keys.end(), e.Key) == keys.end())
             c.Fail(e.Line, "unknown key '" + e.Key + "' in [" + section.Name + "]" +
                                Suggest(e.Key, keys));
@@ -224,6 +227,8 @@ std::u16string SettingText(const Context& c, const IniEntry& e, const SettingInf
         return text;
     case SETTING_MESSAGE:
         CheckMessageFormat(c, e, info);
+        break;
+    case SETTING_BUILT: // no config key names one (LauncherKeys)
         break;
     case SETTING_TEXT:
         if (std::string(info.Field) == "Console")

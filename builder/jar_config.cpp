@@ -115,7 +115,7 @@ std::string JarConfigText(const JarRequest& r)
                       "; runs; those of [files], [splash] and [icon] are read now, relative to this file.\n\n"
                       "[launcher]\n; code page of the texts, that of the machines the launcher runs on\n;CodePage = 1252\n";
     for (int i = 0; i < SettingCount; i++)
-        if (SettingTable[i].Kind != SETTING_MESSAGE)
+        if (SettingTable[i].Kind != SETTING_MESSAGE && SettingTable[i].Kind != SETTING_BUILT)
             WriteSetting(out, SettingTable[i], set);
     WriteSections(out, r, facts);
     return out;

@@ -71,7 +71,8 @@ void ShowSettings(const ResourceTree& tree, std::ostream& out, bool messages)
         if (!StoredSetting(tree, info.Id, stored))
             out << "; " << info.Field << " (" << info.Id << ") is missing: reads as empty\n";
         else
-            out << (recorded && !named.count(info.Id) ? "; default: " : "") << info.Field << " = "
+            out << (info.Kind == SETTING_BUILT ? "; built: " : recorded && !named.count(info.Id) ? "; default: " : "")
+                << info.Field << " = "
                 << DisplayValue(info, stored) << "\n";
         if (info.Id == JRE_SEARCH_ORDER_ID)
             for (const std::string& line : DescribeSearchOrder(Utf16ToUtf8(stored)))

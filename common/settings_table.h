@@ -8,7 +8,8 @@ enum SettingKind {
     SETTING_INT,       // atoi of the text
     SETTING_HEX,       // text, and a word read from it with "%x"
     SETTING_SCRAMBLED, // stored as scrambled hex, held descrambled
-    SETTING_MESSAGE    // printf format of a user-visible message
+    SETTING_MESSAGE,   // printf format of a user-visible message
+    SETTING_BUILT      // text the builder computes, never read from a config
 };
 
 struct SettingInfo {

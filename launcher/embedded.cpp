@@ -28,7 +28,22 @@ static bool FindEmbeddedArchive(const void** data, DWORD* size)
     return *size > 1 && *data != NULL;
 }
 
-bool GetExtractionFolder(char* folder, const char* scrambledMainClass, const char* fileAccessFormat)
+// True when the text is an identity as the builder writes it: 16 upper-case hex digits.
+static bool IsApplicationId(const char* id)
+{
+    size_t length = strspn(id, "0123456789ABCDEF");
+    return length == APPLICATION_ID_LENGTH && id[length] == 0;
+}
+
+bool MakeApplicationName(char* name, size_t size, const char* id, const char* fallback)
+{
+    if (IsApplicationId(id))
+        return FormatText(name, size, "kestrun-%s", id);
+    return FormatText(name, size, "%s", fallback);
+}
+
+bool GetExtractionFolder(char* folder, const char* id, const char* scrambledMainClass,
+                         const char* fileAccessFormat)
 {
     WCHAR wideTemp[MAX_PATH + 1];
     char temp[MAX_PATH + 1];
@@ -43,7 +58,9 @@ bool GetExtractionFolder(char* folder, const char* scrambledMainClass, const cha
     // The folder's path goes on the class path, which the runtime reads in the ANSI code page.
     if (!MakeAnsiPathOrReport(wideTemp, temp, sizeof(temp)))
         return false;
-    if (!FormatText(folder, MAX_PATH, "%s%s", temp, scrambledMainClass)) {
+    char name[MAX_PATH]; // a name cut to fit still shows its start in the report below
+    bool nameFits = MakeApplicationName(name, sizeof(name), id, scrambledMainClass);
+    if (!FormatText(folder, MAX_PATH, "%s%s", temp, name) || !nameFits) {
         MarkTextCut(folder, MAX_PATH);
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         ShowErrorWithReason(fileAccessFormat, folder);
@@ -175,7 +192,8 @@ bool ExtractArchiveFiles(const void* data, DWORD size)
     if (data == NULL || size <= 1)
         return true;
     char folder[MAX_PATH];
-    if (!GetExtractionFolder(folder, LauncherSettings.ScrambledMainClass, LauncherSettings.MsgFileAccess) ||
+    if (!GetExtractionFolder(folder, LauncherSettings.ApplicationId, LauncherSettings.ScrambledMainClass,
+                             LauncherSettings.MsgFileAccess) ||
         !CheckArchive(data, size, folder))
         return false;
     uint32_t count = 0;
@@ -254,10 +272,12 @@ void RunCleanupChild(unsigned long parentId)
     if (!FindEmbeddedArchive(&data, &size))
         return;
     char* format = LoadMessageText(SETTING_ID_FILE_ACCESS);
+    char* id = LoadSettingText(NULL, SETTING_ID_APPLICATION_ID);
     char* stored = LoadSettingText(NULL, SETTING_ID_MAIN_CLASS);
     char folder[MAX_PATH];
-    bool found = GetExtractionFolder(folder, stored, format);
+    bool found = GetExtractionFolder(folder, id, stored, format);
     FreeSettingText(format);
+    FreeSettingText(id);
     FreeSettingText(stored);
     if (!found)
         return;

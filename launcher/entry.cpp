@@ -82,6 +82,15 @@ static bool IsSwitch(const WCHAR* argument, const char* switchText)
 
 enum ServiceRequest { SERVICE_REQUEST_NONE, SERVICE_REQUEST_INSTALL, SERVICE_REQUEST_UNINSTALL, SERVICE_REQUEST_RUN };
 
+// argc without the empty arguments at the end: a shell that takes redirections out of a command line
+// ("-install -quiet -password-stdin <in.txt 2>err.txt") leaves their blanks, which make empty arguments.
+static int CountRequestArguments(int argc, WCHAR** argv)
+{
+    while (argc > 2 && argv[argc - 1][0] == 0)
+        argc--;
+    return argc;
+}
+
 // What the command line asks of the service switches (argc counts slot 0): a switch alone, or the
 // install or uninstall switch followed by the quiet option, and after the install switch possibly a
 // password: a request with more than the switch is a quiet one. Anything else is no request: the
@@ -161,16 +170,36 @@ static bool InstallWithPassword(WCHAR* password)
     return installed;
 }
 
+// The option after the quiet option of the install switch that reads the password from standard input.
+#define PASSWORD_INPUT_OPTION L"-password-stdin"
+
+// Installs the service with the password read from standard input, which no other process sees on
+// this one's command line; the launcher's copy is wiped after use.
+static bool InstallWithInputPassword()
+{
+    char* password = ReadInputPassword();
+    if (password == NULL) {
+        ShowErrorWithReason("The password could not be read from standard input.");
+        return false;
+    }
+    bool installed = InstallServiceSwitch(password);
+    SecureZeroMemory(password, strlen(password));
+    free(password);
+    return installed;
+}
+
 bool DispatchServiceSwitch(int argc, WCHAR** argv, int* exitCode)
 {
     // Where reports go was chosen at the start, from the same request (ChooseEarlyReporting).
+    argc = CountRequestArguments(argc, argv);
     ServiceRequest request = ReadServiceRequest(argc, argv, LauncherSettings.InstallSwitch,
                                                 LauncherSettings.UninstallSwitch, LauncherSettings.ServiceSwitch);
     if (request == SERVICE_REQUEST_NONE)
         return false;
     *exitCode = 0;
     if (request == SERVICE_REQUEST_INSTALL) {
-        if (!InstallWithPassword(argc == 4 ? argv[3] : NULL))
+        bool fromInput = argc == 4 && wcscmp(argv[3], PASSWORD_INPUT_OPTION) == 0;
+        if (!(fromInput ? InstallWithInputPassword() : InstallWithPassword(argc == 4 ? argv[3] : NULL)))
             *exitCode = 1;
     } else if (request == SERVICE_REQUEST_UNINSTALL) {
         if (!UninstallServiceSwitch())
@@ -194,6 +223,7 @@ static void ChooseEarlyReporting(int argc, WCHAR** argv)
     char* install = LoadSettingText(NULL, FindSettingByField("InstallSwitch")->Id);
     char* uninstall = LoadSettingText(NULL, FindSettingByField("UninstallSwitch")->Id);
     char* serviceSwitch = LoadSettingText(NULL, FindSettingByField("ServiceSwitch")->Id);
+    argc = CountRequestArguments(argc, argv);
     ServiceRequest request = ReadServiceRequest(argc, argv, install, uninstall, serviceSwitch);
     if (name[0] != 0 && request == SERVICE_REQUEST_RUN)
         EnterServiceReporting(name, RUN_MODE_SERVICE);
@@ -207,8 +237,12 @@ static void ChooseEarlyReporting(int argc, WCHAR** argv)
 
 bool TakeSingleInstanceGuard()
 {
+    // The application's name, as its extraction folder has it; one that does not fit guards nothing.
+    char name[MAX_PATH];
+    if (!MakeApplicationName(name, sizeof(name), LauncherSettings.ApplicationId, LauncherSettings.MainClass))
+        return true;
     // Creating is the test: of two launches at the same moment exactly one creates the mutex.
-    HANDLE mutex = CreateMutexA(NULL, TRUE, LauncherSettings.MainClass);
+    HANDLE mutex = CreateMutexA(NULL, TRUE, name);
     DWORD error = GetLastError();
     if (mutex != NULL && error == ERROR_ALREADY_EXISTS) {
         CloseHandle(mutex);

@@ -31,6 +31,7 @@ struct SettingSlot {
 };
 
 #define SLOT_TEXT(f) offsetof(LauncherSettingsData, f), 0
+#define SLOT_BUILT(f) offsetof(LauncherSettingsData, f), 0
 #define SLOT_MESSAGE(f) offsetof(LauncherSettingsData, f), 0
 #define SLOT_FLAG(f) offsetof(LauncherSettingsData, f), 0
 #define SLOT_INT(f) offsetof(LauncherSettingsData, f), 0
@@ -46,6 +47,7 @@ static const SettingSlot SettingSlots[] = {
 // A field of the wrong type for its kind is a compile error.
 #define SAME_TYPE(a, b) static_assert(std::is_same<decltype(LauncherSettingsData::a), b>::value, #a)
 #define CHECK_TEXT(f) SAME_TYPE(f, char*);
+#define CHECK_BUILT(f) SAME_TYPE(f, char*);
 #define CHECK_MESSAGE(f) SAME_TYPE(f, char*);
 #define CHECK_FLAG(f) SAME_TYPE(f, bool);
 #define CHECK_INT(f) SAME_TYPE(f, int);
@@ -171,6 +173,7 @@ static void LoadSetting(HMODULE module, const SettingSlot& slot)
         *(char**)(base + slot.Offset) = SafeMessageText(text, slot.Shipped);
         break;
     case SETTING_TEXT:
+    case SETTING_BUILT:
         *(char**)(base + slot.Offset) = text;
         break;
     }

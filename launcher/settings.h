@@ -70,6 +70,7 @@ struct LauncherSettingsData {
     int ServiceRestartCount;       // at most this many restarts in a reset period; 0: no failure actions
     int ServiceRestartResetSeconds; // seconds without failure after which the failure count starts again
     bool ServiceExitIsFailure;     // a stop with a non-zero exit code counts as a failure
+    char* ApplicationId;           // the identity the builder stored (16 hex digits); empty in older launchers
     char* MsgServiceExitStatus;    // "The %s service ended with exit status %s."
     char* MsgPathCodePage;         // a path that neither the ANSI code page nor a short name can carry
 };
@@ -78,6 +79,8 @@ struct LauncherSettingsData {
 #define SETTING_ID_FILE_ACCESS 1552
 // String-table identifier of the message for a path that cannot be given to the runtime.
 #define SETTING_ID_PATH_CODE_PAGE 2048
+// String-table identifier of the application's identity, read directly by the cleanup child.
+#define SETTING_ID_APPLICATION_ID 2032
 
 /* settings.cpp */
 

@@ -14,6 +14,8 @@
 #define EVENT_TYPES_SUPPORTED 7
 // The most restarts the failure actions hold; the builder refuses more.
 #define SERVICE_RESTART_MAX 100
+// Longest password line read from standard input, in bytes (the system takes 256 characters at most).
+#define INPUT_PASSWORD_MAX 1024
 
 int QueryServiceInstalled(const char* name)
 {
@@ -204,4 +206,54 @@ int UninstallService(const char* name)
     if (manager != NULL)
         CloseServiceHandle(manager);
     return !done ? -1 : running ? 1 : 0;
+}
+
+// Reads into line (room for INPUT_PASSWORD_MAX + 1 bytes) until a line end, the end of the input or a
+// full buffer; the number of bytes read, or -1 with the last error set when a read fails.
+static int ReadInputLine(HANDLE input, char* line)
+{
+    DWORD length = 0, read = 0;
+    while (length <= INPUT_PASSWORD_MAX && memchr(line, '\n', length) == NULL) {
+        if (!ReadFile(input, line + length, INPUT_PASSWORD_MAX + 1 - length, &read, NULL))
+            return GetLastError() == ERROR_BROKEN_PIPE ? (int)length : -1;
+        if (read == 0)
+            break;
+        length += read;
+    }
+    return (int)length;
+}
+
+char* ReadInputPassword()
+{
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (input == NULL || input == INVALID_HANDLE_VALUE) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return NULL;
+    }
+    char* line = (char*)malloc(INPUT_PASSWORD_MAX + 1);
+    if (line == NULL) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    // Typed at a console, the password is not shown.
+    DWORD mode = 0;
+    bool console = GetConsoleMode(input, &mode) && SetConsoleMode(input, mode & ~ENABLE_ECHO_INPUT);
+    int length = ReadInputLine(input, line);
+    DWORD error = GetLastError();
+    if (console)
+        SetConsoleMode(input, mode);
+    char* end = length > 0 ? (char*)memchr(line, '\n', (size_t)length) : NULL;
+    if (end == NULL && length > 0 && length <= INPUT_PASSWORD_MAX)
+        end = line + length; // the last line, without a line end
+    if (end == NULL) {
+        // No input, a failed read, or a line that does not fit: refused, never cut.
+        SecureZeroMemory(line, INPUT_PASSWORD_MAX + 1);
+        free(line);
+        SetLastError(length < 0 ? error : length == 0 ? ERROR_HANDLE_EOF : ERROR_INSUFFICIENT_BUFFER);
+        return NULL;
+    }
+    if (end > line && end[-1] == '\r')
+        end--;
+    SecureZeroMemory(end, INPUT_PASSWORD_MAX + 1 - (size_t)(end - line));
+    return line;
 }

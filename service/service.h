@@ -11,6 +11,11 @@ int QueryServiceInstalled(const char* name);
 // Installs the service as the settings describe, with its event-log source; password (null: none) is
 // that of a named ServiceAccount. 0 on success; -1 after the failure has been reported, nothing kept.
 int InstallService(const char* name, const char* description, const char* password);
+// A new heap copy of the first line of standard input (its line end taken off), the password of a
+// named ServiceAccount, in the bytes given; what was read beyond it is wiped. Null, with the last error
+// set, when there is no input, it ends before any byte, or the line is longer than 1024 bytes. The
+// caller wipes and frees it.
+char* ReadInputPassword();
 // Removes the service (the event-log source stays); 0 on success, 1 when it still runs and is only
 // marked for deletion, -1 after the failure has been reported.
 int UninstallService(const char* name);

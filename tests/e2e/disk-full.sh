@@ -11,9 +11,7 @@ wine=${WINE:-/usr/lib/wine/wine64}
 winpath() { echo "Z:$1" | tr / '\\'; }
 work=$(mktemp -d)
 user=$(id -un)
-# The extraction folder: the temporary directory and "e2e.DiskFull" as the launcher stores it.
-extracted="$WINEPREFIX/drive_c/users/$user/Temp/3359517C2651291A7722015B"
-trap 'rm -rf "$work" "$extracted"' EXIT
+trap 'rm -rf "$work" "${extracted:-}"' EXIT
 
 printf '== e2e/DiskFull\nout ran\n' >"$work/app.jar"
 cat >"$work/app.ini" <<INI
@@ -29,12 +27,15 @@ File = app.jar
 INI
 "$wine" "$builder" build "$(winpath "$work/app.ini")" -o "$(winpath "$work/app.exe")" \
     --launcher "$(winpath "$launcher")" >/dev/null
+# The extraction folder: the temporary directory and "kestrun-" with the identity the builder stored.
+name=kestrun-$("$wine" "$builder" show "$(winpath "$work/app.exe")" | sed -n 's/^; built: ApplicationId = \([0-9A-F]*\).*/\1/p')
+extracted="$WINEPREFIX/drive_c/users/$user/Temp/$name"
 rm -rf "$extracted"
 mkdir -p "$extracted"
 ln -s /dev/full "$extracted/app.jar"
 seen=$("$wine" "$watcher" "$(winpath "$work/app.exe")" 2>/dev/null | tr -d '\r')
 expected="--- Error box ---
-Error writing to file/directory: C:\\users\\$user\\Temp\\3359517C2651291A7722015B\\app.jar
+Error writing to file/directory: C:\\users\\$user\\Temp\\$name\\app.jar
 
 Reason: Disk full.
 

@@ -1,11 +1,11 @@
-// Embedded files: extracted at start into a folder of the temporary directory named by the stored
-// main class, put on the class path behind ClassPath, kept when up to date, refused when damaged, and
+// Embedded files: extracted at start into a folder of the temporary directory named by the application's
+// identity, put on the class path behind ClassPath, kept when up to date, refused when damaged, and
 // removed by the cleanup child.
 #include "e2e.h"
 
 namespace {
 
-// "e2e.Files" as the launcher stores it: the name of its extraction folder.
+// "e2e.Files" as the launcher stores it: the name of the extraction folder of a launcher without identity.
 const char* const Scrambled = "3359517C2451361442";
 const FILETIME TimeA = {0x56789ABC, 0x01D91234};
 const FILETIME TimeB = {0x00000001, 0x01D80000};
@@ -25,6 +25,16 @@ bool SetLastWrite(const std::string& path, FILETIME time)
     return ok;
 }
 
+// The name the launcher gives its folder and lock: "kestrun-" and the identity the builder stored.
+std::string AppName(const std::string& exe)
+{
+    HMODULE module = LoadLibraryExW(Wide(exe).c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    char id[64] = "";
+    LoadStringA(module, 2032, id, sizeof(id));
+    FreeLibrary(module);
+    return std::string("kestrun-") + id;
+}
+
 using namespace std::string_literals;  // "..."s keeps the NULs of an archive's bytes
 
 // Each test has a temporary folder of its own (TMP is what GetTempPath reads first), holding the
@@ -36,7 +46,6 @@ protected:
         E2eTest::SetUp();
         GetEnvironmentVariableA("TMP", savedTmp_, sizeof(savedTmp_));
         temp_ = folder_ + "\\temp";
-        extracted_ = temp_ + "\\" + Scrambled;
         ASSERT_TRUE(CreateDirectoryA(temp_.c_str(), NULL));
         SetEnvironmentVariableA("TMP", temp_.c_str());
         keys_["MainClass"] = "e2e.Files";
@@ -48,9 +57,12 @@ protected:
         ASSERT_TRUE(SetLastWrite(folder_ + "\\files\\b.txt", TimeB));
     }
     void TearDown() override { SetEnvironmentVariableA("TMP", savedTmp_[0] ? savedTmp_ : NULL); }
-    std::string WithFiles(const LauncherKeys& changes = {})
+    // Builds exeName with 50%off.jar and b.txt; In() then names its files.
+    std::string WithFiles(const LauncherKeys& changes = {}, const std::string& exeName = "app.exe")
     {
-        return Build(changes, "app.exe", "[files]\nFile = files\\50%off.jar\nFile = files\\b.txt\n");
+        std::string exe = Build(changes, exeName, "[files]\nFile = files\\50%off.jar\nFile = files\\b.txt\n");
+        extracted_ = temp_ + "\\" + AppName(exe);
+        return exe;
     }
     std::string In(const std::string& name) { return extracted_ + "\\" + name; }
 
@@ -135,7 +147,7 @@ TEST_F(FilesE2eTest, UnwritableTemporaryFolderIsReported)
     SetEnvironmentVariableA("TMP", (folder_ + "\\plain\\temp").c_str());
     LauncherRun run = Run(exe);
     ASSERT_EQ(run.Reports.size(), 2u) << DescribeReports(run.Reports);
-    EXPECT_EQ(run.Reports[0].Text, "Error writing to file/directory: " + folder_ + "\\plain\\temp\\" + Scrambled +
+    EXPECT_EQ(run.Reports[0].Text, "Error writing to file/directory: " + folder_ + "\\plain\\temp\\" + AppName(exe) +
                                        "\\50%off.jar\n\nReason: Path not found.\r\n");
     EXPECT_EQ(run.Reports[1].Text, "Error locating class: e2e/Files");
     EXPECT_EQ(run.ExitCode, ExitFailure);
@@ -167,6 +179,37 @@ TEST_F(FilesE2eTest, CleanupRunsAfterMainReturnsOrWithExactlyAProcessId)
     EXPECT_TRUE(WaitFor([&] { return !PathExists(extracted_); }, 30000)) << "the files stay";
 }
 
+// Two applications with one main class, their 50%off.jar files of one size and time (two builds of one
+// application too): each has a folder and a lock of its own, so the second runs beside the first and
+// each runs its own code. A copy of a launcher shares its lock; a launcher without an identity (built
+// before there was one) keeps the folder named by the main class.
+TEST_F(FilesE2eTest, ApplicationsWithOneMainClassHaveTheirOwnFilesAndLock)
+{
+    const std::string title = "held " + name_;
+    keys_["AllowMultipleInstances"] = "0";
+    std::unique_ptr<Held> held[2];
+    HWND windows[2] = {};
+    for (int i = 0; i < 2; i++) {
+        const std::string jar = "== e2e/Files\nwindow 120000 " + title + "AB"[i] + "\n";
+        ASSERT_TRUE(WriteFile(folder_ + "\\files\\50%off.jar", jar) && SetLastWrite(folder_ + "\\files\\50%off.jar", TimeA));
+        held[i] = std::make_unique<Held>(WithFiles({}, std::to_string(i) + ".exe"), folder_);
+        ASSERT_TRUE(WaitFor([&] { return (windows[i] = FindWindowA(NULL, (title + "AB"[i]).c_str())) != NULL; }, 30000));
+        EXPECT_EQ(ReadFile(In("50%off.jar")), jar);
+    }
+    ASSERT_TRUE(CopyFileA((folder_ + "\\0.exe").c_str(), (folder_ + "\\copy.exe").c_str(), FALSE));
+    ExpectOneError(Run(folder_ + "\\copy.exe"), "An instance of this program is already running.");
+    for (int i = 0; i < 2; i++) {
+        PostMessageA(windows[i], WM_CLOSE, 0, 0);
+        EXPECT_EQ(WaitForSingleObject(held[i]->Process.hProcess, 30000), WAIT_OBJECT_0);
+    }
+    ASSERT_TRUE(WriteFile(folder_ + "\\files\\50%off.jar", "== e2e/Files\nout ran\n"));
+    std::string exe = WithFiles(), error;
+    // The identity's string block with 16 empty entries.
+    ASSERT_TRUE(WriteRawData(exe, 2032 / 16 + 1, std::string(32, '\0'), &error, (LPCSTR)RT_STRING)) << error;
+    ExpectNoReports(Run(exe));
+    EXPECT_TRUE(PathExists(temp_ + "\\" + Scrambled + "\\50%off.jar"));
+}
+
 std::string ShortPath(const std::string& path)
 {
     wchar_t shortPath[MAX_PATH];
@@ -188,7 +231,6 @@ TEST_F(FilesE2eTest, FoldersAndArgumentsOutsideTheAnsiCodePageArriveExactly)
     SetEnvironmentVariableW(L"TMP", Wide(temp).c_str());
     SetEnvironmentVariableW(L"JAVA_HOME", Wide(homes[1]).c_str());
     SetEnvironmentVariableW(L"KR_E2E_WORD", L"日本語");
-    const std::string extracted = ShortPath(temp) + "\\" + Scrambled;
     struct Row { LauncherKeys Keys; std::string Home, Error; } rows[] = {
         {{}, "", ""},
         {{{"JreSearchOrder", "E"}}, homes[1], ""},
@@ -200,6 +242,7 @@ TEST_F(FilesE2eTest, FoldersAndArgumentsOutsideTheAnsiCodePageArriveExactly)
     for (Row& row : rows) {
         row.Keys.insert({{"ClassPath", "lib"}, {"JvmOptions", "-Dh=%JAVA_HOME%"}, {"RemoveExtractedFiles", "1"}});
         ASSERT_TRUE(CopyFileW(Wide(WithFiles(row.Keys)).c_str(), Wide(app + "\\app.exe").c_str(), FALSE));
+        const std::string name = AppName(app + "\\app.exe"), extracted = ShortPath(temp) + "\\" + name;
         LauncherRun run = Run(app + "\\app.exe", "café 日本語 \"Ω 🌐\"");
         if (!row.Error.empty()) {
             ExpectOneError(run, row.Error);
@@ -212,7 +255,7 @@ TEST_F(FilesE2eTest, FoldersAndArgumentsOutsideTheAnsiCodePageArriveExactly)
                                                        "-Dh=" + (row.Home.empty() ? "" : ShortPath(row.Home)),
                                                        "-Djava.class.path=lib;lib\\" + lib.substr(lib.rfind('\\') + 1) + ";" +
                                                            extracted + "\\50%off.jar;" + extracted + "\\b.txt"}));
-        EXPECT_TRUE(WaitFor([&] { return !PathExists(temp + "\\" + Scrambled); }, 30000)) << "the files stay";
+        EXPECT_TRUE(WaitFor([&] { return !PathExists(temp + "\\" + name); }, 30000)) << "the files stay";
     }
     // A temporary folder longer than MAX_PATH once read as UTF-16 is reported, never used cut.
     SetEnvironmentVariableW(L"TMP", (Wide(temp) + L"\\" + std::wstring(MAX_PATH, L'\u65e5')).c_str());

@@ -116,11 +116,11 @@ std::string MakeLauncher(const std::string& folder, const std::string& exeName, 
     return exePath;
 }
 
-bool WriteRawData(const std::string& exe, int id, const std::string& bytes, std::string* error)
+bool WriteRawData(const std::string& exe, int id, const std::string& bytes, std::string* error, LPCSTR type)
 {
     // The launcher's resources are US English; the same language replaces the entry.
     HANDLE update = BeginUpdateResourceA(exe.c_str(), FALSE);
-    bool ok = update != NULL && UpdateResourceA(update, (LPCSTR)RT_RCDATA, MAKEINTRESOURCEA(id),
+    bool ok = update != NULL && UpdateResourceA(update, type, MAKEINTRESOURCEA(id),
                                                 MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), (void*)bytes.data(),
                                                 (DWORD)bytes.size());
     // Ending the update writes the changes, or discards them after a failure.

@@ -42,8 +42,9 @@ using LauncherKeys = std::map<std::string, std::string>;
 // config of keys and extra sections as written. "" on failure, with the builder's message in *error.
 std::string MakeLauncher(const std::string& folder, const std::string& exeName, const LauncherKeys& keys,
                          const std::string& extraSections, std::string* error);
-// Replaces a built launcher's RCDATA resource id by bytes (a damaged archive, say); false with the reason.
-bool WriteRawData(const std::string& exe, int id, const std::string& bytes, std::string* error);
+// Replaces a built launcher's resource id of type (RCDATA: a damaged archive, say) by bytes; false with the reason.
+bool WriteRawData(const std::string& exe, int id, const std::string& bytes, std::string* error,
+                  LPCSTR type = (LPCSTR)RT_RCDATA);
 
 // --- the jvm.dll double
 // Writes the script of a test-double class (dotted name) below the class path folder root.

@@ -205,6 +205,45 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
     EXPECT_EQ(RunAndWatch("C:\\windows\\system32\\taskkill.exe", "/f /im services.exe", "", 30000).ExitCode, 0u);
 }
 
+// A named account's password reaches the service manager (Wine's relay trace of CreateServiceA shows
+// its arguments) from the command line or, on none, from the first line of standard input. Input that
+// ends before any byte, or a line too long, installs nothing.
+TEST_F(ServiceTest, PasswordComesFromStandardInputOrTheCommandLine)
+{
+    const std::string installed = "0: Service installed: " + service_ + "\r\n", reason = "1: The password could not "
+                                  "be read from standard input.\r\n\r\nReason: ";
+    struct Row { std::string arguments, input, shown, password; } const rows[] = {
+        {"-password-stdin", "in put\r\nnext line\r\n", installed, "in put"},
+        {"-password-stdin", "no line end", installed, "no line end"},
+        {"on-line", "", installed, "on-line"},
+        {"-password-stdin", "", reason + SystemText(ERROR_HANDLE_EOF), ""},
+        {"-password-stdin", std::string(1025, 'x'), reason + SystemText(ERROR_INSUFFICIENT_BUFFER), ""},
+    };
+    const char relay[] = "advapi32.CreateServiceA";
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\Debug", "RelayInclude", REG_SZ, relay, sizeof relay), 0);
+    char debug[256] = "";
+    GetEnvironmentVariableA("WINEDEBUG", debug, sizeof debug);
+    SetEnvironmentVariableA("WINEDEBUG", "-all,+relay");
+    std::string exe = Build({{"ServiceAccount", ".\\kruser"}});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.arguments + " " + row.input);
+        Remove();
+        ASSERT_TRUE(WriteFile(folder_ + "\\in.txt", row.input));
+        size_t mark = EventLogMark();
+        LauncherRun run = Run("C:\\windows\\system32\\cmd.exe",
+                              "/c \"\"" + exe + "\" -install -quiet " + row.arguments + " <in.txt 2>err.txt\"");
+        EXPECT_EQ(std::to_string(run.ExitCode) + ": " + ReadFile(folder_ + "\\err.txt"), row.shown);
+        // The call's last argument, the password: Call advapi32.CreateServiceA(..., ADDRESS "PASSWORD") ret=...
+        std::string trace = ReadFile(WindowsPath(getenv("KESTRUN_SESSION")) + "\\session.err").substr(mark);
+        size_t call = trace.find("Call advapi32.CreateServiceA("), end = trace.find("\") ret=", call);
+        size_t start = end == std::string::npos ? end : trace.rfind(" \"", end) + 2;
+        EXPECT_EQ(call == std::string::npos || end == std::string::npos ? "" : trace.substr(start, end - start),
+                  row.password);
+    }
+    SetEnvironmentVariableA("WINEDEBUG", debug);
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\Debug", "RelayInclude");
+}
+
 TEST_F(ServiceTest, OnlyTheExactSwitchAloneActsAndOnlyWithAServiceName)
 {
     Script("out ran\n");
