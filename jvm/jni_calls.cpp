@@ -178,7 +178,7 @@ static jobjectArray MakeArgumentArray(JNIEnv* env, int argc, WCHAR** argv)
     return array;
 }
 
-// The arguments a setting holds (ANSI text), widened and split by the command line's rules into new
+// The arguments a setting holds (ANSI text), widened and split by the settings' rules into new
 // heap copies; false after reporting that memory ran out.
 static bool SplitSetting(const char* text, int* argc, WCHAR*** argv)
 {

@@ -41,7 +41,7 @@ BOOL WINAPI IgnoreLogoffCtrlHandler(DWORD ctrlType);
 // Calls the main class's main with argc arguments (none: the configured ones). In attach mode the
 // calling thread is attached first and detached at the end. False after the failure has been reported.
 bool RunMainClass(int argc, WCHAR** argv, bool attachMode);
-// RunMainClass with the arguments a setting holds (ANSI), split by the command line's rules.
+// RunMainClass with the arguments a setting holds (ANSI), split by the settings' rules.
 bool RunMainWithSetting(const char* arguments, bool attachMode);
 // Replaces System.out ("setOut") or System.err ("setErr") by a PrintStream on a new FileOutputStream
 // for fileName (emptied, not appended to). False after the failure has been reported.
