@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+bool MainThrew = false;
+
 bool CheckJavaException(JNIEnv* env)
 {
     if (!env->ExceptionCheck())
@@ -226,6 +228,7 @@ static bool CallMain(JNIEnv* env, int argc, WCHAR** argv)
         return false;
     env->CallStaticVoidMethod(mainClass, main, arguments);
     if (CheckJavaException(env)) {
+        MainThrew = true;
         ShowErrorWithCapturedOutput(LauncherSettings.MsgInvokeMethod, "main(java/lang/String[])");
         return false;
     }

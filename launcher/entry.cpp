@@ -228,7 +228,8 @@ static int RunInteractive(int argc, WCHAR** argv)
         CloseHandle(SingleInstanceMutex);
         SingleInstanceMutex = NULL;
     }
-    return ok ? 0 : -1;
+    // A console program whose main threw ends with 1, as the runtime's own launcher does.
+    return ok ? 0 : (RunMode == RUN_MODE_CONSOLE && MainThrew ? 1 : -1);
 }
 
 const WCHAR* SkipProgramName(const WCHAR* commandLine)
