@@ -20,14 +20,14 @@ protected:
     // cmd /c line in the test's folder, in a console of its own; the standard streams in folder_\std.out, .err.
     LauncherRun Cmd(const std::string& line)
     {
-        return RunAndWatch("C:\\windows\\system32\\cmd.exe", "/c " + line, folder_, 30000, folder_ + "\\std",
-                           CREATE_NEW_CONSOLE);
+        return RunAndWatch("C:\\windows\\system32\\cmd.exe", "/c " + line, folder_, 30000, folder_ + "\\std", CREATE_NEW_CONSOLE);
     }
     std::string Std(const char* stream) { return ReadFile(folder_ + "\\std." + stream); }
 };
 
-// Then two at once: the tool runs beside one that waits in main for its console's input; a console program
-// configured for one instance refuses the second start on standard error, with no window, and a non-zero exit code.
+// Through cmd: the console's streams, stdin, the shell's directory, System.exit's status, 1 for a throwing main, and
+// tool | tool. Then two at once (the first waiting in main for its console's input), unless the config asks for one
+// instance: then the second start is refused on standard error, with no window, and a non-zero exit code.
 TEST_F(ConsoleToolTest, AJarsConsoleToolPrintsReadsEndsWithItsStatusAndRunsBesideItself)
 {
     ASSERT_TRUE(WriteFile(folder_ + "\\in.txt", "typed line\r\nsecond\r\n") && CreateDirectoryA((folder_ + "\\cwd").c_str(), 0));

@@ -52,8 +52,7 @@ TEST(SplitArguments, QuotingRulesWithAndWithoutTheReservedSlot)
     int count = 0;
     wchar_t** array = nullptr;
     SplitArguments(L"\"\u03A9 \U0001F310\" \xD800x\u0120\u4E22", &count, &array, false);
-    EXPECT_TRUE(count == 2 && std::wstring(array[0]) == L"\u03A9 \U0001F310" &&
-                std::wstring(array[1]) == L"\xD800x\u0120\u4E22");
+    EXPECT_TRUE(count == 2 && std::wstring(array[0]) == L"\u03A9 \U0001F310" && std::wstring(array[1]) == L"\xD800x\u0120\u4E22");
 }
 
 // The rule of the runtime search of today, put together as the search applies it.
