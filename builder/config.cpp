@@ -367,8 +367,9 @@ void ReadSection(const Context& c, const IniSection& section)
         ReadManifest(c, section);
 }
 
-// A console program works in the shell's directory unless the config names one, and has no window for
-// a splash to wait for: it shows one only for SplashSeconds or an explicit SplashUntilWindow.
+// A console program works in the shell's directory unless the config names one, may run in several
+// shells at once unless the config asks for one instance, and has no window for a splash to wait for:
+// it shows one only for SplashSeconds or an explicit SplashUntilWindow.
 void ApplyConsoleDefaults(BuildPlan& plan)
 {
     auto id = [](const char* field) { return FindSettingByField(field)->Id; };
@@ -376,6 +377,8 @@ void ApplyConsoleDefaults(BuildPlan& plan)
         return;
     if (!plan.Settings.count(id("UseStartDirectory")) && !plan.Settings.count(id("WorkingDirectory")))
         plan.Settings[id("UseStartDirectory")] = {u"1", 0};
+    if (!plan.Settings.count(id("AllowMultipleInstances")))
+        plan.Settings[id("AllowMultipleInstances")] = {u"1", 0};
 }
 
 } // namespace

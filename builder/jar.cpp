@@ -74,6 +74,7 @@ void ReadZip64Extra(const ZipReader& zip, uint64_t extra, uint64_t end, uint64_t
 }
 
 struct ZipEntry {
+    bool Found = false;
     uint64_t Method = 0, Flags = 0, Crc = 0, Packed = 0, Size = 0, Local = 0;
 };
 
@@ -89,7 +90,7 @@ ZipEntry FindManifestEntry(const ZipReader& zip, const CentralDirectory& cd)
             zip.Fail("damaged zip: a name runs past the end of the file");
         const char* name = (const char*)&zip.Data[at + 46];
         if (nameLength == sizeof(ManifestName) - 1 && strncasecmp(name, ManifestName, nameLength) == 0) {
-            entry = {zip.Read(at + 10, 2), zip.Read(at + 8, 2), zip.Read(at + 16, 4), zip.Read(at + 20, 4),
+            entry = {true, zip.Read(at + 10, 2), zip.Read(at + 8, 2), zip.Read(at + 16, 4), zip.Read(at + 20, 4),
                      zip.Read(at + 24, 4), zip.Read(at + 42, 4)};
             uint64_t* fields[3] = {&entry.Size, &entry.Packed, &entry.Local};
             ReadZip64Extra(zip, at + 46 + nameLength, at + 46 + nameLength + extra, fields);
@@ -97,8 +98,7 @@ ZipEntry FindManifestEntry(const ZipReader& zip, const CentralDirectory& cd)
         }
         at += 46 + nameLength + extra + comment;
     }
-    zip.Fail("no META-INF/MANIFEST.MF in the jar: make it with 'jar cfe app.jar MAIN.CLASS ...', or write a "
-             "config ('kestrun init' shows one) naming MainClass");
+    return entry;
 }
 
 // Inflates raw deflate data, stopping with a failure as soon as more than MANIFEST_MAX_BYTES come out.
@@ -129,6 +129,8 @@ std::string ReadJarManifest(const Bytes& jar, const std::string& path)
 {
     ZipReader zip{jar, path};
     ZipEntry entry = FindManifestEntry(zip, FindCentralDirectory(zip));
+    if (!entry.Found)
+        return ""; // a jar without a manifest says nothing, as an empty one
     if (entry.Flags & 1)
         zip.Fail("the manifest is encrypted");
     if (zip.Read(entry.Local, 4) != 0x04034b50)

@@ -11,8 +11,8 @@
 // The largest manifest read, inflated; a larger one (a zip bomb, say) is refused once this much is out.
 const size_t MANIFEST_MAX_BYTES = 1 << 20;
 
-// The bytes of META-INF/MANIFEST.MF (name matched ignoring ASCII case, as the Java runtime does).
-// Throws BuildError "path: ..." for a file that is not a zip, a zip without a manifest, an encrypted
+// The bytes of META-INF/MANIFEST.MF (name matched ignoring ASCII case, as the Java runtime does), ""
+// for a zip without one. Throws BuildError "path: ..." for a file that is not a zip, an encrypted
 // or damaged entry, a compression other than stored or deflate, and a manifest over MANIFEST_MAX_BYTES.
 std::string ReadJarManifest(const Bytes& jar, const std::string& path);
 

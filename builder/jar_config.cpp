@@ -57,17 +57,21 @@ void WriteSetting(std::string& out, const SettingInfo& info, const std::map<std:
     out += std::string(";") + info.Field + " = " + (builderDefault ? builderDefault : info.Shipped) + "\n";
 }
 
-// The settings the jar decides: its main class, its class path, output captured.
+// The settings the jar decides: its main class, its class path, output captured (a window program) or
+// the console's streams and any number of instances (a console program).
 std::map<std::string, std::string> JarSettings(const JarRequest& r, const JarFacts& facts)
 {
-    std::map<std::string, std::string> set{{"MainClass", facts.MainClass}, {"StdoutMode", "2"}, {"StderrMode", "2"}};
+    const char* mode = r.Console ? "0" : "2";
+    std::map<std::string, std::string> set{{"MainClass", facts.MainClass}, {"StdoutMode", mode}, {"StderrMode", mode}};
     std::string classPath;
     for (const std::string& entry : facts.ClassPath)
         classPath += (classPath.empty() ? "" : ";") + entry;
     if (!classPath.empty())
         set["ClassPath"] = classPath;
-    if (r.Console)
+    if (r.Console) {
         set["Console"] = "yes";
+        set["AllowMultipleInstances"] = "1";
+    }
     return set;
 }
 
@@ -103,10 +107,14 @@ std::string JarConfigText(const JarRequest& r)
 {
     JarFacts facts = ReadJarFacts(r.Jar);
     std::string jarName = std::filesystem::u8path(r.Jar).filename().u8string();
+    std::string problem = ClassNameProblem(r.MainClass);
+    if (!r.MainClass.empty() && !problem.empty())
+        throw BuildError(r.Jar, 0, "--main-class '" + r.MainClass + "' " + problem);
+    if (!r.MainClass.empty())
+        facts.MainClass = r.MainClass;
     if (facts.MainClass.empty())
-        throw BuildError(r.Jar, 0, "the manifest names no Main-Class; build from a config that names it:\n"
-                                   "  [launcher]\n  MainClass = org.acme.Main\n  [files]\n  File = " +
-                                       jarName + "\n(kestrun build app.ini -o app.exe)");
+        throw BuildError(r.Jar, 0, "the jar's manifest names no Main-Class: name the class whose main(String[]) "
+                                   "runs with --main-class (--main-class org.acme.Main)");
     std::map<std::string, std::string> set = JarSettings(r, facts);
     std::string out = "; Launcher config for " + jarName + ", as `kestrun init` writes it. Build it with\n"
                       ";   kestrun build CONFIG -o app.exe\n"

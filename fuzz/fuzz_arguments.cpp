@@ -9,9 +9,9 @@
 
 // Appends arg as a token, plain or wrapped in a quote and a last character that splitting drops; only
 // quotes protect blanks, and must be closed after it. False when that form cannot give arg back.
-static bool Quote(const std::string& arg, bool wrap, bool atEnd, std::string* out)
+static bool Quote(const std::string& arg, bool wrap, std::string* out)
 {
-    wrap |= arg[0] == '"' || (arg.empty() && atEnd);
+    wrap |= arg.empty() || arg[0] == '"';
     bool inQuotes = wrap, unprotected = false;
     for (char c : arg)
         unprotected |= c == ' ' && !inQuotes, inQuotes ^= c == '"';
@@ -26,7 +26,7 @@ static void CheckSplit(const std::string& list, int flags)
         args.push_back(list.substr(at, list.find('\0', at) - at));
     std::string text, pad = args.empty() || !(flags & 2) ? "" : " "; // blanks around the text give nothing
     for (size_t i = 0; i < args.size(); i++)
-        if (!Quote(args[i], flags >> (2 + i % 6) & 1, i == 0 || i + 1 == args.size(), &(text += i ? " " : "")))
+        if (!Quote(args[i], flags >> (2 + i % 6) & 1, &(text += i ? " " : "")))
             return;
     int count, reserve = flags & 1;
     char** array;

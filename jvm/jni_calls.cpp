@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+bool MainThrew = false;
+
 bool CheckJavaException(JNIEnv* env)
 {
     if (!env->ExceptionCheck())
@@ -178,7 +180,7 @@ static jobjectArray MakeArgumentArray(JNIEnv* env, int argc, WCHAR** argv)
     return array;
 }
 
-// The arguments a setting holds (ANSI text), widened and split by the command line's rules into new
+// The arguments a setting holds (ANSI text), widened and split by the settings' rules into new
 // heap copies; false after reporting that memory ran out.
 static bool SplitSetting(const char* text, int* argc, WCHAR*** argv)
 {
@@ -226,6 +228,7 @@ static bool CallMain(JNIEnv* env, int argc, WCHAR** argv)
         return false;
     env->CallStaticVoidMethod(mainClass, main, arguments);
     if (CheckJavaException(env)) {
+        MainThrew = true;
         ShowErrorWithCapturedOutput(LauncherSettings.MsgInvokeMethod, "main(java/lang/String[])");
         return false;
     }

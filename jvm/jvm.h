@@ -38,10 +38,12 @@ BOOL WINAPI IgnoreLogoffCtrlHandler(DWORD ctrlType);
 
 /* jni_calls.cpp */
 
+// True once main has ended with an exception (set by RunMainClass, read by the run's exit code).
+extern bool MainThrew;
 // Calls the main class's main with argc arguments (none: the configured ones). In attach mode the
 // calling thread is attached first and detached at the end. False after the failure has been reported.
 bool RunMainClass(int argc, WCHAR** argv, bool attachMode);
-// RunMainClass with the arguments a setting holds (ANSI), split by the command line's rules.
+// RunMainClass with the arguments a setting holds (ANSI), split by the settings' rules.
 bool RunMainWithSetting(const char* arguments, bool attachMode);
 // Replaces System.out ("setOut") or System.err ("setErr") by a PrintStream on a new FileOutputStream
 // for fileName (emptied, not appended to). False after the failure has been reported.

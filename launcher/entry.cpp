@@ -272,18 +272,25 @@ static int RunInteractive(int argc, WCHAR** argv)
         CloseHandle(SingleInstanceMutex);
         SingleInstanceMutex = NULL;
     }
-    return ok ? 0 : -1;
+    // A console program whose main threw ends with 1, as the runtime's own launcher does.
+    return ok ? 0 : (RunMode == RUN_MODE_CONSOLE && MainThrew ? 1 : -1);
 }
 
 const WCHAR* SkipProgramName(const WCHAR* commandLine)
 {
+    // As the C runtime reads argv[0]: a name that begins with a double quote runs to the next one
+    // (what follows that quote starts the first argument), any other to the first blank or tab.
     const WCHAR* p = commandLine;
-    bool inQuotes = false;
-    // The name ends at the first blank or control character outside double quotes.
-    for (; *p > ' ' || (*p != 0 && inQuotes); p++)
+    if (*p == '"') {
+        for (p++; *p != 0 && *p != '"'; p++) {
+        }
         if (*p == '"')
-            inQuotes = !inQuotes;
-    while (*p != 0 && *p <= ' ')
+            p++;
+    } else {
+        while (*p != 0 && *p != ' ' && *p != '\t')
+            p++;
+    }
+    while (*p == ' ' || *p == '\t')
         p++;
     return p;
 }
@@ -295,7 +302,7 @@ int RunLauncher(HINSTANCE instance, const WCHAR* commandLine)
     RunMode = RUN_MODE_GUI;
     int argc;
     WCHAR** argv;
-    SplitArguments(commandLine, &argc, &argv, true);
+    SplitCommandLine(commandLine, &argc, &argv, true);
     if (argc == 0) {
         // Memory ran out while splitting: run without arguments rather than not at all.
         static WCHAR* noArguments[1] = {NULL};

@@ -15,7 +15,7 @@ extern HANDLE SingleInstanceMutex;
 
 // The launcher's whole run: the process exit code for the command-line tail.
 int RunLauncher(HINSTANCE instance, const WCHAR* commandLine);
-// The command line after the program name and the blanks behind it, as the start-up code cuts it.
+// The command line after the program name and the blanks and tabs behind it, as the C runtime cuts it.
 const WCHAR* SkipProgramName(const WCHAR* commandLine);
 // Saves the current directory in StartDirectory; false after reporting "CURRENT_DIR".
 bool SaveStartDirectory();

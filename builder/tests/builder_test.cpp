@@ -239,16 +239,6 @@ TEST_F(Builder, ShowGivesBackTheConfigAndMarksTheDefaults)
     }
 }
 
-TEST_F(Builder, ConsoleProgramsGetTheConsoleSubsystemAndWorkWhereTheShellIsWithoutSplash)
-{
-    Write("tool.ini", "[launcher]\nMainClass = org.acme.Tool\nConsole = Yes\n");
-    ASSERT_EQ(Build(KR_LAUNCHER_X86, "tool.exe", "tool.ini"), Wrote("tool.exe"));  // x64: E2E, read by the system
-    std::string shown = Show("tool.exe");
-    for (const char* line : {" bytes, console subsystem\n", "\nConsole = yes\n", "default: UseStartDirectory = 1\n",
-                             "default: SplashUntilWindow = 0\n"})
-        EXPECT_NE(shown.find(line), std::string::npos) << line;
-}
-
 TEST_F(Builder, PngSplashIsPutOnWhiteAndPngIconKeepsItsShapeAt256AsPng)
 {
     ASSERT_EQ(Build(KR_LAUNCHER_X64, "out.exe"), Wrote("out.exe"));
@@ -356,14 +346,13 @@ TEST_F(Builder, JarManifestsAreReadByTheJarRulesOrRefusedInOneLine)
 {
     const struct { bool Builds; std::string Jar, Expected; } cases[] = {
         {false, "not a zip", "app.jar: not a jar: the file is not a zip archive\n"},
-        {false, Zip({{"a.txt", "x"}}), "app.jar: no META-INF/MANIFEST.MF in the jar: make it with 'jar cfe"},
+        {false, Zip({{"a.txt", "x"}}), "app.jar: the jar's manifest names no Main-Class: name the class whose "
+                                       "main(String[]) runs with --main-class (--main-class org.acme.Main)\n"},
         {false, Zip({{"META-INF/MANIFEST.MF", "Main-Class: a.B\n" + std::string(3 << 20, 'x')}}, true),
          "app.jar: the manifest inflates to more than 1048576 bytes\n"},
         {false, Jar("Main-Class: org.acme Main\n"), "app.jar: Main-Class 'org.acme Main' holds a blank, which no class"},
         {false, Jar("Main-Class: a/B.class\n"), "app.jar: Main-Class 'a/B.class' is a file name: write the class name with dots, a.B\n"},
         {false, Jar("Main-Class: a.B\nClass-Path: http://x/y.jar\n"), "app.jar: Class-Path entry 'http://x/y.jar' is a URL;"},
-        {false, Jar("Manifest-Version: 1.0\n"), "app.jar: the manifest names no Main-Class; build from a config that "
-                                                "names it:\n  [launcher]\n  MainClass = org.acme.Main\n  [files]\n  File = app.jar\n"},
         {false, Jar("Main-Class: caf\xC3\xA9.\xCE\xA9\n"), "'\xCE\xA9' in MainClass cannot be represented in code page 1252"},
         {true, Jar("\xEF\xBB\xBFManifest-Version: 1.0\r\nMain-Class: org.acme.Lo\r\n ngName\r\nClass-Path: lib/a.jar my%20lib/b"
                    ".jar\r\n  /C:/abs/c.jar\r\n\r\nName: x\r\nMain-Class: not.This\r\n"),
@@ -386,6 +375,45 @@ TEST_F(Builder, JarManifestsAreReadByTheJarRulesOrRefusedInOneLine)
         std::string shown = c.Builds ? Show("out.exe") : "";
         EXPECT_NE((built + shown).find(c.Expected), std::string::npos) << built << shown;
         EXPECT_EQ(std::filesystem::remove(folder_ + "out.exe"), c.Builds) << c.Expected;
+    }
+}
+
+// Each mistake is one line, exit code 2, and leaves every file as it was; the rows after them write, a config's
+// launcher beside it.
+TEST_F(Builder, CommandLineMistakesWriteNothing)
+{
+    Write("hello.jar", Jar("Main-Class: a.B\n"));
+    Write("bare.jar", Zip({{"a.txt", "x"}}));
+    Write("tool.ini", "[launcher]\nMainClass = org.acme.Tool\nConsole = Yes\n");
+    const std::string launcher = " --launcher " + Q(KR_LAUNCHER_X64), mistake = "exit 2\nkestrun: ";
+    const std::string usage = " (kestrun --help shows the usage)\n", force = "; give --force to replace it" + usage;
+    const std::pair<std::string, std::string> rows[] = {
+        {"build hello.jar -o a.exe -o b.exe", mistake + "-o is given twice" + usage},
+        {"build hello.jar -o hello.jar", mistake + "the output hello.jar is the input hello.jar: name another with -o" + usage},
+        {"build demo.ini -o icon.png" + launcher, mistake + "the output icon.png is the input icon.png: name another with -o"},
+        {"build hello.jar -o demo.ini" + launcher, mistake + "demo.ini exists and is not a launcher kestrun wrote" + force},
+        {"init hello.jar -o demo.ini", mistake + "demo.ini exists" + force},
+        {"init demo.ini", mistake + "init reads a jar, not 'demo.ini'" + usage},
+        {"--help", "exit 0\nusage: kestrun build CONFIG [-o OUT.exe]"},
+        {"--version && ldd " + Q(KR_KESTRUN), "exit 1\nkestrun 0.1.0\n\tnot a dynamic executable\n"},  // static
+        {"build hello.jar" + launcher, "exit 0\nkestrun: wrote hello.exe\n"},
+        {"build hello.jar" + launcher, "exit 0\nkestrun: wrote hello.exe\n"},  // a launcher it wrote is replaced
+        {"build bare.jar --main-class a.B -o demo.ini --force" + launcher, "exit 0\nkestrun: wrote demo.ini\n"},
+        // A console program (x64: E2E, read by the system) gets the console subsystem and the console defaults.
+        {"build tool.ini --launcher " + Q(KR_LAUNCHER_X86) + " && " + Q(KR_KESTRUN) + " show tool.exe | sed 's/[0-9]* bytes/N/' "
+         "| grep -E 'subsystem|Console =|default: (UseStartDirectory|AllowMultipleInstances|SplashUntilWindow) ='",
+         "exit 0\nkestrun: wrote tool.exe\n; tool.exe: x86 launcher, N, console subsystem\n; default: UseStartDirectory = 1\n"
+         "; default: AllowMultipleInstances = 1\n; default: SplashUntilWindow = 0\nConsole = yes\n"},
+        {"init bare.jar --main-class a.B --console && grep -E '^(MainClass|Console|StdoutMode|AllowMultipleInstances) =' "
+         "bare.ini", "exit 0\nkestrun: wrote bare.ini\nMainClass = a.B\nAllowMultipleInstances = 1\nStdoutMode = 0\n"
+         "Console = yes\n"},
+    };
+    auto files = [&] { return RunCommand("cd " + Q(folder_) + " && ls && cat * | cksum"); };  // names and bytes
+    for (const auto& [command, output] : rows) {
+        auto before = files();
+        std::string got = RunCommand("cd " + Q(folder_) + " && " + Q(KR_KESTRUN) + " " + command);
+        EXPECT_EQ(got.rfind(output, 0), 0u) << command << "\n" << got;
+        EXPECT_TRUE(output.rfind(mistake, 0) != 0 || files() == before) << command;
     }
 }
 

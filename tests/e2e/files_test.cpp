@@ -217,15 +217,15 @@ std::string ShortPath(const std::string& path)
     return length > 0 && length < MAX_PATH ? Utf8(shortPath) : "(no short name: " + path + ")";
 }
 
-// A launcher in a folder, a user's temporary folder and arguments outside the ANSI code page: the
-// program gets its arguments and user.dir exactly, the runtime (found by each method, in such folders
-// too) gets the paths of its option strings by their short names, and the cleanup child finds the files.
+// A launcher in a folder, a user's temporary folder and arguments outside the ANSI code page: the program gets
+// its arguments and user.dir exactly, the runtime (found by each method, in such folders or one the code page only
+// approximates: ā, ∞) gets the paths of its option strings by their short names, and the cleanup child finds the files.
 TEST_F(FilesE2eTest, FoldersAndArgumentsOutsideTheAnsiCodePageArriveExactly)
 {
     ASSERT_EQ(GetACP(), 1252u) << "the session's ANSI code page";
     const std::string app = folder_ + "\\Проверка 日本 🌐";
     const std::string temp = folder_ + "\\Юзер 日本\\Temp", jar = "классы.jar";
-    const std::string homes[] = {"", Home("Ява 🌐\\jdk-17", "17.0.9"), Home("Проверка 日本 🌐\\rt", "17.0.9")};
+    const std::string homes[] = {"", Home("jdk ā∞", "17.0.9"), Home("Проверка 日本 🌐\\rt", "17.0.9")};
     ASSERT_TRUE(WriteFile(app + "\\lib\\" + jar, "no classes here") && WriteFile(temp + "\\keep", ""));
     ASSERT_TRUE(WriteFile(folder_ + "\\files\\50%off.jar", "== e2e/Files\nout {args}|{prop:user.dir}\nexit 0\n"));
     SetEnvironmentVariableW(L"TMP", Wide(temp).c_str());

@@ -78,6 +78,12 @@ static std::string Placeholder(const Frame& f, const std::string& name) {
     if (name == "i") return std::to_string(f.iteration);
     if (name == "thread") return f.thread;
     if (name == "chars:" + key) return n < f.wide.size() ? CodePoints(f.wide[n]) : "<none>";
+    if (name == "stdin") {  // the next line of System.in without its line end, "<eof>" at its end
+        std::string line;
+        DWORD got = 0;
+        for (char c = 0; c != '\n' && ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, NULL) && got == 1;) line += c;
+        return line.empty() ? "<eof>" : line.substr(0, line.find_first_of("\r\n"));
+    }
     if (name == "arg:" + key) return n < f.args.size() ? f.args[n] : "<none>";
     if (name == "prop:" + key) return Properties.count(key) ? Properties[key] : "null";
     return "{" + name + "}";
