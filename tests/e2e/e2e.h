@@ -70,27 +70,6 @@ protected:
 };
 
 // Exactly one report, an error box with this text.
-// A launcher started (suspended, if flags say so) and left running; ended when the test is done with it.
-struct Held {
-    PROCESS_INFORMATION Process = {};
-    Held(const std::string& exe, const std::string& folder, DWORD flags = 0)
-    {
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        std::string commandLine = "\"" + exe + "\"";
-        EXPECT_TRUE(CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, flags, NULL, folder.c_str(),
-                                   &startup, &Process));
-    }
-    ~Held()
-    {
-        TerminateProcess(Process.hProcess, 1);
-        WaitForSingleObject(Process.hProcess, 10000);
-        CloseHandle(Process.hThread);
-        CloseHandle(Process.hProcess);
-    }
-    bool Running() { return WaitForSingleObject(Process.hProcess, 0) == WAIT_TIMEOUT; }
-};
-
 inline void ExpectOneError(const LauncherRun& run, const std::string& text)
 {
     ASSERT_EQ(run.Reports.size(), 1u) << DescribeReports(run.Reports);
