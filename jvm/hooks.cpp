@@ -130,10 +130,14 @@ bool BindRuntimeOutput(HMODULE jvm)
     return false;
 }
 
-// Adds the text of one call (shorter than JvmText) to JvmText, first dropping whole lines from the
-// front until it fits (all of the old text when no line ends soon enough).
+// Adds the text of one call to JvmText: a piece longer than JvmText keeps its end; otherwise whole
+// lines are dropped from the front until it fits (all of the old text when no line ends soon enough).
 static void KeepJvmText(const char* piece, int length)
 {
+    if (length > JVM_TEXT_SIZE - 1) {
+        piece += length - (JVM_TEXT_SIZE - 1);
+        length = JVM_TEXT_SIZE - 1;
+    }
     if (JvmTextLength + length > JVM_TEXT_SIZE - 1) {
         int excess = JvmTextLength + length - (JVM_TEXT_SIZE - 1);
         const char* feed = (const char*)memchr(JvmText + excess - 1, '\n', (size_t)(JvmTextLength - excess + 1));
@@ -146,17 +150,28 @@ static void KeepJvmText(const char* piece, int length)
     JvmText[JvmTextLength] = 0;
 }
 
-// Formats one call and keeps it; a piece longer than the scratch buffer is kept cut to its start.
+// Formats one call and keeps it: in a scratch buffer, or on the heap when it is longer (a piece that
+// cannot be formatted or has no memory is dropped).
 static void KeepFormattedJvmText(const char* format, va_list args)
 {
-    static char piece[4096]; // used under the lock only
+    static char scratch[4096]; // used under the lock only
+    va_list measure, again;
+    va_copy(measure, args);
+    va_copy(again, args);
     AcquireSRWLockExclusive(&JvmTextLock);
-    int length = _vsnprintf(piece, sizeof(piece) - 1, format, args);
-    if (length < 0 || length > (int)sizeof(piece) - 1)
-        length = (int)sizeof(piece) - 1;
-    piece[length] = 0;
-    KeepJvmText(piece, length);
+    int length = _vsnprintf(scratch, sizeof(scratch), format, args);
+    if (length >= 0 && length < (int)sizeof(scratch)) {
+        KeepJvmText(scratch, length);
+    } else {
+        length = _vscprintf(format, measure);
+        char* piece = length >= 0 ? (char*)malloc((size_t)length + 1) : NULL;
+        if (piece != NULL && _vsnprintf(piece, (size_t)length + 1, format, again) == length)
+            KeepJvmText(piece, length);
+        free(piece);
+    }
     ReleaseSRWLockExclusive(&JvmTextLock);
+    va_end(again);
+    va_end(measure);
 }
 
 jint JNICALL JvmVfprintfHook(FILE* stream, const char* format, va_list args)
