@@ -80,16 +80,9 @@ void DoubleFailure(const std::string& text) {
 
 // Option strings are ANSI text, as a real runtime reads them (the process code page, no other).
 static std::string FromAnsi(const char* text) {
-    std::u16string wide(strlen(text), u'\0');
-    wide.resize(MultiByteToWideChar(CP_ACP, 0, text, wide.size(), reinterpret_cast<wchar_t*>(&wide[0]), wide.size()));
+    std::wstring wide(strlen(text), L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, text, wide.size(), &wide[0], wide.size()));
     return Utf8(wide);
-}
-
-std::string Utf8(const std::u16string& text) {
-    std::string out(text.size() * 3, '\0');  // a UTF-16 unit needs at most 3 bytes
-    out.resize(WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(text.data()), text.size(), &out[0],
-                                   out.size(), nullptr, nullptr));
-    return out;
 }
 
 // VM text goes through the vfprintf hook with HotSpot's own format and arguments and the stream it is
@@ -238,7 +231,7 @@ static jint TakeOption(const char* s, bool ignoreUnrecognized) {
 static jint TakeOptions(const JavaVMInitArgs& a) {
     wchar_t dir[MAX_PATH] = L"";
     DWORD n = GetCurrentDirectoryW(MAX_PATH, dir);
-    Properties["user.dir"] = n < MAX_PATH ? Utf8(std::u16string(reinterpret_cast<char16_t*>(dir), n)) : "";  // too long: empty
+    Properties["user.dir"] = n < MAX_PATH ? Utf8(std::wstring(dir, n)) : "";  // too long: empty
     for (jint i = 0; i < a.nOptions; i++) {
         const char* s = a.options[i].optionString;
         void* hook = a.options[i].extraInfo;
@@ -257,7 +250,7 @@ static jint TakeOptions(const JavaVMInitArgs& a) {
     for (std::string entry; std::getline(parts, entry, ';');) {
         n = GetFullPathNameW(Wide(entry).c_str(), MAX_PATH, dir, nullptr);
         if (!entry.empty())
-            ClassPath.push_back(n > 0 && n < MAX_PATH ? Utf8(std::u16string(reinterpret_cast<char16_t*>(dir), n)) : entry);
+            ClassPath.push_back(n > 0 && n < MAX_PATH ? Utf8(std::wstring(dir, n)) : entry);
     }
     return JNI_OK;
 }
