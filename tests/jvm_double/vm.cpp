@@ -23,6 +23,7 @@ static int LiveThreads = 0;                         // attached or started, not 
 static std::condition_variable_any ThreadsChanged;  // signalled when a thread ends
 static std::atomic<int> UnnamedThreads(0);          // numbers "Thread-N"
 static thread_local JavaThread* Current = nullptr;
+static JavaThread VmThread = {{}, "VM Thread"};  // the Java thread of every thread the VM runs itself
 static std::atomic<bool> Exiting(false);  // set by the first System.exit
 static unsigned long long MaxHeap = 0;  // -Xmx; 0: not given
 static bool CompressedOops = false;                      // -XX:+UseCompressedOops given
@@ -48,9 +49,7 @@ static void GcLogAtExit() {
 // System.gc(): a full collection on the VM thread, which the caller waits for.
 void CollectGarbage() {
     std::thread([] {
-        static JavaThread vmThread;
-        vmThread.name = "VM Thread";
-        Current = &vmThread;
+        Current = &VmThread;
         std::string gc = "GC(" + std::to_string(Collections++) + ") ";
         if (GcDetails) GcLine("gc,start", gc + "Pause Full (System.gc())");
         GcLine("gc", gc + "Pause Full (System.gc()) 1M->1M(8M) 1.000ms");
@@ -139,9 +138,7 @@ void ExitJava(jint status) {
     if (!Exiting.exchange(true)) {
         GcLogAtExit();
         std::thread([status] {
-            static JavaThread vmThread;
-            vmThread.name = "VM Thread";
-            Current = &vmThread;
+            Current = &VmThread;
             if (ExitHook) {
                 TraceLine("exit-hook " + std::to_string(status));
                 ExitHook(status);
@@ -211,19 +208,19 @@ static jint TakeOption(const char* s, bool ignoreUnrecognized) {
         VmPrint(stderr, "Invalid maximum heap size: %s\n", s);
         return JNI_EINVAL;
     }
-    if (StartsWith(s, "-XX:") && (IsKnownFlag(s + 4) || ignoreUnrecognized)) {
+    if (StartsWith(s, "-XX:")) {
         CompressedOops = CompressedOops || !strcmp(s, "-XX:+UseCompressedOops");
-        return JNI_OK;
+        if (IsKnownFlag(s + 4) || ignoreUnrecognized) return JNI_OK;
+        VmPrint(stderr, "Unrecognized VM option '%s'\n", s + 4 + (s[4] == '+' || s[4] == '-'));
+        return JNI_EINVAL;
     }
     if (StartsWith(s, "-verbose:gc") || StartsWith(s, "-Xlog:")) {
         if (!TakeGcLog(s)) DoubleFailure(std::string("unmodelled logging option ") + s);
         return JNI_OK;
     }
-    if (StartsWith(s, "-verbose")) return JNI_OK;
-    if (ignoreUnrecognized && !StartsWith(s, "-XX:")) return JNI_OK;
-    if (StartsWith(s, "-XX:")) VmPrint(stderr, "Unrecognized VM option '%s'\n", s + 4 + (s[4] == '+' || s[4] == '-'));
-    else VmPrint(stderr, "Unrecognized option: %s\n", s);
-    return StartsWith(s, "-XX:") ? JNI_EINVAL : JNI_ERR;
+    if (StartsWith(s, "-verbose") || ignoreUnrecognized) return JNI_OK;
+    VmPrint(stderr, "Unrecognized option: %s\n", s);
+    return JNI_ERR;
 }
 
 // The options in their order: a hook serves from its own position on, so a complaint about an option
