@@ -2,7 +2,7 @@
 // bytes, written as tokens by a quoting of this file's own and joined by blanks; splitting must give
 // the list back. NextToken on the input's text must give its runs between semicolons.
 #include "arguments.h"
-#include "fuzz_text.h"
+#include "fuzz.h"
 
 #include <string>
 #include <vector>
@@ -33,8 +33,7 @@ static void CheckSplit(const std::string& list, int flags)
     SplitArguments((pad + pad + text + pad).c_str(), &count, &array, reserve);
     for (int i = reserve; i < count; free(array[i++]))
         got.push_back(array[i]);
-    if (count != (int)args.size() + reserve || (reserve && array[0] != NULL) || got != args)
-        abort();
+    FAULT_IF(count != (int)args.size() + reserve || (reserve && array[0] != NULL) || got != args);
     free(array);
 }
 
@@ -47,8 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         expected.push_back(list.substr(at, list.find(';', at) - at));
     for (char* cursor = NULL, *token; (token = NextToken(text, ";", &cursor)) != NULL;)
         tokens.push_back(token);
-    if (tokens != expected)
-        abort();
+    FAULT_IF(tokens != expected);
     free(text);
     CheckSplit(std::string((const char*)data, size), size > 0 ? data[0] : 0);
     return 0;

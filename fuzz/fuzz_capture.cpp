@@ -3,10 +3,9 @@
 // feed, or 1024 bytes without one); each read must append all complete pieces fed, in order; the buffer
 // must be the end of what was appended, start at a piece, and fit, holding all while all fits.
 #include "capture_buffer.h"
+#include "fuzz.h"
 
 #include <algorithm>
-#include <stdint.h>
-#include <stdlib.h>
 #include <string>
 #include <vector>
 
@@ -19,13 +18,12 @@ static int Length;
 static void Sink(const char* lines, int length)
 {
     Appended += (size_t)length;
-    if (Appended > Stream.size() || Stream.compare(Appended - length, length, lines, length) || !PieceEnd[Appended])
-        abort();
+    FAULT_IF(Appended > Stream.size() || Stream.compare(Appended - length, length, lines, length) ||
+             !PieceEnd[Appended]);
     AddCapturedLines(Text, &Length, lines, length);
     size_t kept = (size_t)Length, start = Appended - kept;
-    if (kept >= CAPTURE_BUFFER_SIZE || Text[kept] != 0 || (Appended < CAPTURE_BUFFER_SIZE && kept != Appended) ||
-        Stream.compare(start, kept, Text, kept) != 0 || !PieceEnd[start])
-        abort();
+    FAULT_IF(kept >= CAPTURE_BUFFER_SIZE || Text[kept] != 0 || (Appended < CAPTURE_BUFFER_SIZE && kept != Appended) ||
+             Stream.compare(start, kept, Text, kept) != 0 || !PieceEnd[start]);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -44,8 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         TakeCapturedRead(line, &held, Stream.data() + fed, (int)read, Sink);
         for (size_t i = fed + 1; i <= fed + read; i++)
             ready = PieceEnd[i] ? i : ready;
-        if (Appended != ready)
-            abort();
+        FAULT_IF(Appended != ready);
     }
     return 0;
 }

@@ -2,7 +2,7 @@
 // standing for "JAVA_HOME": each reference then gives its own name back (quotes removed), and an
 // unclosed one keeps its text, so the result must be the text without its percent signs.
 #include "expand.h"
-#include "fuzz_text.h"
+#include "fuzz.h"
 
 #include <algorithm>
 #include <string>
@@ -16,8 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     });
     std::string expected(text);
     expected.erase(std::remove(expected.begin(), expected.end(), '%'), expected.end());
-    if (expanded == NULL || expected != expanded)
-        abort();
+    FAULT_IF(expanded == NULL || expected != expanded);
     free(expanded);
     free(text);
     return 0;

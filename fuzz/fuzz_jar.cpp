@@ -2,14 +2,12 @@
 // answer to bad input; anything else, a crash or a manifest over the limit is a fault. The parsed
 // main section, written out again one attribute a line, parses back to the same attributes.
 #include "jar.h"
-
-#include <stdlib.h>
+#include "fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     try {
-        if (ReadJarManifest(Bytes(data, data + size), "fuzz.jar").size() > MANIFEST_MAX_BYTES)
-            abort();
+        FAULT_IF(ReadJarManifest(Bytes(data, data + size), "fuzz.jar").size() > MANIFEST_MAX_BYTES);
         JarFactsOf(Bytes(data, data + size), "fuzz.jar");
     } catch (const BuildError&) {}
     try {
@@ -17,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::string again;
         for (const auto& item : attributes)
             again += item.first + ": " + item.second + "\n";
-        if (ParseManifest(again, "again") != attributes)
-            abort();
+        FAULT_IF(ParseManifest(again, "again") != attributes);
     } catch (const BuildError&) {}
     return 0;
 }

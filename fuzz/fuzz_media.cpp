@@ -1,6 +1,7 @@
 // The builder's readers of BMP and ICO files and of the resources `kestrun show` describes: a bitmap
 // resource made must describe itself, an icon group made must list its icons (or a BuildError).
 #include "resources.h"
+#include "fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -11,16 +12,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ReadVersionStrings(bytes);
     DescribeBitmap(bytes, width, height, bits);
     try {
-        if (!DescribeBitmap(MakeBitmapResource(bytes, "splash.bmp"), width, height, bits))
-            abort();
+        FAULT_IF(!DescribeBitmap(MakeBitmapResource(bytes, "splash.bmp"), width, height, bits));
     } catch (const BuildError&) {}
     try {
         std::vector<IconImage> images = ReadIconFile(bytes, "app.ico");
         std::vector<uint16_t> ids(images.size());
         for (size_t i = 0; i < ids.size(); i++)
             ids[i] = (uint16_t)(i + 1);
-        if (IconGroupIds(MakeIconGroup(images, ids)) != ids)
-            abort();
+        FAULT_IF(IconGroupIds(MakeIconGroup(images, ids)) != ids);
     } catch (const BuildError&) {}
     return 0;
 }

@@ -48,7 +48,7 @@ static Result JNICALL Call(JNIEnv* env, jclass cls, jmethodID id, va_list args) 
 
 static jstring JNICALL NewString(JNIEnv* env, const jchar* chars, jsize length) {
     Check(env);
-    std::u16string text(reinterpret_cast<const char16_t*>(chars), length);
+    std::wstring text(reinterpret_cast<const wchar_t*>(chars), length);
     return reinterpret_cast<jstring>(new JavaObject("java/lang/String", text));
 }
 

@@ -7,6 +7,8 @@
 
 #include <jni.h>
 
+#include "utf8.h"  // Wide and Utf8, for Java text and the file system's W calls
+
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -19,11 +21,11 @@ struct Script;
 
 // A class mirror, a String, an object array, a FileOutputStream, a PrintStream or a throwable.
 struct JavaObject {
-    explicit JavaObject(const std::string& cls, const std::u16string& s = u"", HANDLE h = INVALID_HANDLE_VALUE)
+    explicit JavaObject(const std::string& cls, const std::wstring& s = L"", HANDLE h = INVALID_HANDLE_VALUE)
         : className(cls), text(s), file(h) {}
     std::string className;               // slash form; an array's is its element class
     ClassInfo* classInfo = nullptr;      // class mirror
-    std::u16string text;                 // String
+    std::wstring text;                   // String (UTF-16, as wchar_t is on Windows)
     std::vector<JavaObject*> items;      // array
     HANDLE file = INVALID_HANDLE_VALUE;  // FileOutputStream, PrintStream
     std::string message;                 // throwable (UTF-8); empty: none
@@ -69,8 +71,6 @@ void TraceLine(const std::string& text);
 [[noreturn]] void DoubleFailure(const std::string& text);  // ends the process with status 3
 void VmPrint(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void CollectGarbage();  // System.gc(), logged as -Xlog:gc asks
-std::string Utf8(const std::u16string& text);
-std::wstring Wide(const std::string& utf8);  // for the file system's W calls
 void StartJavaThread(const std::string& name, std::function<void(JavaThread&)> body);
 [[noreturn]] void ExitJava(jint status);
 [[noreturn]] void FatalJava(const std::string& text);

@@ -60,12 +60,12 @@ static JavaObject* SystemExit(JavaThread&, MethodInfo&, va_list args) { ExitJava
 // FileOutputStream(String, boolean) opens as Java does: shared, created or emptied unless appending;
 // the message of its failure ends with the system's text for the error.
 static JavaObject* NewFileOutputStream(JavaThread& t, MethodInfo&, va_list args) {
-    std::u16string name = Arg(args)->text;
+    std::wstring name = Arg(args)->text;
     bool append = va_arg(args, int) != 0;  // a boolean arrives promoted to int
-    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(name.c_str()), append ? FILE_APPEND_DATA : GENERIC_WRITE,
+    HANDLE h = CreateFileW(name.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h != INVALID_HANDLE_VALUE) return new JavaObject("java/io/FileOutputStream", u"", h);
+    if (h != INVALID_HANDLE_VALUE) return new JavaObject("java/io/FileOutputStream", L"", h);
     char reason[512];
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, GetLastError(), 0,
                              reason, sizeof reason, nullptr);
@@ -76,7 +76,7 @@ static JavaObject* NewFileOutputStream(JavaThread& t, MethodInfo&, va_list args)
 
 // PrintStream(OutputStream) of a FileOutputStream: it writes to that stream's file.
 static JavaObject* NewPrintStream(JavaThread&, MethodInfo&, va_list args) {
-    return new JavaObject("java/io/PrintStream", u"", Arg(args)->file);
+    return new JavaObject("java/io/PrintStream", L"", Arg(args)->file);
 }
 
 static ClassInfo* Define(const std::string& name, std::vector<MethodInfo> methods) {
@@ -87,8 +87,8 @@ static ClassInfo* Define(const std::string& name, std::vector<MethodInfo> method
 }
 
 void InitLibrary() {
-    SystemOut = new JavaObject("java/io/PrintStream", u"", GetStdHandle(STD_OUTPUT_HANDLE));
-    SystemErr = new JavaObject("java/io/PrintStream", u"", GetStdHandle(STD_ERROR_HANDLE));
+    SystemOut = new JavaObject("java/io/PrintStream", L"", GetStdHandle(STD_OUTPUT_HANDLE));
+    SystemErr = new JavaObject("java/io/PrintStream", L"", GetStdHandle(STD_ERROR_HANDLE));
     Define("java/lang/String", {});
     Define("java/lang/System", {{"setOut", "(Ljava/io/PrintStream;)V", true, SystemSetStream},
                                 {"setErr", "(Ljava/io/PrintStream;)V", true, SystemSetStream},
@@ -104,12 +104,6 @@ static bool ReadWholeFile(const std::string& path, std::string& text) {
     char buffer[4096];
     for (size_t got; in && (got = fread(buffer, 1, sizeof buffer, in)) > 0;) text.append(buffer, got);
     return in && !fclose(in);
-}
-
-std::wstring Wide(const std::string& utf8) {
-    std::wstring out(utf8.size(), L'\0');
-    out.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), utf8.size(), &out[0], out.size()));
-    return out;
 }
 
 // The script of a class from the first class path entry that holds it; missing entries are skipped.

@@ -15,12 +15,12 @@ struct Frame {
     ClassInfo* cls;
     std::vector<std::string> args;     // UTF-8
     long iteration;                    // {i} inside repeat
-    std::vector<std::u16string> wide;  // the arguments as given
+    std::vector<std::wstring> wide;    // the arguments as given
     std::string thread;                // the Java thread's name
 };
 
 // "length L: CP CP...": String.length() and every codePointAt, in hex, an unpaired surrogate as itself.
-static std::string CodePoints(const std::u16string& s) {
+static std::string CodePoints(const std::wstring& s) {
     std::ostringstream out;
     out << "length " << s.size() << ":" << std::hex;
     for (size_t i = 0; i < s.size(); i++) {
@@ -181,7 +181,7 @@ JavaObject* ScriptMain(JavaThread& t, MethodInfo& m, va_list args) {
     Script& s = *c.script;
     for (JavaObject* a : reinterpret_cast<JavaObject*>(va_arg(args, jobject))->items) {
         f.args.push_back(a ? Utf8(a->text) : "null");
-        f.wide.push_back(a ? a->text : u"null");
+        f.wide.push_back(a ? a->text : L"null");
     }
     TraceLine("main " + c.name + " " + Placeholder(f, "args"));
     // A main call with exactly the stop arguments releases wait-stop, or hangs when the script ignores it.

@@ -23,6 +23,7 @@ static int LiveThreads = 0;                         // attached or started, not 
 static std::condition_variable_any ThreadsChanged;  // signalled when a thread ends
 static std::atomic<int> UnnamedThreads(0);          // numbers "Thread-N"
 static thread_local JavaThread* Current = nullptr;
+static JavaThread VmThread = {{}, "VM Thread"};  // the Java thread of every thread the VM runs itself
 static std::atomic<bool> Exiting(false);  // set by the first System.exit
 static unsigned long long MaxHeap = 0;  // -Xmx; 0: not given
 static bool CompressedOops = false;                      // -XX:+UseCompressedOops given
@@ -48,9 +49,7 @@ static void GcLogAtExit() {
 // System.gc(): a full collection on the VM thread, which the caller waits for.
 void CollectGarbage() {
     std::thread([] {
-        static JavaThread vmThread;
-        vmThread.name = "VM Thread";
-        Current = &vmThread;
+        Current = &VmThread;
         std::string gc = "GC(" + std::to_string(Collections++) + ") ";
         if (GcDetails) GcLine("gc,start", gc + "Pause Full (System.gc())");
         GcLine("gc", gc + "Pause Full (System.gc()) 1M->1M(8M) 1.000ms");
@@ -80,16 +79,9 @@ void DoubleFailure(const std::string& text) {
 
 // Option strings are ANSI text, as a real runtime reads them (the process code page, no other).
 static std::string FromAnsi(const char* text) {
-    std::u16string wide(strlen(text), u'\0');
-    wide.resize(MultiByteToWideChar(CP_ACP, 0, text, wide.size(), reinterpret_cast<wchar_t*>(&wide[0]), wide.size()));
+    std::wstring wide(strlen(text), L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, text, wide.size(), &wide[0], wide.size()));
     return Utf8(wide);
-}
-
-std::string Utf8(const std::u16string& text) {
-    std::string out(text.size() * 3, '\0');  // a UTF-16 unit needs at most 3 bytes
-    out.resize(WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(text.data()), text.size(), &out[0],
-                                   out.size(), nullptr, nullptr));
-    return out;
 }
 
 // VM text goes through the vfprintf hook with HotSpot's own format and arguments and the stream it is
@@ -146,9 +138,7 @@ void ExitJava(jint status) {
     if (!Exiting.exchange(true)) {
         GcLogAtExit();
         std::thread([status] {
-            static JavaThread vmThread;
-            vmThread.name = "VM Thread";
-            Current = &vmThread;
+            Current = &VmThread;
             if (ExitHook) {
                 TraceLine("exit-hook " + std::to_string(status));
                 ExitHook(status);
@@ -218,19 +208,19 @@ static jint TakeOption(const char* s, bool ignoreUnrecognized) {
         VmPrint(stderr, "Invalid maximum heap size: %s\n", s);
         return JNI_EINVAL;
     }
-    if (StartsWith(s, "-XX:") && (IsKnownFlag(s + 4) || ignoreUnrecognized)) {
+    if (StartsWith(s, "-XX:")) {
         CompressedOops = CompressedOops || !strcmp(s, "-XX:+UseCompressedOops");
-        return JNI_OK;
+        if (IsKnownFlag(s + 4) || ignoreUnrecognized) return JNI_OK;
+        VmPrint(stderr, "Unrecognized VM option '%s'\n", s + 4 + (s[4] == '+' || s[4] == '-'));
+        return JNI_EINVAL;
     }
     if (StartsWith(s, "-verbose:gc") || StartsWith(s, "-Xlog:")) {
         if (!TakeGcLog(s)) DoubleFailure(std::string("unmodelled logging option ") + s);
         return JNI_OK;
     }
-    if (StartsWith(s, "-verbose")) return JNI_OK;
-    if (ignoreUnrecognized && !StartsWith(s, "-XX:")) return JNI_OK;
-    if (StartsWith(s, "-XX:")) VmPrint(stderr, "Unrecognized VM option '%s'\n", s + 4 + (s[4] == '+' || s[4] == '-'));
-    else VmPrint(stderr, "Unrecognized option: %s\n", s);
-    return StartsWith(s, "-XX:") ? JNI_EINVAL : JNI_ERR;
+    if (StartsWith(s, "-verbose") || ignoreUnrecognized) return JNI_OK;
+    VmPrint(stderr, "Unrecognized option: %s\n", s);
+    return JNI_ERR;
 }
 
 // The options in their order: a hook serves from its own position on, so a complaint about an option
@@ -238,7 +228,7 @@ static jint TakeOption(const char* s, bool ignoreUnrecognized) {
 static jint TakeOptions(const JavaVMInitArgs& a) {
     wchar_t dir[MAX_PATH] = L"";
     DWORD n = GetCurrentDirectoryW(MAX_PATH, dir);
-    Properties["user.dir"] = n < MAX_PATH ? Utf8(std::u16string(reinterpret_cast<char16_t*>(dir), n)) : "";  // too long: empty
+    Properties["user.dir"] = n < MAX_PATH ? Utf8(std::wstring(dir, n)) : "";  // too long: empty
     for (jint i = 0; i < a.nOptions; i++) {
         const char* s = a.options[i].optionString;
         void* hook = a.options[i].extraInfo;
@@ -257,7 +247,7 @@ static jint TakeOptions(const JavaVMInitArgs& a) {
     for (std::string entry; std::getline(parts, entry, ';');) {
         n = GetFullPathNameW(Wide(entry).c_str(), MAX_PATH, dir, nullptr);
         if (!entry.empty())
-            ClassPath.push_back(n > 0 && n < MAX_PATH ? Utf8(std::u16string(reinterpret_cast<char16_t*>(dir), n)) : entry);
+            ClassPath.push_back(n > 0 && n < MAX_PATH ? Utf8(std::wstring(dir, n)) : entry);
     }
     return JNI_OK;
 }

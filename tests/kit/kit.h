@@ -2,6 +2,8 @@
 // waiting for a condition, launchers made from a config, the jvm.dll double's trace, the event log.
 #pragma once
 
+#include "utf8.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -13,10 +15,6 @@
 std::string WindowsPath(const std::string& path);
 // This build's test-double jvm.dll.
 std::string DoubleJvmPath();
-
-// UTF-8 text as UTF-16 and back, for the W calls: the kit's paths and texts are UTF-8.
-std::wstring Wide(const std::string& utf8);
-std::string Utf8(const std::wstring& wide);
 
 // --- folders and files
 // A fresh empty folder %TEMP%\kestrun-tests\name; name may hold spaces and backslashes.

@@ -87,21 +87,6 @@ std::vector<SeenReport> ReportWatcher::Reports()
     return reports_;
 }
 
-// Declared in kit.h, defined here: report_watcher is built from this file without kit.cpp.
-std::wstring Wide(const std::string& utf8)
-{
-    std::wstring wide(utf8.size(), L'\0');
-    wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &wide[0], (int)wide.size()));
-    return wide;
-}
-
-std::string Utf8(const std::wstring& wide)
-{
-    std::string utf8(wide.size() * 3, '\0');
-    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), &utf8[0], (int)utf8.size(), NULL, NULL));
-    return utf8;
-}
-
 LauncherRun RunAndWatch(const std::string& exePath, const std::string& arguments,
                         const std::string& workingDirectory, DWORD timeoutMs, const std::string& streams, DWORD flags)
 {
