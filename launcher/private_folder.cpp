@@ -97,13 +97,22 @@ static void CreatePrivateFolder(const char* folder, PSID user)
     LocalFree(userText);
 }
 
+// True for a folder that is no link or junction (INVALID_FILE_ATTRIBUTES has every bit set: false).
+static bool IsPlainFolder(DWORD attributes)
+{
+    return (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == FILE_ATTRIBUTE_DIRECTORY;
+}
+
 // Opens folder itself (never what a link names) when it is a private folder of the user; NULL
-// otherwise, with *missing set when there is nothing at that path.
+// otherwise, with *missing set when there is nothing at that path. The path's attributes are read as
+// well as the handle's: Wine shows a link as one only in the former.
 static HANDLE OpenIfPrivate(const char* folder, PSID user, bool* missing)
 {
     DWORD attributes = GetFileAttributesA(folder);
-    *missing = attributes == INVALID_FILE_ATTRIBUTES;
-    if (*missing || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    DWORD error = GetLastError();
+    *missing = attributes == INVALID_FILE_ATTRIBUTES &&
+               (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
+    if (!IsPlainFolder(attributes))
         return NULL;
     // No delete sharing: while this handle is open the folder cannot be renamed or replaced.
     HANDLE handle = CreateFileA(folder, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
@@ -112,9 +121,7 @@ static HANDLE OpenIfPrivate(const char* folder, PSID user, bool* missing)
         return NULL;
     BY_HANDLE_FILE_INFORMATION information;
     PSECURITY_DESCRIPTOR sd = NULL;
-    bool private_ = GetFileInformationByHandle(handle, &information) &&
-                    (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ==
-                        FILE_ATTRIBUTE_DIRECTORY &&
+    bool private_ = GetFileInformationByHandle(handle, &information) && IsPlainFolder(information.dwFileAttributes) &&
                     GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                     NULL, NULL, NULL, NULL, &sd) == ERROR_SUCCESS &&
                     IsPrivateSecurity(sd, user);
