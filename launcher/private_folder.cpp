@@ -174,21 +174,23 @@ static bool GetTempBase(char* base, const char* fileAccessFormat)
     return MakeAnsiPathOrReport(wideTemp, base, MAX_PATH + 1);
 }
 
-bool GetPrivateBase(char* base, const char* fileAccessFormat)
+// The service account's own folder under %ProgramData%, made private if missing; see GetPrivateBase.
+static bool GetServiceBase(PSID user, char* base, const char* fileAccessFormat)
 {
-    BYTE userBuffer[128];
-    PSID user = GetUserSid(userBuffer, sizeof(userBuffer));
     WCHAR wideData[MAX_PATH];
     char programData[MAX_PATH];
     DWORD length = GetEnvironmentVariableW(L"ProgramData", wideData, MAX_PATH);
-    // Without a usable ProgramData a service account has no folder of its own: the temporary
-    // directory (C:\Windows\Temp for these accounts) is never used instead.
-    if (user == NULL || !GetServiceAccountFolder(user, "", programData, sizeof(programData)))
-        return GetTempBase(base, fileAccessFormat);
-    if (length == 0 || length >= MAX_PATH || !MakeAnsiPathOrReport(wideData, programData, sizeof(programData)) ||
-        !GetServiceAccountFolder(user, programData, base, MAX_PATH - 1)) {
-        SetLastError(ERROR_ENVVAR_NOT_FOUND);
+    // A longer ProgramData (the call then returns the size it needs) is not used cut.
+    if (length == 0 || length >= MAX_PATH) {
+        SetLastError(length == 0 ? ERROR_ENVVAR_NOT_FOUND : ERROR_FILENAME_EXCED_RANGE);
         ShowErrorWithReason(fileAccessFormat, "ProgramData");
+        return false;
+    }
+    if (!MakeAnsiPathOrReport(wideData, programData, sizeof(programData)))
+        return false;
+    if (!GetServiceAccountFolder(user, programData, base, MAX_PATH - 1)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        ShowErrorWithReason(fileAccessFormat, programData);
         return false;
     }
     // Held until the process ends, so that the folder stays the one checked.
@@ -199,4 +201,16 @@ bool GetPrivateBase(char* base, const char* fileAccessFormat)
     base[end] = '\\';  // fits: base holds MAX_PATH + 1 bytes, the folder at most MAX_PATH - 1
     base[end + 1] = '\0';
     return true;
+}
+
+bool GetPrivateBase(char* base, const char* fileAccessFormat)
+{
+    BYTE userBuffer[128];
+    PSID user = GetUserSid(userBuffer, sizeof(userBuffer));
+    char unused[MAX_PATH];
+    // A service account never falls back on the temporary directory (C:\Windows\Temp for these
+    // accounts, which every local user can write).
+    if (user != NULL && GetServiceAccountFolder(user, "", unused, sizeof(unused)))
+        return GetServiceBase(user, base, fileAccessFormat);
+    return GetTempBase(base, fileAccessFormat);
 }
