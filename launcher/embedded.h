@@ -1,5 +1,6 @@
-// Files embedded in the executable (resource RCDATA 16000): extracted at start into a folder under
-// the user's temporary directory and put on the class path; removed later by a cleanup child.
+// Files embedded in the executable (resource RCDATA 16000): extracted at start into a private folder
+// (private_folder.h) under the user's temporary directory, or a service account's folder under
+// %ProgramData%, and put on the class path; removed later by a cleanup child.
 #pragma once
 
 #include <windows.h>
@@ -19,8 +20,9 @@ void ExtractEmbeddedFiles();
 // ExtractEmbeddedFiles for an archive of size bytes at data (at most one byte: no files). Every entry
 // is checked before anything is written; false after a reported failure, ExtractedClassPath then unchanged.
 bool ExtractArchiveFiles(const void* data, DWORD size);
-// Puts the extraction folder for the stored main class into folder (MAX_PATH bytes); false after
-// reporting fileAccessFormat with "TEMP_PATH" (or with the folder when it is too long).
+// Puts the extraction folder for the stored main class into folder (MAX_PATH bytes), before the
+// private-folder check (which may add a suffix); false after reporting fileAccessFormat with
+// "TEMP_PATH" or "ProgramData" (or with the folder when it is too long).
 bool GetExtractionFolder(char* folder, const char* scrambledMainClass, const char* fileAccessFormat);
 // Starts a hidden copy of the executable that removes the extracted files once this process has ended.
 void StartCleanupChild();
