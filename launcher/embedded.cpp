@@ -5,6 +5,7 @@
 #include "format.h"
 #include "growable.h"
 #include "machine_text.h"
+#include "private_folder.h"
 #include "report.h"
 #include "resource_ids.h"
 #include "settings.h"
@@ -45,18 +46,8 @@ bool MakeApplicationName(char* name, size_t size, const char* id, const char* fa
 bool GetExtractionFolder(char* folder, const char* id, const char* scrambledMainClass,
                          const char* fileAccessFormat)
 {
-    WCHAR wideTemp[MAX_PATH + 1];
     char temp[MAX_PATH + 1];
-    DWORD length = GetTempPathW(MAX_PATH + 1, wideTemp);
-    if (length == 0 || length > MAX_PATH) {
-        // A longer temporary path (the call then returns the size it needs) is not used cut.
-        if (length != 0)
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        ShowErrorWithReason(fileAccessFormat, "TEMP_PATH");
-        return false;
-    }
-    // The folder's path goes on the class path, which the runtime reads in the ANSI code page.
-    if (!MakeAnsiPathOrReport(wideTemp, temp, sizeof(temp)))
+    if (!GetPrivateBase(temp, fileAccessFormat))
         return false;
     char name[MAX_PATH]; // a name cut to fit still shows its start in the report below
     bool nameFits = MakeApplicationName(name, sizeof(name), id, scrambledMainClass);
@@ -114,16 +105,18 @@ static bool CheckArchive(const void* data, DWORD size, const char* folder)
 // True when the file at path has the entry's size and last-write time; reads no contents.
 static bool IsUpToDate(const char* path, const ArchiveEntry* entry)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     bool upToDate = false;
+    BY_HANDLE_FILE_INFORMATION information;
     DWORD high = 0;
     SetLastError(NO_ERROR);
     DWORD low = GetFileSize(file, &high);
     if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
         ShowErrorWithReason("Internal error RC000006");
-    } else if (high == 0 && low == entry->Size) {
+    } else if (high == 0 && low == entry->Size && GetFileInformationByHandle(file, &information) &&
+               !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         FILETIME written;
         FILETIME stored = {entry->TimeLow, entry->TimeHigh};
         upToDate = GetFileTime(file, NULL, NULL, &written) && CompareFileTime(&written, &stored) == 0;
@@ -136,7 +129,8 @@ static bool IsUpToDate(const char* path, const ArchiveEntry* entry)
 // True when written, or left alone because a running instance holds it; false after a report.
 static bool WriteEntry(const char* path, const ArchiveEntry* entry)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
@@ -176,7 +170,12 @@ static bool WriteEntries(const void* data, DWORD size, const char* folder, Growa
     ArchiveEntry entry;
     char path[MAX_PATH];
     while (NextArchiveEntry(&reader, &entry)) {
-        ComposeEntryPath(path, folder, entry.Name); // fits: CheckArchive composed it before
+        // CheckArchive composed it before the folder got a suffix; one that no longer fits is not used.
+        if (!ComposeEntryPath(path, folder, entry.Name)) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            ShowErrorWithReason(LauncherSettings.MsgFileWrite, folder);
+            return false;
+        }
         if (!AppendText(list, path) || !AppendText(list, ";")) {
             ReportNoMemory();
             return false;
@@ -201,8 +200,10 @@ bool ExtractArchiveFiles(const void* data, DWORD size)
     OpenArchive(&reader, data, size, &count);
     ExtractedFileCount = (int)count;
     // An archive without entries makes no folder that nothing would ever remove.
-    if (count > 0)
-        CreateDirectoryA(folder, NULL);
+    // The folder stays open until the process ends, so that it stays the one checked.
+    HANDLE held = NULL;
+    if (count > 0 && !UsePrivateFolder(folder, true, LauncherSettings.MsgFileAccess, &held))
+        return false;
     GrowableString list = {};
     if (!WriteEntries(data, size, folder, &list)) {
         FreeGrowableString(&list);
@@ -275,7 +276,10 @@ void RunCleanupChild(unsigned long parentId)
     char* id = LoadSettingText(NULL, SETTING_ID_APPLICATION_ID);
     char* stored = LoadSettingText(NULL, SETTING_ID_MAIN_CLASS);
     char folder[MAX_PATH];
-    bool found = GetExtractionFolder(folder, id, stored, format);
+    HANDLE held = NULL;
+    // Only a folder that the extraction would have used is emptied; this hidden process shows no
+    // report about someone else's.
+    bool found = GetExtractionFolder(folder, id, stored, format) && UsePrivateFolder(folder, false, NULL, &held);
     FreeSettingText(format);
     FreeSettingText(id);
     FreeSettingText(stored);
@@ -290,6 +294,7 @@ void RunCleanupChild(unsigned long parentId)
     // outside the folder.
     while (NextArchiveEntry(&reader, &entry))
         if (ComposeEntryPath(path, folder, entry.Name))
-            DeleteFileA(path);
+            DeleteFileA(path);  // removes a link itself, never what it names
+    CloseHandle(held);
     RemoveDirectoryA(folder);
 }

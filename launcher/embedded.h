@@ -1,6 +1,7 @@
-// Files embedded in the executable (resource RCDATA 16000): extracted at start into a folder under
-// the user's temporary directory, named by the application's identity, and put on the class path;
-// removed later by a cleanup child.
+// Files embedded in the executable (resource RCDATA 16000): extracted at start into a private folder
+// (private_folder.h) named by the application's identity, under the user's temporary directory or a
+// service account's folder under %ProgramData%, and put on the class path; removed later by a cleanup
+// child.
 #pragma once
 
 #include <windows.h>
@@ -26,9 +27,10 @@ bool ExtractArchiveFiles(const void* data, DWORD size);
 // "kestrun-" and the identity id when it is one, else fallback (a launcher built without an identity
 // keeps the main class's names). False when it does not fit.
 bool MakeApplicationName(char* name, size_t size, const char* id, const char* fallback);
-// Puts the extraction folder, the temporary directory and the application's name (the identity id,
-// else the stored main class), into folder (MAX_PATH bytes); false after reporting fileAccessFormat
-// with "TEMP_PATH" (or with the folder when it is too long).
+// Puts the extraction folder, the private base (temporary directory or service account's folder) and
+// the application's name (the identity id, else the stored main class), into folder (MAX_PATH bytes),
+// before the private-folder check (which may add a suffix); false after reporting fileAccessFormat
+// with "TEMP_PATH" or "ProgramData" (or with the folder when it is too long).
 bool GetExtractionFolder(char* folder, const char* id, const char* scrambledMainClass,
                          const char* fileAccessFormat);
 // When files were extracted and RemoveExtractedFiles is on, starts (once a process) a hidden copy of

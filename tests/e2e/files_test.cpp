@@ -1,7 +1,9 @@
 // Embedded files: extracted at start into a folder of the temporary directory named by the application's
-// identity, put on the class path behind ClassPath, kept when up to date, refused when damaged, and
-// removed by the cleanup child.
+// identity (or one beside it when that is someone else's), put on the class path behind ClassPath, kept
+// when up to date, refused when damaged, and removed by the cleanup child.
 #include "e2e.h"
+
+#include <sddl.h>
 
 namespace {
 
@@ -33,6 +35,16 @@ std::string AppName(const std::string& exe)
     LoadStringA(module, 2032, id, sizeof(id));
     FreeLibrary(module);
     return std::string("kestrun-") + id;
+}
+
+// Gives everyone full access to the folder, as to one planted for others to write.
+bool MakeWorldWritable(const std::string& folder)
+{
+    PSECURITY_DESCRIPTOR sd = NULL;
+    bool ok = ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &sd, NULL) &&
+              SetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION, sd);
+    LocalFree(sd);
+    return ok;
 }
 
 using namespace std::string_literals;  // "..."s keeps the NULs of an archive's bytes
@@ -108,6 +120,22 @@ TEST_F(FilesE2eTest, FilesKeepTheirTimesFollowTheClassPathAndAreRewrittenOnlyWhe
     EXPECT_EQ(Out(), "ran \r\n");
     EXPECT_EQ(ReadFile(In("b.txt")), "the running instance's version");
     EXPECT_EQ(Options(), options);
+}
+
+TEST_F(FilesE2eTest, AFolderOthersMayWriteIsLeftAloneForAFreshOneBesideIt)
+{
+    // Planted: the folder, world-writable, with a jar of the right size and time that is not the program's.
+    const std::string planted = "== e2e/Files\nout RAN {args}\n";
+    std::string exe = WithFiles();
+    ASSERT_TRUE(WriteFile(In("50%off.jar"), planted) && SetLastWrite(In("50%off.jar"), TimeA));
+    ASSERT_TRUE(MakeWorldWritable(extracted_));
+    ExpectNoReports(Run(exe));
+    EXPECT_EQ(Out(), "ran \r\n");
+    EXPECT_EQ(ReadFile(extracted_ + "-1\\b.txt"), "data");
+    // The cleanup child empties only the folder that the launcher used.
+    ExpectNoReports(Run(exe, "-krremovetemporaryjarfiles 0"));
+    EXPECT_FALSE(PathExists(extracted_ + "-1"));
+    EXPECT_EQ(ReadFile(In("50%off.jar")), planted);
 }
 
 TEST_F(FilesE2eTest, DamagedArchiveOrUnsafeNameIsReportedAndNothingIsWritten)
