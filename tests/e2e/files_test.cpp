@@ -102,7 +102,6 @@ TEST_F(FilesE2eTest, FilesKeepTheirTimesFollowTheClassPathAndAreRewrittenOnlyWhe
     ASSERT_TRUE(WriteFile(In("b.txt"), "DATA"));
     ASSERT_TRUE(SetLastWrite(In("b.txt"), TimeB));
     ExpectNoReports(Run(exe));
-    EXPECT_EQ(Out(), "ran \r\n");
     EXPECT_EQ(ReadFile(In("b.txt")), "DATA");
     EXPECT_TRUE(HasTime(In("b.txt"), TimeB));
     // Another time: rewritten with the stored bytes and time.
@@ -117,7 +116,6 @@ TEST_F(FilesE2eTest, FilesKeepTheirTimesFollowTheClassPathAndAreRewrittenOnlyWhe
     LauncherRun run = Run(exe);
     CloseHandle(held);
     ExpectNoReports(run);
-    EXPECT_EQ(Out(), "ran \r\n");
     EXPECT_EQ(ReadFile(In("b.txt")), "the running instance's version");
     EXPECT_EQ(Options(), options);
 }
