@@ -40,8 +40,7 @@ TEST_F(E2eTest, ClassPathFoldersAreFollowedByTheirArchivesRecursively)
         ASSERT_TRUE(WriteFile(folder_ + "\\" + file, "no classes here\n"));
     ASSERT_TRUE(CreateDirectoryA((folder_ + "\\empty").c_str(), NULL));
     // "DIR\*" (or "DIR/*") stands for the .jar files of DIR alone, as java -cp reads it.
-    LauncherRun run = Run(Build({{"ClassPath", ";classes;;lib;missing.jar;empty;lib\\ext\\*;lib/*"}}));
-    ExpectNoReports(run);
+    ExpectNoReports(Run(Build({{"ClassPath", ";classes;;lib;missing.jar;empty;lib\\ext\\*;lib/*"}})));
     // A folder's entries come in FindFirstFile's order, which under Wine is by name ignoring case; a
     // subfolder's archives come where the subfolder's name sorts.
     EXPECT_EQ(Options(), std::vector<std::string>({"vfprintf hook", "abort hook", "exit hook",
@@ -66,8 +65,7 @@ TEST_F(E2eTest, ArgumentsComeFromTheCommandLineElseAppOptionsElseTheIniFile)
         {{{"IniFileName", "app.ini"}}, "\"caf\xC3\xA9\" plain", "2:[caf\xC3\xA9][plain]|yes\r\n"},
     };
     for (const Row& row : rows) {
-        LauncherRun run = Run(Build(row.Keys), row.Arguments);
-        ExpectNoReports(run);
+        ExpectNoReports(Run(Build(row.Keys), row.Arguments));
         EXPECT_EQ(Out(), row.Out) << row.Arguments;
     }
 }
@@ -89,8 +87,7 @@ TEST_F(E2eTest, WorkingDirectorySettingsDecideUserDir)
         {"app.exe", {{"EarlyWorkingDirectory", "1"}, {"WorkingDirectory", "data"}, {"JvmPath", "rt\\jvm.dll"}}, data},
     };
     for (const Row& row : rows) {
-        LauncherRun run = Run(Build(row.Keys, row.Exe), "one \"two three\"", start);
-        ExpectNoReports(run);
+        ExpectNoReports(Run(Build(row.Keys, row.Exe), "one \"two three\"", start));
         EXPECT_EQ(ReadFile(row.UserDir + "\\out.log"), "[one][two three] " + row.UserDir + "\r\n");
         DeleteFileA((row.UserDir + "\\out.log").c_str());
     }

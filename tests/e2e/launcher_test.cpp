@@ -67,11 +67,9 @@ TEST_F(LauncherE2eTest, HugeCommandLinesAndIniLinesWithBinaryBytesArriveWhole)
     ASSERT_TRUE(WriteFile(folder_ + "\\app.ini", "[Application Configuration]\r\n" + binary + "\r\nJvmOptions=-Dbig=" +
                                                    big + "\r\n" + binary + "=" + binary + "\r\nAppOptions=" + argument +
                                                    "\r\n"));
-    LauncherRun run = Run(Build(), words);
-    ExpectNoReports(run);
+    ExpectNoReports(Run(Build(), words));
     EXPECT_EQ(Out(), "1031|" + std::string(30, 'a') + "|" + std::string(30, 'q') + "|null\r\n");
-    run = Run(Build({{"IniFileName", "app.ini"}}));
-    ExpectNoReports(run);
+    ExpectNoReports(Run(Build({{"IniFileName", "app.ini"}})));
     EXPECT_EQ(Out(), "1|" + argument + "|<none>|" + big + "\r\n");
 }
 
