@@ -194,12 +194,12 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
         }
         EXPECT_TRUE(WaitFor([&] { return Call(SERVICE_QUERY_STATUS, [](SC_HANDLE) { return TRUE; }) != 0; }));
         expect(row.uninstall, SystemText(ERROR_SERVICE_DOES_NOT_EXIST), 1);
-        ExpectReport(Run(Build({{"ServiceName", "Kr/Bad"}}, "bad.exe"), "-install"), "Error: " + SystemText(123), 1);
         // The launcher made the event-log source, and removal leaves it.
         EXPECT_EQ(RegistryValue(source, "TypesSupported"), std::string("4:\x07\0\0\0", 6));
         if (row.quiet)
             ExpectEvents(logged);
     }
+    ExpectReport(Run(Build({{"ServiceName", "Kr/Bad"}}, "bad.exe"), "-install"), "Error: " + SystemText(123), 1);
     // Wine takes a manager started by a program for none of its own: the next program tree would start a
     // second one. Ended here, Wine's own starts again with the next test program.
     EXPECT_EQ(RunAndWatch("C:\\windows\\system32\\taskkill.exe", "/f /im services.exe", "", 30000).ExitCode, 0u);
@@ -254,8 +254,7 @@ TEST_F(ServiceTest, OnlyTheExactSwitchAloneActsAndOnlyWithAServiceName)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments);
-        LauncherRun run = Run(Build(row.changes), row.arguments);
-        ExpectNoReports(run);
+        ExpectNoReports(Run(Build(row.changes), row.arguments));
         EXPECT_EQ(TraceLines(trace_, "main "), std::vector<std::string>{SlashClass() + " " + row.received});
     }
     // The switch alone typed by hand: standard error and the event log say that only the manager gives it.
