@@ -156,9 +156,8 @@ TEST_F(FilesE2eTest, DamagedArchiveOrUnsafeNameIsReportedAndNothingIsWritten)
     for (const auto& [archive, report] : cases) {
         std::string exe = Build(), error;
         ASSERT_TRUE(WriteRawData(exe, 16000, archive, &error)) << error;
-        LauncherRun run = Run(exe);
         // The launcher goes on without the files: the main class from "classes" runs.
-        ExpectOneError(run, report);
+        ExpectOneError(Run(exe), report);
         EXPECT_EQ(Out(), "ran\r\n");
         // Only an empty folder can be removed.
         EXPECT_TRUE(RemoveDirectoryA(temp_.c_str()) && CreateDirectoryA(temp_.c_str(), NULL)) << report;
@@ -193,14 +192,12 @@ TEST_F(FilesE2eTest, CleanupRunsAfterMainReturnsOrWithExactlyAProcessId)
         EXPECT_TRUE(PathExists(In("50%off.jar")));
     }
     // 0 names no running process: the files go at once and no program runs.
-    LauncherRun cleanup = Run(exe, "-krremovetemporaryjarfiles 0");
-    ExpectNoReports(cleanup);
+    ExpectNoReports(Run(exe, "-krremovetemporaryjarfiles 0"));
     EXPECT_FALSE(PathExists(extracted_));
     EXPECT_FALSE(PathExists(trace_));
     // A return from main ends the JVM as System.exit does (see below): the cleanup child starts.
     ASSERT_TRUE(WriteFile(folder_ + "\\files\\50%off.jar", "== e2e/Files\nout leaving\n"));
-    LauncherRun run = Run(WithFiles({{"RemoveExtractedFiles", "1"}}));
-    ExpectNoReports(run);
+    ExpectNoReports(Run(WithFiles({{"RemoveExtractedFiles", "1"}})));
     EXPECT_EQ(Out(), "leaving\r\n");
     EXPECT_TRUE(WaitFor([&] { return !PathExists(extracted_); }, 30000)) << "the files stay";
 }
