@@ -98,13 +98,12 @@ TEST_F(E2eTest, WorkingDirectorySettingsDecideUserDir)
 
 TEST_F(E2eTest, StreamModeOneFilesAreEmptiedAtEachStart)
 {
-    Script("out said {args}\nerr warned {args}");
-    ASSERT_TRUE(WriteFile(folder_ + "\\out.log", "stale output\r\n") && WriteFile(folder_ + "\\err.log", "stale\r\n"));
+    // StdoutFile's emptying is seen by every table here that reads Out() after another run; this is StderrFile's.
+    Script("err warned {args}");
+    ASSERT_TRUE(WriteFile(folder_ + "\\err.log", "stale\r\n"));
     std::string exe = Build({{"StderrMode", "1"}, {"StderrFile", "err.log"}});
-    Run(exe, "1");
-    EXPECT_EQ(Out(), "said [1]\r\n");
-    Run(exe, "2");
-    EXPECT_EQ(Out(), "said [2]\r\n");
+    for (const char* argument : {"1", "2"})
+        ExpectNoReports(Run(exe, argument));
     EXPECT_EQ(ReadFile(folder_ + "\\err.log"), "warned [2]\r\n");
 }
 
