@@ -2,9 +2,9 @@
 
 #include <string.h>
 
-void AddCapturedPiece(char* text, int* length, const char* piece, int pieceLength)
+void AddCapturedPiece(char* text, int* length, int size, const char* piece, int pieceLength)
 {
-    if (*length + pieceLength > CAPTURE_BUFFER_SIZE - 1) {
+    if (*length + pieceLength > size - 1) {
         // Drop whole lines: up to the first line feed at or after pieceLength - 1, else everything.
         const char* found = NULL;
         if (pieceLength - 1 < *length)
@@ -27,7 +27,7 @@ void AddCapturedLines(char* text, int* length, const char* lines, int linesLengt
     for (int start = 0; start < linesLength;) {
         const char* feed = (const char*)memchr(lines + start, '\n', (size_t)(linesLength - start));
         int end = feed != NULL ? (int)(feed - lines) + 1 : linesLength;
-        AddCapturedPiece(text, length, lines + start, end - start);
+        AddCapturedPiece(text, length, CAPTURE_BUFFER_SIZE, lines + start, end - start);
         start = end;
     }
 }

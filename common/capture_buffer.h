@@ -9,9 +9,9 @@
 
 /* capture_buffer.cpp */
 
-// The trimming rule on any buffer: adds piece (1 to CAPTURE_LINE_SIZE bytes) to text (length
-// characters, CAPTURE_BUFFER_SIZE bytes), first dropping whole lines at the front as needed.
-void AddCapturedPiece(char* text, int* length, const char* piece, int pieceLength);
+// The trimming rule on any buffer: adds piece (1 to size - 1 bytes) to text (length characters, size
+// bytes), first dropping whole lines at the front as needed (all of them when none ends soon enough).
+void AddCapturedPiece(char* text, int* length, int size, const char* piece, int pieceLength);
 
 // Receives complete lines (length bytes, each line ending in a line feed, or one full line buffer
 // without a line feed) to add to the captured output.

@@ -1,6 +1,7 @@
 #include "jvm.h"
 
 #include "embedded.h"
+#include "capture_buffer.h"
 #include "entry.h"
 #include "report.h"
 #include "service.h"
@@ -131,23 +132,15 @@ bool BindRuntimeOutput(HMODULE jvm)
 }
 
 // Adds the text of one call to JvmText: a piece longer than JvmText keeps its end; otherwise whole
-// lines are dropped from the front until it fits (all of the old text when no line ends soon enough).
+// lines are dropped from the front until it fits, as in the captured output.
 static void KeepJvmText(const char* piece, int length)
 {
     if (length > JVM_TEXT_SIZE - 1) {
         piece += length - (JVM_TEXT_SIZE - 1);
         length = JVM_TEXT_SIZE - 1;
     }
-    if (JvmTextLength + length > JVM_TEXT_SIZE - 1) {
-        int excess = JvmTextLength + length - (JVM_TEXT_SIZE - 1);
-        const char* feed = (const char*)memchr(JvmText + excess - 1, '\n', (size_t)(JvmTextLength - excess + 1));
-        int removed = feed != NULL ? (int)(feed - JvmText) + 1 : JvmTextLength;
-        memmove(JvmText, JvmText + removed, (size_t)(JvmTextLength - removed));
-        JvmTextLength -= removed;
-    }
-    memcpy(JvmText + JvmTextLength, piece, (size_t)length);
-    JvmTextLength += length;
-    JvmText[JvmTextLength] = 0;
+    if (length > 0)
+        AddCapturedPiece(JvmText, &JvmTextLength, JVM_TEXT_SIZE, piece, length);
 }
 
 // Formats one call and keeps it: in a scratch buffer, or on the heap when it is longer (a piece that
