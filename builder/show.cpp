@@ -17,8 +17,6 @@
 namespace {
 
 const int JRE_SEARCH_ORDER_ID = 1104;
-const int SERVICE_STOP_ARGS_ID = 1312;
-const int SERVICE_STOP_BY_EXIT_ID = 1328;
 
 // The stored text of a setting, or false when its block is missing or malformed.
 bool StoredSetting(const ResourceTree& tree, int id, std::u16string& text)
@@ -78,8 +76,8 @@ void ShowSettings(const ResourceTree& tree, std::ostream& out, bool messages)
             for (const std::string& line : DescribeSearchOrder(Utf16ToUtf8(stored)))
                 out << ";   " << line << "\n";
         std::u16string stopArgs;
-        if (info.Id == SERVICE_STOP_BY_EXIT_ID && stored[0] == u'0' &&
-            StoredSetting(tree, SERVICE_STOP_ARGS_ID, stopArgs) && stopArgs.empty())
+        if (info.Id == FindSettingByField("ServiceStopByExit")->Id && stored[0] == u'0' &&
+            StoredSetting(tree, FindSettingByField("ServiceStopArgs")->Id, stopArgs) && stopArgs.empty())
             out << ";   ServiceStopArgs is empty: a stop calls System.exit, as with ServiceStopByExit = 1\n";
     }
 }
