@@ -27,7 +27,7 @@ static LARGE_INTEGER CounterAtOpen, CounterFrequency;
 
 // Room of a line on the stack; a longer one is formatted on the heap.
 #define LOG_LINE_SIZE 1024
-// Room of a log file name, after expansion; a longer one leaves the log off.
+// Room of a log file name, after expansion, in characters; a longer one leaves the log off.
 #define LOG_NAME_SIZE 1024
 
 char* MakeUtf8Text(const WCHAR* text)
@@ -92,7 +92,8 @@ static void FormatElapsed(char* prefix, size_t size)
 static void WriteLogLine(const char* format, va_list args)
 {
     char line[LOG_LINE_SIZE];
-    FormatElapsed(line, 32);
+    FormatElapsed(line, 32); // the time takes at most 22 characters
+
     size_t prefix = strlen(line);
     va_list counted;
     va_copy(counted, args);
@@ -143,31 +144,34 @@ void LaunchLogLines(const char* prefix, const char* text)
     }
 }
 
-// The log's file name: KESTRUN_LOG, else the LaunchLog setting expanded and, when relative, put
-// beside the executable. False when neither names one (or the name does not fit).
-static bool FindLogName(WCHAR* name, DWORD size, const char** source)
+// The log's file name (LOG_NAME_SIZE characters): KESTRUN_LOG, else the LaunchLog setting expanded
+// and, when relative, put beside the executable. False when neither names one, or the name does not fit.
+static bool FindLogName(WCHAR* name, const char** source)
 {
     *source = "the KESTRUN_LOG environment variable";
-    DWORD length = GetEnvironmentVariableW(L"KESTRUN_LOG", name, size);
-    if (length > 0 && length < size)
-        return true;
+    DWORD length = GetEnvironmentVariableW(L"KESTRUN_LOG", name, LOG_NAME_SIZE);
+    if (length > 0)
+        return length < LOG_NAME_SIZE;
     *source = "the LaunchLog setting";
     char* setting = LoadSettingText(NULL, FindSettingByField("LaunchLog")->Id);
     WCHAR* wide = setting[0] != 0 ? WidenText(setting) : NULL;
     FreeSettingText(setting);
     WCHAR expanded[LOG_NAME_SIZE];
+    // The length counts the terminating NUL.
     length = wide != NULL ? ExpandEnvironmentStringsW(wide, expanded, LOG_NAME_SIZE) : 0;
     free(wide);
     if (length == 0 || length > LOG_NAME_SIZE)
         return false;
     bool relative = expanded[0] != '\\' && expanded[0] != '/' && (expanded[0] == 0 || expanded[1] != ':');
-    if (wcscmp(expanded, L"-") == 0 || !relative)
-        return wcslen(expanded) < size && wcscpy(name, expanded) != NULL;
-    DWORD folder = GetModuleFileNameW(NULL, name, size);
-    WCHAR* slash = folder > 0 && folder < size ? wcsrchr(name, '\\') : NULL;
-    if (slash == NULL || (size_t)(slash + 1 - name) + wcslen(expanded) >= size)
+    if (wcscmp(expanded, L"-") == 0 || !relative) {
+        memcpy(name, expanded, length * sizeof(WCHAR));
+        return true;
+    }
+    DWORD folder = GetModuleFileNameW(NULL, name, LOG_NAME_SIZE);
+    WCHAR* slash = folder > 0 && folder < LOG_NAME_SIZE ? wcsrchr(name, '\\') : NULL;
+    if (slash == NULL || (size_t)(slash + 1 - name) + length > LOG_NAME_SIZE)
         return false;
-    wcscpy(slash + 1, expanded);
+    memcpy(slash + 1, expanded, length * sizeof(WCHAR));
     return true;
 }
 
@@ -216,7 +220,7 @@ void StartLaunchLog(int argc)
 {
     WCHAR name[LOG_NAME_SIZE];
     const char* source;
-    if (!FindLogName(name, LOG_NAME_SIZE, &source))
+    if (!FindLogName(name, &source))
         return;
     if (wcscmp(name, L"-") == 0) {
         LaunchLogFile = INVALID_HANDLE_VALUE;
