@@ -4,12 +4,14 @@
 # in a private Wine session of their own (build/bench/wine).
 #   bench/run.sh [STARTUP_RUNS [SECTION...]]
 # STARTUP_RUNS: runs of each program in the start-up comparison (default 100, alternating).
-# SECTIONS: size startup classpath embedded capture (default: all, in that order).
+# SECTIONS: size startup classpath embedded capture launchlog (default: all, in that order).
+# KESTRUN_BASELINE_LAUNCHER: a prebuilt x64 launcher of an earlier version (built from another
+# checkout) that the launchlog section compares this one with, log off, in the same alternating runs.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-100}
 [ $# -gt 0 ] && shift
-sections=${*:-size startup classpath embedded capture}
+sections=${*:-size startup classpath embedded capture launchlog}
 out=$root/build/bench
 x64=$root/build/x64
 kestrun=$root/build/host/builder/kestrun
@@ -188,6 +190,38 @@ echo "$lines lines ($(stat -c %s out.log) bytes in mode 1's file): mode 1 median
 floor=$(wine "$x64/bench/bench_pipe_floor.exe" "$lines" 102 | tr -d '\r')
 echo "the same $lines writes of 102 bytes through a bare named pipe: $floor ms;" \
      "ratio mode 2 / bare pipe: $(echo "scale=2; $c / $floor" | bc)"
+}
+
+launchlog() {
+echo
+echo "== start-up with the launch log off and on (process start to main's first line, test-double jvm.dll)"
+work=$out/work/launchlog
+mkdir -p "$work/classes/bench"
+cp "$double" "$work/jvm.dll"
+printf 'out started\n' >"$work/classes/bench/Start.script"
+for log in off on; do
+    cat >"$work/log$log.ini" <<INI
+[launcher]
+MainClass = bench.Start
+ClassPath = classes
+JvmPath = jvm.dll
+AllowMultipleInstances = yes
+SplashText =
+LaunchLog = $([ $log = on ] && echo launch.log)
+INI
+    "$kestrun" build "$work/log$log.ini" -o "$work/log$log.exe" --launcher "$root/dist/kestrun-x64.exe" >/dev/null
+done
+cd "$work"
+if [ -n "${KESTRUN_BASELINE_LAUNCHER:-}" ]; then
+    "$kestrun" build "$work/logoff.ini" -o "$work/baseline.exe" --launcher "$KESTRUN_BASELINE_LAUNCHER" >/dev/null
+    echo "this launcher, log off, against the baseline launcher:"
+    wine "$x64/bench/bench_startup_timer.exe" "$runs" "$(winpath "$work/logoff.exe")" "$(winpath "$work/baseline.exe")" |
+        sed -e 's/^A:/  log off:/' -e 's/^B:/  baseline:/' -e 's|^ratio A/B|  ratio log off/baseline|'
+fi
+echo "log on (a file beside the launcher) against log off:"
+wine "$x64/bench/bench_startup_timer.exe" "$runs" "$(winpath "$work/logon.exe")" "$(winpath "$work/logoff.exe")" |
+    sed -e 's/^A:/  log on:/' -e 's/^B:/  log off:/' -e 's|^ratio A/B|  ratio on/off|'
+echo "lines per start with the log on: $(($(wc -l <launch.log) / (runs + 1)))"
 }
 
 for section in $sections; do

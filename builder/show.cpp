@@ -79,6 +79,8 @@ void ShowSettings(const ResourceTree& tree, std::ostream& out, bool messages)
         if (info.Id == FindSettingByField("ServiceStopByExit")->Id && stored[0] == u'0' &&
             StoredSetting(tree, FindSettingByField("ServiceStopArgs")->Id, stopArgs) && stopArgs.empty())
             out << ";   ServiceStopArgs is empty: a stop calls System.exit, as with ServiceStopByExit = 1\n";
+        if (info.Id == FindSettingByField("LaunchLog")->Id)
+            out << ";   the launch log (a line per start step) also goes where KESTRUN_LOG names, which overrides it\n";
     }
 }
 

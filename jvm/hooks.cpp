@@ -3,6 +3,7 @@
 #include "embedded.h"
 #include "capture_buffer.h"
 #include "entry.h"
+#include "launch_log.h"
 #include "report.h"
 #include "service.h"
 #include "settings.h"
@@ -218,6 +219,7 @@ static void PrepareProcessEnd(bool failed)
 void JNICALL JvmExitHook(jint status)
 {
     InterlockedExchange(&ServiceExitStatus, status);
+    LaunchLog("System.exit(%ld): the process ends with exit code %ld", (long)status, (long)status);
     // A program that ends with status 0 ended normally, whatever the JVM printed on the way.
     PrepareProcessEnd(status != 0);
     exit(status);
@@ -227,6 +229,7 @@ void JNICALL JvmAbortHook(void)
 {
     // The status abort() ends the process with.
     InterlockedExchange(&ServiceExitStatus, 3);
+    LaunchLog("the JVM aborted: the process ends with exit code 3");
     PrepareProcessEnd(true);
     abort();
 }

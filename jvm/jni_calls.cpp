@@ -2,6 +2,7 @@
 
 #include "arguments.h"
 #include "capture.h"
+#include "launch_log.h"
 #include "machine_text.h"
 #include "report.h"
 #include "settings.h"
@@ -204,6 +205,18 @@ static void FreeArguments(int argc, WCHAR** argv)
     free(argv);
 }
 
+// Logs the directory main runs in and the number of its arguments (their text is not logged).
+static void LogMainCall(int argc)
+{
+    WCHAR directory[MAX_PATH];
+    DWORD length = LaunchLogFile != NULL ? GetCurrentDirectoryW(MAX_PATH, directory) : 0;
+    char* utf8 = length > 0 && length < MAX_PATH ? MakeUtf8Text(directory) : NULL;
+    if (utf8 != NULL)
+        LaunchLog("working directory %s", utf8);
+    free(utf8);
+    LaunchLog("main(String[]) of %s called with %d argument(s)", LauncherSettings.MainClass, argc);
+}
+
 // Finds the main class and calls its main with the arguments (none: AppOptions).
 static bool CallMain(JNIEnv* env, int argc, WCHAR** argv)
 {
@@ -226,8 +239,11 @@ static bool CallMain(JNIEnv* env, int argc, WCHAR** argv)
     FreeArguments(configuredCount, configured);
     if (arguments == NULL)
         return false;
+    LogMainCall(argc == 0 ? configuredCount : argc);
     env->CallStaticVoidMethod(mainClass, main, arguments);
-    if (CheckJavaException(env)) {
+    bool threw = CheckJavaException(env);
+    LaunchLog("main(String[]) %s", threw ? "ended with an exception" : "returned");
+    if (threw) {
         MainThrew = true;
         ShowErrorWithCapturedOutput(LauncherSettings.MsgInvokeMethod, "main(java/lang/String[])");
         return false;

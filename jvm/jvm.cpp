@@ -4,6 +4,7 @@
 #include "format.h"
 #include "growable.h"
 #include "jre.h"
+#include "launch_log.h"
 #include "machine_text.h"
 #include "report.h"
 #include "settings.h"
@@ -96,11 +97,13 @@ static GrowableString SearchAccount = {};
 static void NoteCandidate(const RuntimeCandidateReport* report)
 {
     char line[1200]; // a line that does not fit is kept cut, marked "..."
-    if (!FormatText(line, sizeof(line), "[%c] %s%s%s%s%s: %s\r\n", report->Method, report->Source,
+    if (!FormatText(line, sizeof(line), "[%c] %s%s%s%s%s: %s", report->Method, report->Source,
                     report->Jvm[0] ? ", jvm.dll " : "", report->Jvm, report->Version[0] ? ", version " : "",
                     report->Version, report->Verdict))
         MarkTextCut(line, sizeof(line));
+    LaunchLog("runtime search: %s", line);
     AppendText(&SearchAccount, line);
+    AppendText(&SearchAccount, "\r\n");
 }
 
 // Runs the runtime search; when it finds nothing, the report's details say what it considered.
@@ -110,16 +113,38 @@ static bool SearchJavaRuntime(char* found, size_t size)
     if (!FormatText(header, sizeof(header), "Search order \"%s\":\r\n", LauncherSettings.JreSearchOrder))
         MarkTextCut(header, sizeof(header));
     AppendText(&SearchAccount, header);
+    LaunchLog("runtime search: order \"%s\", minimum version word 0x%08x, newest %s", LauncherSettings.JreSearchOrder,
+              LauncherSettings.JavaVersionWord, LauncherSettings.JavaMaxVersion[0] ? LauncherSettings.JavaMaxVersion : "any");
     RuntimeSearchReporter = NoteCandidate;
     bool ok = FindJavaRuntime(found, size);
     RuntimeSearchReporter = NULL;
     if (!ok) {
         if (SearchAccount.length == strlen(header))
             AppendText(&SearchAccount, "no runtime was found by any method\r\n");
+        LaunchLog("runtime search: no runtime taken");
         ShowErrorWithDetails(SearchAccount.text != NULL ? SearchAccount.text : "", LauncherSettings.MsgNoJre);
     }
     FreeGrowableString(&SearchAccount);
     return ok;
+}
+
+// Logs the loaded jvm.dll with the file version of its version resource (read from the module: no
+// version library is linked).
+static void LogJvmVersion(const char* path)
+{
+    HRSRC found = LaunchLogFile != NULL ? FindResourceA(JvmLibrary, MAKEINTRESOURCEA(1), (LPCSTR)RT_VERSION) : NULL;
+    const BYTE* data = found != NULL ? (const BYTE*)LockResource(LoadResource(JvmLibrary, found)) : NULL;
+    DWORD size = found != NULL ? SizeofResource(JvmLibrary, found) : 0;
+    // The fixed part follows the key "VS_VERSION_INFO"; it is found by its signature, 4-byte aligned.
+    for (DWORD at = 0; data != NULL && at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
+        const VS_FIXEDFILEINFO* info = (const VS_FIXEDFILEINFO*)(data + at);
+        if (info->dwSignature == 0xFEEF04BD) {
+            LaunchLog("jvm.dll %s loaded, file version %lu.%lu.%lu.%lu", path, info->dwFileVersionMS >> 16,
+                      info->dwFileVersionMS & 0xFFFF, info->dwFileVersionLS >> 16, info->dwFileVersionLS & 0xFFFF);
+            return;
+        }
+    }
+    LaunchLog("jvm.dll %s loaded, without a version resource", path);
 }
 
 // Finds the runtime and loads its jvm.dll and entry points; JvmPath becomes the found path.
@@ -137,9 +162,11 @@ static bool LoadJavaRuntime()
     LauncherSettings.JvmPath = path;
     JvmLibrary = LoadJvmLibrary(path);
     if (JvmLibrary == NULL) {
+        LaunchLog("jvm.dll %s could not be loaded: system error %lu", path, GetLastError());
         ShowError(LauncherSettings.MsgLoadJvm, path);
         return false;
     }
+    LogJvmVersion(path);
     BindRuntimeOutput(JvmLibrary);
     CreateJavaVm = (CreateJavaVmEntry)(void*)GetProcAddress(JvmLibrary, "JNI_CreateJavaVM");
     DefaultInitArgsEntry = GetProcAddress(JvmLibrary, "JNI_GetDefaultJavaVMInitArgs");
@@ -189,6 +216,23 @@ static JavaVMOption* MakeJvmOptions(int* count)
     return options;
 }
 
+// Logs the JVM's options in order (a secret's value hidden) and the class path, an entry a line.
+static void LogJvmOptions(const JavaVMOption* options, int count)
+{
+    if (LaunchLogFile == NULL)
+        return;
+    for (int i = 0; i < count; i++) {
+        const char* text = options[i].optionString;
+        size_t shown = ShownOptionLength(text);
+        LaunchLog("JVM option %d: %.*s%s%s", i, (int)shown, text, shown < strlen(text) ? "***" : "",
+                  options[i].extraInfo != NULL ? " hook" : "");
+    }
+    GrowableString classPath = {};
+    if (DescribeClassPath(&classPath))
+        LaunchLogLines("", classPath.text);
+    FreeGrowableString(&classPath);
+}
+
 // Gives the process a hidden console and points both streams at it.
 static void UseHiddenConsole()
 {
@@ -220,7 +264,15 @@ bool StartJvm(bool hiddenConsole)
         ShowLastError();
         return false;
     }
-    if (CreateJavaVm(&JavaVm, (void**)&CreatingEnv, &args) != 0) {
+    LogJvmOptions(args.options, count);
+    LARGE_INTEGER frequency, before, after;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&before);
+    jint created = CreateJavaVm(&JavaVm, (void**)&CreatingEnv, &args);
+    QueryPerformanceCounter(&after);
+    LaunchLog("JNI_CreateJavaVM returned %ld after %lu ms", (long)created,
+              (unsigned long)((after.QuadPart - before.QuadPart) * 1000 / frequency.QuadPart));
+    if (created != 0) {
         JavaVm = NULL;
         ReportCreationFailure();
         return false;

@@ -4,6 +4,7 @@
 #include "entry.h"
 #include "format.h"
 #include "growable.h"
+#include "launch_log.h"
 #include "machine_text.h"
 #include "private_folder.h"
 #include "report.h"
@@ -133,8 +134,10 @@ static bool WriteEntry(const char* path, const ArchiveEntry* entry)
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
-        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+            LaunchLog("embedded file %s: skipped, held open by a running instance", entry->Name);
             return true;
+        }
         SetLastError(error);
         ShowErrorWithReason(LauncherSettings.MsgFileWrite, path);
         return false;
@@ -151,6 +154,7 @@ static bool WriteEntry(const char* path, const ArchiveEntry* entry)
         SetLastError(error != NO_ERROR ? error : ERROR_HANDLE_DISK_FULL);
         ShowErrorWithReason(LauncherSettings.MsgFileWrite, path);
     }
+    LaunchLog("embedded file %s: %s", entry->Name, ok ? "written" : "could not be written");
     return ok;
 }
 
@@ -180,7 +184,10 @@ static bool WriteEntries(const void* data, DWORD size, const char* folder, Growa
             ReportNoMemory();
             return false;
         }
-        if (!IsUpToDate(path, &entry) && !WriteEntry(path, &entry))
+        bool upToDate = IsUpToDate(path, &entry);
+        if (upToDate)
+            LaunchLog("embedded file %s: skipped, up to date", entry.Name);
+        else if (!WriteEntry(path, &entry))
             return false;
     }
     return true;
@@ -204,6 +211,7 @@ bool ExtractArchiveFiles(const void* data, DWORD size)
     HANDLE held = NULL;
     if (count > 0 && !UsePrivateFolder(folder, true, LauncherSettings.MsgFileAccess, &held))
         return false;
+    LaunchLog("embedded files: %u, in %s", (unsigned)count, folder);
     GrowableString list = {};
     if (!WriteEntries(data, size, folder, &list)) {
         FreeGrowableString(&list);

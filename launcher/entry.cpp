@@ -5,6 +5,7 @@
 #include "embedded.h"
 #include "format.h"
 #include "jvm.h"
+#include "launch_log.h"
 #include "machine_text.h"
 #include "report.h"
 #include "service.h"
@@ -313,6 +314,7 @@ int RunLauncher(HINSTANCE instance, const WCHAR* commandLine)
         RunCleanupChild((unsigned long)_wtoi(argv[2]));
         return 0;
     }
+    StartLaunchLog(argc);
     ChooseEarlyReporting(argc, argv);
     EnterConsoleMode();
     // Without its own folder the launcher would resolve its relative paths against the caller's: it

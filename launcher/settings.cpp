@@ -2,6 +2,7 @@
 
 #include "embedded.h"
 #include "format.h"
+#include "launch_log.h"
 #include "machine_text.h"
 #include "message_format.h"
 #include "report.h"
@@ -209,8 +210,10 @@ static char* ReadIniValue(const char* path, const char* key)
 static bool ApplyIniFile()
 {
     FILE* file = fopen(LauncherSettings.IniFileName, "r");
-    if (file == NULL)
+    if (file == NULL) {
+        LaunchLog("INI file %s: not found, the built-in values stay", LauncherSettings.IniFileName);
         return false;
+    }
     fclose(file);
     WCHAR wideDirectory[MAX_PATH + 1];
     char path[MAX_PATH + 1];
@@ -222,19 +225,41 @@ static bool ApplyIniFile()
     bool fits = absolute ? CopyText(path, sizeof(path), name)
                          : directory != NULL && FormatText(path, sizeof(path), "%s\\%s", directory, name);
     free(directory);
-    if (!fits)
+    if (!fits) {
+        LaunchLog("INI file %s: its full path is too long, the built-in values stay", name);
         return true;
+    }
     char* value = ReadIniValue(path, "JvmOptions");
+    LaunchLog("INI file %s: JvmOptions %s", path, value != NULL ? "from it (listed with the JVM options)" : "built in");
     if (value != NULL) {
         FreeSettingText(LauncherSettings.JvmOptions);
         LauncherSettings.JvmOptions = value;
     }
     value = ReadIniValue(path, "AppOptions");
+    LaunchLog("INI file %s: AppOptions %s%s", path, value != NULL ? "from it: " : "built in", value != NULL ? value : "");
     if (value != NULL) {
         FreeSettingText(LauncherSettings.AppOptions);
         LauncherSettings.AppOptions = value;
     }
     return true;
+}
+
+// Logs every setting but the messages with its built-in value; JvmOptions is shown option by option
+// when the JVM starts, where a secret's value is hidden.
+static void LogBuiltInSettings()
+{
+    const char* base = (const char*)&LauncherSettings;
+    for (int i = 0; i < SettingCount && LaunchLogFile != NULL; i++) {
+        const SettingSlot& slot = SettingSlots[i];
+        const char* field = SettingTable[i].Field;
+        if (slot.Kind == SETTING_FLAG || slot.Kind == SETTING_INT)
+            LaunchLog("setting %s = %d (built in)", field,
+                      slot.Kind == SETTING_FLAG ? (int)*(const bool*)(base + slot.Offset) : *(const int*)(base + slot.Offset));
+        else if (slot.Kind == SETTING_SCRAMBLED)
+            LaunchLog("setting %s = %s (built in)", field, *(char* const*)(base + slot.SecondOffset));
+        else if (slot.Kind != SETTING_MESSAGE && strcmp(field, "JvmOptions") != 0)
+            LaunchLog("setting %s = %s (built in)", field, *(char* const*)(base + slot.Offset));
+    }
 }
 
 void LoadSettingsRecord(HMODULE module)
@@ -246,6 +271,7 @@ void LoadSettingsRecord(HMODULE module)
 void LoadLauncherSettings()
 {
     LoadSettingsRecord(NULL);
+    LogBuiltInSettings();
     ApplyProcessPriority(LauncherSettings.ProcessPriority);
     // The main class is held in the form class lookups and the instance mutex use: a/b/Main.
     for (char* p = LauncherSettings.MainClass; *p; p++)

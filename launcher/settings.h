@@ -73,6 +73,7 @@ struct LauncherSettingsData {
     char* ApplicationId;           // the identity the builder stored (16 hex digits); empty in older launchers
     char* MsgServiceExitStatus;    // "The %s service ended with exit status %s."
     char* MsgPathCodePage;         // a path that neither the ANSI code page nor a short name can carry
+    char* LaunchLog;               // file of the launch log (KESTRUN_LOG overrides it); empty: none
 };
 
 // String-table identifier of the file-access message, read directly before the settings are loaded.

@@ -4,6 +4,7 @@
 
 #include "format.h"
 #include "jvm.h"
+#include "launch_log.h"
 #include "report.h"
 #include "settings.h"
 
@@ -90,6 +91,7 @@ static void ReportServiceStopped()
         ShowError(LauncherSettings.MsgServiceStartFailed, LauncherSettings.ServiceName);
         code = SERVICE_FAILED_CODE;
     }
+    LaunchLog("service stopped, exit code %lu reported to the service manager", code);
     ReportServiceState(SERVICE_STOPPED, 0, code);
 }
 
@@ -165,6 +167,8 @@ void WINAPI ServiceCtrlHandler(DWORD control)
     if (InterlockedExchange(&StopRequested, 1) != 0 ||
         !ReportServiceState(SERVICE_STOP_PENDING, SERVICE_STOP_WAIT_HINT, 0))
         return;
+    LaunchLog("service %s requested: the program is stopped %s", control == SERVICE_CONTROL_STOP ? "stop" : "shutdown",
+              ServiceStopsByExit() ? "through System.exit(0)" : "by a main call with ServiceStopArgs");
     StartServiceThread(ServiceStopperThread);
     if (!StartServiceThread(ServiceStopWatchdog))
         SetEvent(ServiceDoneEvent);
@@ -212,6 +216,7 @@ DWORD WINAPI ServiceStopWatchdog(LPVOID unused)
 {
     (void)unused;
     Sleep(SERVICE_STOP_TIMEOUT);
+    LaunchLog("service stop timed out: the service ends without waiting for the program");
     ShowError(LauncherSettings.MsgServiceStopTimeout, LauncherSettings.ServiceName);
     SetEvent(ServiceDoneEvent);
     return 0;

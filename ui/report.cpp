@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include "format.h"
+#include "launch_log.h"
 #include "resource_ids.h"
 
 #include <stdarg.h>
@@ -80,6 +81,7 @@ static bool WriteStandardError(const char* text)
 
 void ReportMessage(bool isError, const char* text)
 {
+    LaunchLogLines(isError ? "reported error: " : "reported notice: ", text);
     // A console program's report is a few lines on standard error; only when that cannot take them
     // does it become a box, never lost. A quiet install or removal writes them there and to the log.
     if (RunMode == RUN_MODE_CONSOLE && WriteStandardError(text))
@@ -245,6 +247,8 @@ void ShowErrorWithDetails(const char* details, const char* format, ...)
     va_start(args, format);
     FormatReport(message, sizeof(message), format, args);
     va_end(args);
+    LaunchLogLines("reported error: ", message);
+    LaunchLogLines("reported error, details: ", details);
     if ((RunMode == RUN_MODE_SERVICE || RunMode == RUN_MODE_CONSOLE || RunMode == RUN_MODE_QUIET) &&
         LogErrorWithDetails(message, details))
         return;

@@ -234,7 +234,8 @@ TEST_F(Builder, ShowGivesBackTheConfigAndMarksTheDefaults)
                                  "; app.jar  13 bytes  2023-11-14 22:13:20.0000000 UTC", "ProductVersion = 1.2.3",
                                  "; bitmap 8000: 120 x 40, 24 bits per pixel",
                                  "; icon group 1: 4 images (16x16, 32x32, 48x48, 256x256)",
-                                 ";   ServiceStopArgs is empty: a stop calls System.exit, as with ServiceStopByExit = 1"})
+                                 ";   ServiceStopArgs is empty: a stop calls System.exit, as with ServiceStopByExit = 1",
+                                 "; default: LaunchLog = "})
             EXPECT_NE(shown.find("\n" + std::string(line) + "\n"), std::string::npos) << arch << ": " << line;
     }
 }

@@ -56,6 +56,18 @@ protected:
         return home;
     }
     std::string Out() { return ReadFile(folder_ + "\\out.log"); }
+    // The steps of the launch log, launch.log in the test folder (each line without its time) that start with prefix.
+    std::vector<std::string> Logged(const std::string& prefix = "")
+    {
+        std::vector<std::string> steps;
+        std::string text = ReadFile(folder_ + "\\launch.log");
+        for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
+            size_t step = text.find(' ', text.find_first_not_of(' ', at)) + 1;
+            if (text.compare(step, prefix.size(), prefix) == 0)
+                steps.push_back(text.substr(step, end - step));
+        }
+        return steps;
+    }
     // The options the JVM received, in order (hooks as "vfprintf hook" and so on).
     std::vector<std::string> Options()
     {

@@ -4,6 +4,8 @@
 
 #include <imagehlp.h>
 
+#include <algorithm>
+
 namespace {
 
 TEST_F(E2eTest, OptionsArriveInOrderWithVariablesExpandedAndTheClassPathOptionLast)
@@ -16,18 +18,27 @@ TEST_F(E2eTest, OptionsArriveInOrderWithVariablesExpandedAndTheClassPathOptionLa
     SetEnvironmentVariableA("TEMP", temp.c_str());
     SetEnvironmentVariableA("JAVA_HOME", "C:\\environment home");
     SetEnvironmentVariableA("KR_E2E_QUOTED", "\"C:\\with space\"");
+    SetEnvironmentVariableA("KESTRUN_LOG", (folder_ + "\\launch.log").c_str());
     Script("out {prop:spaced}|{prop:java.class.path}");
     const std::string options = "-Xmx64m \"-Dspaced=a b\" -Djava.class.path=early \"-Dq=%KR_E2E_QUOTED%\" "
-                                "-Du=[%KR_E2E_UNSET%] -Dh=%JAVA_HOME% -Dt=%TEMP%";
+                                "-Du=[%KR_E2E_UNSET%] -Dh=%JAVA_HOME% -Dt=%TEMP% -Ddb.Password=hunter2";
     LauncherRun run =
         Run(Build({{"JreSearchOrder", "B"}, {"BundledRuntime", "Program Files\\rt"}, {"JvmOptions", options}}));
     SetEnvironmentVariableA("JAVA_HOME", NULL);
     SetEnvironmentVariableA("TEMP", savedTemp);
+    SetEnvironmentVariableA("KESTRUN_LOG", NULL);
     ExpectNoReports(run);
-    EXPECT_EQ(Options(), std::vector<std::string>({"vfprintf hook", "abort hook", "exit hook", "-Xmx64m", "-Dspaced=a b",
-                                                   "-Djava.class.path=early", "-Dq=C:\\with space", "-Du=[]",
-                                                   "-Dh=" + home, "-Dt=" + temp, "-Djava.class.path=classes"}));
+    std::vector<std::string> received = Options(), logged;
+    EXPECT_EQ(received, std::vector<std::string>({"vfprintf hook", "abort hook", "exit hook", "-Xmx64m", "-Dspaced=a b",
+                                                  "-Djava.class.path=early", "-Dq=C:\\with space", "-Du=[]", "-Dh=" + home,
+                                                  "-Dt=" + temp, "-Ddb.Password=hunter2", "-Djava.class.path=classes"}));
     EXPECT_EQ(Out(), "a b|classes\r\n");
+    // The launch log lists the same options in order, a secret's value hidden, and times the JVM's creation.
+    for (const std::string& line : Logged("JVM option "))
+        logged.push_back(line.substr(line.find(": ") + 2));
+    received[10] = "-Ddb.Password=***";
+    EXPECT_EQ(logged, received);
+    EXPECT_EQ(Logged("JNI_CreateJavaVM returned 0 after ").size(), 1u);
 }
 
 TEST_F(E2eTest, ClassPathFoldersAreFollowedByTheirArchivesRecursively)
@@ -115,19 +126,23 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
     SetEnvironmentVariableA("JAVA_HOME", NULL);
     keys_["StderrMode"] = "1";
     keys_["StderrFile"] = "err.log";
+    SetEnvironmentVariableA("KESTRUN_LOG", (folder_ + "\\launch.log").c_str());
     struct Row {
         std::string Script;
         LauncherKeys Keys;
         DWORD ExitCode;
         std::string Out, Report = "";  // Report: the one error box's text; "" for none
         std::string Details = "";  // the error dialog's details: what the search considered, what the JVM said
+        std::vector<std::string> Log = {};  // the beginnings of steps of the launch log, in their order
     } rows[] = {
-        {"out fine", {}, 0, "fine\r\n"},
-        {"exit -7", {}, (DWORD)-7, ""},
+        {"out fine", {}, 0, "fine\r\n", "", "",
+         {"main(String[]) of ", "main(String[]) returned", "the launcher ends with exit code 0"}},
+        {"exit -7", {}, (DWORD)-7, "", "", "", {"System.exit(-7): the process ends with exit code -7"}},
         {"thread worker\n  sleep 1000\n  out worker done\nend\nout main done", {}, 0, "main done\r\nworker done\r\n"},
         {"out never", {{"MainClass", "java.lang.System"}}, ExitFailure, "",
          "Error locating method: main(java/lang/String[])"},
-        {"out before\nabort broken state", {}, 3, "before\r\n", "FATAL ERROR in native method: broken state\n"},
+        {"out before\nabort broken state", {}, 3, "before\r\n", "FATAL ERROR in native method: broken state\n", "",
+         {"main(String[]) of ", "the JVM aborted: the process ends with exit code 3"}},
         // The JVM's own output goes where the JVM sends it; only a failed program shows what reached stdout/stderr.
         {"gc\nexit 5", {{"JvmOptions", warnAndLogGc}}, 5, "", "OpenJDK 64-Bit Server VM warning: "},
         {"gc\nexit 0", {{"JvmOptions", warnAndLogGc}}, 0, ""},  // the last to write gc.log
@@ -135,17 +150,23 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
         {"out never", {{"JvmPath", "absent\\jvm.dll"}, {"JreSearchOrder", "0E"}}, ExitFailure, "",
          "Unable to locate suitable Java Runtime Environment on this machine.",
          "Search order \"0E\":\r\n[0] JvmPath, jvm.dll absent\\jvm.dll: no readable file\r\n"
-         "[E] JAVA_HOME: not set\r\n"},
-        {"out never", {{"JvmPath", notADll}}, ExitFailure, "", "Unable to load JVM: " + notADll},
+         "[E] JAVA_HOME: not set\r\n",
+         {"runtime search: order \"0E\"", "runtime search: [0] JvmPath, jvm.dll absent\\jvm.dll: no readable file",
+          "runtime search: [E] JAVA_HOME: not set", "runtime search: no runtime taken",
+          "reported error: Unable to locate suitable Java", "the launcher ends with exit code -1"}},
+        {"out never", {{"JvmPath", notADll}}, ExitFailure, "", "Unable to load JVM: " + notADll, "",
+         {"jvm.dll " + notADll + " could not be loaded"}},
         {"out never", {{"JvmPath", noEntry}}, ExitFailure, "", "Unable to locate JNI interfaces in " + noEntry},
         // The hooks come first, so the runtime's complaint about an option reaches the details.
         {"out never", {{"JvmOptions", "-Xmx64m --foo"}}, ExitFailure, "",
-         "Unable to create JVM instance using " + DoubleJvmPath(), "Unrecognized option: --foo\r\n"},
+         "Unable to create JVM instance using " + DoubleJvmPath(), "Unrecognized option: --foo\r\n",
+         {"JVM option 4: --foo", "JNI_CreateJavaVM returned -1 after "}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Script + " / " + row.Report);
         Script(row.Script);
         DeleteFileA((folder_ + "\\out.log").c_str());
+        DeleteFileA((folder_ + "\\launch.log").c_str());
         LauncherRun run = Run(Build(row.Keys));
         EXPECT_EQ(run.ExitCode, row.ExitCode);
         EXPECT_EQ(Out(), row.Out);
@@ -154,7 +175,13 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
         else
             ExpectOneError(run, row.Report);
         EXPECT_EQ(run.Reports.empty() ? "" : run.Reports[0].Details, row.Details);
+        std::vector<std::string> steps = Logged();
+        auto step = steps.begin();
+        for (const std::string& start : row.Log)
+            EXPECT_NE(step = std::find_if(step, steps.end(), [&](const std::string& s) { return s.rfind(start, 0) == 0; }),
+                      steps.end()) << start;
     }
+    SetEnvironmentVariableA("KESTRUN_LOG", NULL);
     EXPECT_NE(ReadFile(folder_ + "\\gc.log").find("[gc] GC(0) Pause Full (System.gc())"), std::string::npos);
 }
 

@@ -54,6 +54,22 @@ TEST_F(LauncherE2eTest, CaptureGoesOnWhileAnotherProcessHoldsItsMutexName)
     CloseHandle(squatter);
 }
 
+TEST_F(LauncherE2eTest, LaunchLogHoldsEveryStepUpToAHungProgramThatWasKilled)
+{
+    Script("out started\nsleep 600000");
+    const std::string called = "main(String[]) of " + SlashClass() + " called with 0 argument(s)";
+    {
+        Held launcher(Build({{"LaunchLog", "launch.log"}}), folder_);
+        // Each step is in the file as it happens: the main call is there while the program still runs.
+        EXPECT_TRUE(WaitFor([&] { return !Logged(called).empty(); }));
+        EXPECT_TRUE(launcher.Running());
+    }
+    std::vector<std::string> steps = Logged();
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps.back(), called);
+    EXPECT_EQ(Logged("setting LaunchLog = launch.log (built in)").size(), 1u);
+}
+
 TEST_F(LauncherE2eTest, HugeCommandLinesAndIniLinesWithBinaryBytesArriveWhole)
 {
     Script("out {argc}|{arg:0}|{arg:1030}|{prop:big}");

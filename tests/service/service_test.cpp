@@ -278,6 +278,7 @@ TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
     // A minimum Java version that is no JNI version: the stopper still attaches by its own name.
     keys_["JavaVersion"] = "0x00110000";
     keys_["RemoveExtractedFiles"] = "1";
+    keys_["LaunchLog"] = "launch.log";  // beside the launcher: a service runs in the system folder
     ASSERT_TRUE(WriteFile(folder_ + "\\data.txt", "extracted"));
     // Trace lines are waited for before the stop and after it.
     struct Row { std::string script; LauncherKeys changes; std::string before, after; bool byWatchdog; };
@@ -299,6 +300,7 @@ TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.script);
         Script(row.script + "\n");
+        DeleteFileA((folder_ + "\\launch.log").c_str());
         HANDLE process = InstallAndStart(row.changes, "", "[files]\nFile = data.txt\n");
         ASSERT_TRUE(row.before.empty() || WaitForTrace(row.before)) << ReadFile(trace_);
         DWORD stopAt = GetTickCount(), exitCode = (DWORD)-1;
@@ -307,6 +309,8 @@ TEST_F(ServiceTest, StopReachesTheApplicationOrTheWatchdogEndsIt)
         EXPECT_TRUE(GetExitCodeProcess(process, &exitCode) && exitCode == 0) << exitCode << ": " << ReadFile(trace_);
         CloseHandle(process);
         EXPECT_EQ(GetTickCount() - stopAt >= 29000, row.byWatchdog) << "the watchdog's 30 s";
+        EXPECT_EQ(Logged("service stop").size(), row.byWatchdog ? 3u : 2u);  // requested, (timed out,) stopped
+        EXPECT_EQ(Logged().back(), "the launcher ends with exit code 0");
         ExpectStoppedWith(0, 0);
         EXPECT_TRUE(WaitForTrace(row.after)) << ReadFile(trace_);
         std::string classPath = TraceLines(trace_, "property java.class.path=").at(0);

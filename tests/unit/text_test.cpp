@@ -5,6 +5,7 @@
 #include "expand.h"
 #include "java_version.h"
 #include "jvm.h"
+#include "launch_log.h"
 #include "scramble.h"
 
 #include <gtest/gtest.h>
@@ -169,4 +170,14 @@ TEST(RuntimeOutput, TheRuntimesOwnCLibraryIsChosenOverOthersItImports)
     };
     for (const auto& row : rows)
         EXPECT_EQ(ChooseRuntimeCLibrary(row.first.data(), (int)row.first.size()), row.second) << row.second;
+}
+
+TEST(ShownOptionLength, OnlyTheValueOfADefineNamingAPasswordOrSecretIsHidden)
+{
+    const struct { const char* Option; const char* Shown; } cases[] = {
+        {"-Ddb.Password=hunter2", "-Ddb.Password="}, {"-DAPI_SECRET=a=b", "-DAPI_SECRET="},
+        {"-Dpass=password", "-Dpass=password"}, {"-Dpassword", "-Dpassword"}, {"-XX:secret=1", "-XX:secret=1"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(std::string(c.Option, ShownOptionLength(c.Option)), c.Shown) << c.Option;
 }
