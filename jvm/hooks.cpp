@@ -3,6 +3,7 @@
 #include "embedded.h"
 #include "capture_buffer.h"
 #include "entry.h"
+#include "handover.h"
 #include "report.h"
 #include "service.h"
 #include "settings.h"
@@ -218,8 +219,13 @@ static void PrepareProcessEnd(bool failed)
 void JNICALL JvmExitHook(jint status)
 {
     InterlockedExchange(&ServiceExitStatus, status);
-    // A program that ends with status 0 ended normally, whatever the JVM printed on the way.
-    PrepareProcessEnd(status != 0);
+    bool restart = IsRestartRequest(status);
+    // A program that ends with status 0 ended normally, whatever the JVM printed on the way; one that
+    // asks for a restart did too.
+    PrepareProcessEnd(status != 0 && !restart);
+    // The new process starts once the lock is let go, and waits for this one to end.
+    if (restart && StartRestartedProcess())
+        status = 0;
     exit(status);
 }
 

@@ -2,6 +2,7 @@
 
 #include "arguments.h"
 #include "capture.h"
+#include "handover.h"
 #include "machine_text.h"
 #include "report.h"
 #include "settings.h"
@@ -226,6 +227,8 @@ static bool CallMain(JNIEnv* env, int argc, WCHAR** argv)
     FreeArguments(configuredCount, configured);
     if (arguments == NULL)
         return false;
+    // From now on the program may be handed a second start's arguments.
+    ReleaseForwardedCalls();
     env->CallStaticVoidMethod(mainClass, main, arguments);
     if (CheckJavaException(env)) {
         MainThrew = true;
@@ -252,7 +255,7 @@ bool RunMainClass(int argc, WCHAR** argv, bool attachMode)
         return false;
     JNIEnv* env = CreatingEnv;
     JavaVM* vm = NULL;
-    if (attachMode && !AttachStopperThread(&env, &vm))
+    if (attachMode && !AttachLauncherThread(STOPPER_THREAD_NAME, &env, &vm))
         return false;
     // An attach-mode run is a second main call into the running program: its streams stay where the
     // first run put them (a log is never emptied, no second capture pipe is opened).
