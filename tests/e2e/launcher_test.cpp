@@ -2,6 +2,9 @@
 // size, and the splash window: how long it stays, what ends it, where it sits.
 #include "e2e.h"
 
+#include <aclapi.h>
+#include <regex>
+#include <sddl.h>
 #include <tlhelp32.h>
 
 namespace {
@@ -98,6 +101,18 @@ TEST_F(LauncherE2eTest, ASecondStartBeforeMainIsDeliveredOnceMainRunsAndAHungFir
     ASSERT_TRUE(WaitFor([&] { return !TraceLines(trace_, "call ").empty(); }, 30000));
     const std::string trace = ReadFile(trace_), call = "[Kestrun second-start thread] call " + SlashClass();
     EXPECT_LT(trace.find("[main] main "), trace.find(call + ".openFiles [early]"));
+    // Read back through a client handle: network clients denied, this logon session (its SID) alone allowed.
+    char id[17] = "", *dacl = NULL;
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    LoadStringA(LoadLibraryExA(exe.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE), 2032, id, sizeof(id));
+    const std::string pipe = "\\\\.\\pipe\\kestrun-" + std::string(id) + "-second-start-" + std::to_string(session);
+    HANDLE client = CreateFileA(pipe.c_str(), READ_CONTROL, 0, NULL, OPEN_EXISTING, 0, NULL);
+    PSECURITY_DESCRIPTOR security = NULL;
+    ASSERT_EQ(GetSecurityInfo(client, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, 0, 0, 0, 0, &security), 0u) << pipe;
+    ConvertSecurityDescriptorToStringSecurityDescriptorA(security, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &dacl, 0);
+    EXPECT_TRUE(std::regex_match(dacl, std::regex(R"(D:P\(D;;GA;;;NU\)\(A;;GA;;;S-1-5-5-\d+-\d+\))"))) << dacl;
+    CloseHandle(client);
     SuspendProcess(first.Process.dwProcessId);
     DWORD start = GetTickCount();
     LauncherRun hung = RunAndWatch(exe, "late", folder_, 30000);
