@@ -334,10 +334,19 @@ void ReleaseForwardedCalls()
 static WCHAR* ResolveArgument(const WCHAR* argument)
 {
     bool absolute = argument[0] == '\\' || argument[0] == '/' || (argument[0] != 0 && argument[1] == ':');
+    size_t directory = wcslen(StartDirectory), length = wcslen(argument);
+    // A drive's root ends in its backslash already.
+    if (directory > 0 && StartDirectory[directory - 1] == '\\')
+        directory--;
     WCHAR joined[MAX_PATH], full[MAX_PATH];
     // A name that does not fit beside the start directory is passed on as given.
-    int length = absolute || argument[0] == 0 ? -1 : _snwprintf(joined, MAX_PATH, L"%ls\\%ls", StartDirectory, argument);
-    DWORD fullLength = length > 0 && length < MAX_PATH ? GetFullPathNameW(joined, MAX_PATH, full, NULL) : 0;
+    DWORD fullLength = 0;
+    if (!absolute && length > 0 && directory + 1 + length < MAX_PATH) {
+        memcpy(joined, StartDirectory, directory * sizeof(WCHAR));
+        joined[directory] = '\\';
+        memcpy(joined + directory + 1, argument, (length + 1) * sizeof(WCHAR));
+        fullLength = GetFullPathNameW(joined, MAX_PATH, full, NULL);
+    }
     bool resolved = fullLength > 0 && fullLength < MAX_PATH && GetFileAttributesW(full) != INVALID_FILE_ATTRIBUTES;
     return _wcsdup(resolved ? full : argument);
 }

@@ -1,15 +1,15 @@
 #include "handover.h"
 
 #include "entry.h"
+#include "format.h"
 #include "report.h"
 #include "settings.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 
 // The environment entry a restarting launcher hands its process id and the count of restarts in a
 // row to the new process in ("PID COUNT"); the new process removes it at once.
-#define RESTART_VARIABLE L"KESTRUN_RESTARTED_BY"
+#define RESTART_VARIABLE "KESTRUN_RESTARTED_BY"
 // How long a restarted process waits for the one that restarted it to end, in milliseconds.
 #define RESTART_PREDECESSOR_WAIT_MS 10000
 // A run at least this long (milliseconds) starts the count of restarts in a row anew.
@@ -22,16 +22,14 @@ static int RestartsInRow = 0;
 
 void AwaitRestartedPredecessor()
 {
-    WCHAR value[64]; // a longer value is no launcher's: ignored
-    DWORD length = GetEnvironmentVariableW(RESTART_VARIABLE, value, 64);
-    if (length == 0 || length >= 64)
+    char value[64]; // a longer value is no launcher's: ignored
+    DWORD length = GetEnvironmentVariableA(RESTART_VARIABLE, value, sizeof(value));
+    if (length == 0 || length >= sizeof(value))
         return;
-    SetEnvironmentVariableW(RESTART_VARIABLE, NULL);
-    unsigned long process = 0;
-    int count = 0;
-    if (swscanf(value, L"%lu %d", &process, &count) != 2)
-        return;
-    RestartsInRow = count;
+    SetEnvironmentVariableA(RESTART_VARIABLE, NULL);
+    char* end = NULL;
+    unsigned long process = strtoul(value, &end, 10);
+    RestartsInRow = atoi(end);
     HANDLE predecessor = OpenProcess(SYNCHRONIZE, FALSE, process);
     if (predecessor != NULL) {
         WaitForSingleObject(predecessor, RESTART_PREDECESSOR_WAIT_MS);
@@ -68,9 +66,8 @@ bool StartRestartedProcess()
     ULONGLONG running = MillisecondsRunning();
     if (running < RESTART_INTERVAL_MS)
         Sleep((DWORD)(RESTART_INTERVAL_MS - running));
-    WCHAR value[64]; // two numbers fit
-    _snwprintf(value, 64, L"%lu %d", GetCurrentProcessId(), NextRestartCount());
-    value[63] = 0;
+    char value[64]; // two numbers always fit
+    FormatText(value, sizeof(value), "%lu %d", GetCurrentProcessId(), NextRestartCount());
     WCHAR executable[MAX_PATH];
     DWORD length = GetModuleFileNameW(NULL, executable, MAX_PATH);
     // The command line is copied: CreateProcessW may write to it. A cut module name is not started.
@@ -79,7 +76,7 @@ bool StartRestartedProcess()
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     bool started = length > 0 && length < MAX_PATH && commandLine != NULL &&
-                   SetEnvironmentVariableW(RESTART_VARIABLE, value) &&
+                   SetEnvironmentVariableA(RESTART_VARIABLE, value) &&
                    CreateProcessW(executable, commandLine, NULL, NULL, FALSE, 0, NULL,
                                   StartDirectory[0] != 0 ? StartDirectory : NULL, &startup, &process);
     if (!started) {

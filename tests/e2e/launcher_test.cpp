@@ -3,6 +3,7 @@
 #include "e2e.h"
 
 #include <aclapi.h>
+#include <memory>
 #include <regex>
 #include <sddl.h>
 #include <tlhelp32.h>
@@ -67,6 +68,14 @@ TEST_F(LauncherE2eTest, ASecondStartBringsTheFirstToTheFrontAndForwardsItsArgume
         }
         EXPECT_EQ(GetForegroundWindow(), window) << mode;
         EXPECT_FALSE(IsIconic(window)) << mode;
+        std::vector<std::unique_ptr<Held>> together;  // started at one moment, they wait for the pipe in turn
+        for (int i = 0; i < 4 && mode == "forward"; i++)
+            together.emplace_back(new Held(exe, folder_, 0, "together")), expected.push_back(SlashClass() + ".openFiles [together]");
+        for (auto& start : together) {
+            DWORD code = 1;
+            EXPECT_EQ(WaitForSingleObject(start->Process.hProcess, 30000), WAIT_OBJECT_0);
+            EXPECT_TRUE(GetExitCodeProcess(start->Process.hProcess, &code) && code == 0) << code;
+        }
         WaitFor([&] { return TraceLines(trace_, "call ").size() >= expected.size(); }, 30000);
         EXPECT_EQ(TraceLines(trace_, "call "), expected) << mode;
     }
