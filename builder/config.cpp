@@ -400,7 +400,7 @@ namespace {
 // its example: no class path, no service switches, no stream file, today's runtime search, no splash.
 const std::pair<const char*, const char*> BuilderDefaults[] = {
     {"ClassPath", ""}, {"ServiceName", ""}, {"StdoutFile", ""}, {"JreSearchOrder", ModernSearchOrder},
-    {"SplashUntilWindow", "0"}, {"SplashText", ""}, {"SecondInstance", "activate"}};
+    {"SplashUntilWindow", "0"}, {"SplashText", ""}};
 
 std::u16string Ascii16(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
