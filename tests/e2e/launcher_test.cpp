@@ -50,26 +50,28 @@ TEST_F(LauncherE2eTest, ASecondStartBringsTheFirstToTheFrontAndForwardsItsArgume
     Script("static openFiles\nwindow 120000 " + title);
     ASSERT_TRUE(WriteFile(folder_ + "\\sub\\doc 1.txt", ""));
     HWND other = CreateWindowExA(0, "STATIC", "other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 99, 99, 0, 0, 0, 0);
-    for (std::string mode : {"activate", "forward"}) {
-        std::string exe = Build({{"AllowMultipleInstances", "0"}, {"SecondInstance", mode},
-                                 {"SecondInstanceMethod", MainClass() + ".openFiles"}}, mode + ".exe");
+    for (std::string row : {"activate", "forward", "missing"}) {  // missing: forward to a method the class lacks
+        const std::string mode = row == "activate" ? row : "forward", method = row == "missing" ? row : "openFiles";
+        std::string exe = Build({{"AllowMultipleInstances", "0"}, {"SecondInstance", mode}, {"StderrMode", "1"},
+                                 {"StderrFile", "err.log"}, {"SecondInstanceMethod", MainClass() + "." + method}}, row + ".exe");
+        DeleteFileA(trace_.c_str());
         Held first(exe, folder_);
         HWND window = NULL;
-        ASSERT_TRUE(WaitFor([&] { return (window = FindWindowA(NULL, title.c_str())) != NULL; }, 30000)) << mode;
+        ASSERT_TRUE(WaitFor([&] { return (window = FindWindowA(NULL, title.c_str())) != NULL; }, 30000)) << row;
         ShowWindow(window, SW_MINIMIZE);
         SetForegroundWindow(other);
         std::vector<std::string> expected;
         for (int i = 0; i < 10; i++) {
             std::string arguments = "\"doc 1.txt\" missing.txt " + std::to_string(i) + " " + unusual;
             ExpectNoReports(RunAndWatch(exe, arguments, folder_ + "\\sub", 30000));
-            if (mode == "forward")
+            if (row == "forward")
                 expected.push_back(SlashClass() + ".openFiles [" + folder_ + "\\sub\\doc 1.txt][missing.txt][" +
                                    std::to_string(i) + "][" + unusual + "]");
         }
-        EXPECT_EQ(GetForegroundWindow(), window) << mode;
-        EXPECT_FALSE(IsIconic(window)) << mode;
+        EXPECT_EQ(GetForegroundWindow(), window) << row;
+        EXPECT_FALSE(IsIconic(window)) << row;
         std::vector<std::unique_ptr<Held>> together;  // started at one moment, they wait for the pipe in turn
-        for (int i = 0; i < 4 && mode == "forward"; i++)
+        for (int i = 0; i < 4 && row == "forward"; i++)
             together.emplace_back(new Held(exe, folder_, 0, "together")), expected.push_back(SlashClass() + ".openFiles [together]");
         for (auto& start : together) {
             DWORD code = 1;
@@ -77,7 +79,10 @@ TEST_F(LauncherE2eTest, ASecondStartBringsTheFirstToTheFrontAndForwardsItsArgume
             EXPECT_TRUE(GetExitCodeProcess(start->Process.hProcess, &code) && code == 0) << code;
         }
         WaitFor([&] { return TraceLines(trace_, "call ").size() >= expected.size(); }, 30000);
-        EXPECT_EQ(TraceLines(trace_, "call "), expected) << mode;
+        EXPECT_EQ(TraceLines(trace_, "call "), expected) << row;
+        EXPECT_TRUE(row != "missing" || WaitFor([&] { return ReadFile(folder_ + "\\err.log").find(
+                                                               "java.lang.NoSuchMethodError: missing") != std::string::npos; }));
+        EXPECT_TRUE(first.Running()) << row;
     }
     DestroyWindow(other);
 }
