@@ -7,6 +7,7 @@
 #include "settings.h"
 #include "splash.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 #include <stdlib.h>
 #include <string.h>
@@ -53,6 +54,21 @@ static bool MakePipeName(char* name, size_t size, const char* applicationName)
     return FormatText(name, size, "\\\\.\\pipe\\%s-second-start-%lu", applicationName, session);
 }
 
+// Bytes of a TOKEN_USER with the longest SID.
+#define TOKEN_USER_SIZE (SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER))
+
+// Reads this process's user into user (TOKEN_USER_SIZE bytes); false when it cannot be read.
+static bool GetProcessUser(BYTE* user)
+{
+    HANDLE token = NULL;
+    DWORD size = 0;
+    bool read = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                GetTokenInformation(token, TokenUser, user, TOKEN_USER_SIZE, &size);
+    if (token != NULL)
+        CloseHandle(token);
+    return read;
+}
+
 // The SID text of this process's logon session (its logon SID), or of its user when the token has
 // none; false when neither can be read. The caller frees it with LocalFree.
 static bool GetLogonSidText(char** text)
@@ -73,23 +89,40 @@ static bool GetLogonSidText(char** text)
                 found = ConvertSidToStringSidA(list->Groups[i].Sid, text) != 0;
     }
     free(groups);
-    BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
-    if (!found && GetTokenInformation(token, TokenUser, user, sizeof(user), &size))
-        found = ConvertSidToStringSidA(((TOKEN_USER*)user)->User.Sid, text) != 0;
     CloseHandle(token);
-    return found;
+    BYTE user[TOKEN_USER_SIZE];
+    return found || (GetProcessUser(user) && ConvertSidToStringSidA(((TOKEN_USER*)user)->User.Sid, text));
 }
 
-// The pipe's security: network clients denied, full access for this logon session alone (another user,
-// or the same user logged on elsewhere, has another logon SID). False when it cannot be made.
+// The pipe's security: owned by this user (whom a second start checks for), network clients denied, full
+// access for this logon session alone (another user, or the same user logged on elsewhere, has another
+// logon SID). False when it cannot be made.
 static bool MakePipeSecurity(PSECURITY_DESCRIPTOR* descriptor)
 {
-    char* sid = NULL;
-    char sddl[256]; // a SID text is far shorter; one that does not fit makes no pipe
-    bool made = GetLogonSidText(&sid) && FormatText(sddl, sizeof(sddl), "D:P(D;;GA;;;NU)(A;;GA;;;%s)", sid) &&
+    BYTE user[TOKEN_USER_SIZE];
+    char *owner = NULL, *logon = NULL;
+    char sddl[512]; // two SID texts are far shorter; ones that do not fit make no pipe
+    bool made = GetProcessUser(user) && ConvertSidToStringSidA(((TOKEN_USER*)user)->User.Sid, &owner) &&
+                GetLogonSidText(&logon) &&
+                FormatText(sddl, sizeof(sddl), "O:%sD:P(D;;GA;;;NU)(A;;GA;;;%s)", owner, logon) &&
                 ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, descriptor, NULL);
-    LocalFree(sid);
+    LocalFree(owner);
+    LocalFree(logon);
     return made;
+}
+
+// True when this process's user owns the pipe: pipe names are machine-wide, and a pipe another user
+// made first under the name never gets the arguments.
+static bool IsOwnUsersPipe(HANDLE pipe)
+{
+    BYTE user[TOKEN_USER_SIZE];
+    PSID owner = NULL;
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    bool own = GetSecurityInfo(pipe, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, NULL, NULL, NULL,
+                               &descriptor) == ERROR_SUCCESS &&
+               GetProcessUser(user) && EqualSid(owner, ((TOKEN_USER*)user)->User.Sid);
+    LocalFree(descriptor);
+    return own;
 }
 
 // Reads or writes size bytes of an overlapped pipe handle by the deadline (a GetTickCount value);
@@ -404,7 +437,7 @@ int HandOverToFirstInstance(const char* applicationName, int argc, WCHAR** argv,
     if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
         return 0;
     DWORD bytes = 0;
-    BYTE* request = pipe != INVALID_HANDLE_VALUE ? MakeRequest(argc, argv, &bytes) : NULL;
+    BYTE* request = pipe != INVALID_HANDLE_VALUE && IsOwnUsersPipe(pipe) ? MakeRequest(argc, argv, &bytes) : NULL;
     HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
     ULONG server = 0;
     // The running instance may take the foreground: this start lets it, being the one the user started.
