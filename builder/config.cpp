@@ -205,6 +205,15 @@ std::u16string ConsoleValue(const Context& c, const IniEntry& e)
     return std::u16string(v.begin(), v.end());
 }
 
+// SecondInstance is one of three words, stored in lower case; a misspelt one would refuse unnoticed.
+std::u16string SecondInstanceValue(const Context& c, const IniEntry& e)
+{
+    std::string v = Lower(e.Value);
+    if (v != "refuse" && v != "activate" && v != "forward")
+        c.Fail(e.Line, "SecondInstance must be refuse, activate or forward, not '" + e.Value + "'");
+    return std::u16string(v.begin(), v.end());
+}
+
 std::u16string SettingText(const Context& c, const IniEntry& e, const SettingInfo& info)
 {
     std::u16string text = ToUtf16(c, e);
@@ -233,6 +242,8 @@ std::u16string SettingText(const Context& c, const IniEntry& e, const SettingInf
     case SETTING_TEXT:
         if (std::string(info.Field) == "Console")
             return ConsoleValue(c, e);
+        if (std::string(info.Field) == "SecondInstance")
+            return SecondInstanceValue(c, e);
         CheckVersionLimit(c, e, info);
         break;
     }
@@ -425,6 +436,10 @@ void ApplySplashDefaults(const Context& c)
 
 void ApplyBuilderDefaults(const Context& c)
 {
+    // A second start hands its arguments over when the config names the method that takes them.
+    int modeId = FindSettingByField("SecondInstance")->Id;
+    if (!c.Plan.Settings.count(modeId) && Named(c.Plan, "SecondInstanceMethod"))
+        c.Plan.Settings[modeId] = {u"forward", 0};
     for (const auto& item : BuilderDefaults) {
         int id = FindSettingByField(item.first)->Id;
         if (!c.Plan.Settings.count(id))

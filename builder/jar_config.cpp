@@ -57,8 +57,9 @@ void WriteSetting(std::string& out, const SettingInfo& info, const std::map<std:
     out += std::string(";") + info.Field + " = " + (builderDefault ? builderDefault : info.Shipped) + "\n";
 }
 
-// The settings the jar decides: its main class, its class path, output captured (a window program) or
-// the console's streams and any number of instances (a console program).
+// The settings the jar decides: its main class, its class path, output captured and a second start
+// activating the first (a window program) or the console's streams and any number of instances (a
+// console program).
 std::map<std::string, std::string> JarSettings(const JarRequest& r, const JarFacts& facts)
 {
     const char* mode = r.Console ? "0" : "2";
@@ -71,6 +72,9 @@ std::map<std::string, std::string> JarSettings(const JarRequest& r, const JarFac
     if (r.Console) {
         set["Console"] = "yes";
         set["AllowMultipleInstances"] = "1";
+    } else {
+        // A desktop application: opening a document while it runs brings it to the front.
+        set["SecondInstance"] = "activate";
     }
     return set;
 }

@@ -4,6 +4,7 @@
 #include "capture_buffer.h"
 #include "entry.h"
 #include "launch_log.h"
+#include "handover.h"
 #include "report.h"
 #include "service.h"
 #include "settings.h"
@@ -196,8 +197,9 @@ char* TakeJvmMessageText()
 }
 
 // What the exit and abort hooks do before the process ends: show the JVM's text when the program
-// failed, let another instance start, finish the service handshake, start the cleanup child.
-static void PrepareProcessEnd(bool failed)
+// failed, let another instance start, finish the service handshake, start the cleanup child (not
+// before a restart: the new process uses the extracted files).
+static void PrepareProcessEnd(bool failed, bool restarting)
 {
     char* text = TakeJvmMessageText();
     if (text != NULL && failed)
@@ -213,15 +215,23 @@ static void PrepareProcessEnd(bool failed)
         while (InterlockedCompareExchange(&ServiceStopReported, 0, 0) == 0)
             Sleep(100);
     }
-    StartCleanupChild();
+    if (!restarting)
+        StartCleanupChild();
 }
 
 void JNICALL JvmExitHook(jint status)
 {
     InterlockedExchange(&ServiceExitStatus, status);
     LaunchLog("System.exit(%ld): the process ends with exit code %ld", (long)status, (long)status);
-    // A program that ends with status 0 ended normally, whatever the JVM printed on the way.
-    PrepareProcessEnd(status != 0);
+    bool restart = IsRestartRequest(status);
+    // A program that ends with status 0 ended normally, whatever the JVM printed on the way; one that
+    // asks for a restart did too.
+    PrepareProcessEnd(status != 0 && !restart, restart);
+    // The new process starts once the lock is let go, and waits for this one to end.
+    if (restart && StartRestartedProcess())
+        status = 0;
+    else if (restart)
+        StartCleanupChild();
     exit(status);
 }
 
@@ -230,6 +240,6 @@ void JNICALL JvmAbortHook(void)
     // The status abort() ends the process with.
     InterlockedExchange(&ServiceExitStatus, 3);
     LaunchLog("the JVM aborted: the process ends with exit code 3");
-    PrepareProcessEnd(true);
+    PrepareProcessEnd(true, false);
     abort();
 }

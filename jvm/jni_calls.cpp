@@ -3,6 +3,7 @@
 #include "arguments.h"
 #include "capture.h"
 #include "launch_log.h"
+#include "handover.h"
 #include "machine_text.h"
 #include "report.h"
 #include "settings.h"
@@ -240,6 +241,8 @@ static bool CallMain(JNIEnv* env, int argc, WCHAR** argv)
     if (arguments == NULL)
         return false;
     LogMainCall(argc == 0 ? configuredCount : argc);
+    // From now on the program may be handed a second start's arguments.
+    ReleaseForwardedCalls();
     env->CallStaticVoidMethod(mainClass, main, arguments);
     bool threw = CheckJavaException(env);
     LaunchLog("main(String[]) %s", threw ? "ended with an exception" : "returned");
@@ -268,7 +271,7 @@ bool RunMainClass(int argc, WCHAR** argv, bool attachMode)
         return false;
     JNIEnv* env = CreatingEnv;
     JavaVM* vm = NULL;
-    if (attachMode && !AttachStopperThread(&env, &vm))
+    if (attachMode && !AttachLauncherThread(STOPPER_THREAD_NAME, &env, &vm))
         return false;
     // An attach-mode run is a second main call into the running program: its streams stay where the
     // first run put them (a log is never emptied, no second capture pipe is opened).

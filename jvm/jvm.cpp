@@ -282,7 +282,7 @@ bool StartJvm(bool hiddenConsole)
     return true;
 }
 
-bool AttachStopperThread(JNIEnv** env, JavaVM** attached)
+bool AttachLauncherThread(const char* name, JNIEnv** env, JavaVM** attached)
 {
     // The pointer is read once, and the attach made, under the guard ReleaseJvm clears it under. No JVM
     // (not created yet, or its start failed, or released), or one being destroyed that refuses the attach
@@ -290,7 +290,7 @@ bool AttachStopperThread(JNIEnv** env, JavaVM** attached)
     AcquireSRWLockExclusive(&JvmGuard);
     JavaVM* vm = JavaVm;
     bool ending = JvmEnding;
-    JavaVMAttachArgs attach = {JNI_VERSION_1_2, (char*)"Kestrun stopper thread", NULL};
+    JavaVMAttachArgs attach = {JNI_VERSION_1_2, (char*)name, NULL};
     bool ok = vm != NULL && vm->AttachCurrentThread((void**)env, &attach) == 0;
     ReleaseSRWLockExclusive(&JvmGuard);
     if (!ok) {
@@ -306,7 +306,7 @@ bool StopJvmWithExit()
 {
     JNIEnv* env = NULL;
     JavaVM* vm = NULL;
-    if (!AttachStopperThread(&env, &vm))
+    if (!AttachLauncherThread(STOPPER_THREAD_NAME, &env, &vm))
         return false;
     bool ok = false;
     jclass system = env->FindClass("java/lang/System");

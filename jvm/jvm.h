@@ -25,9 +25,11 @@ extern JNIEnv* CreatingEnv;
 bool StartJvm(bool hiddenConsole);
 // Attaches the calling thread and calls System.exit(0). False after the failure has been reported.
 bool StopJvmWithExit();
-// Attaches the calling thread as "Kestrun stopper thread" to the JVM, which *vm then names (the thread
+// The Java name of the thread that asks a service's program to stop.
+#define STOPPER_THREAD_NAME "Kestrun stopper thread"
+// Attaches the calling thread under the Java name to the JVM, which *vm then names (the thread
 // detaches from it); false when there is no JVM, or after reporting when a running one refused it.
-bool AttachStopperThread(JNIEnv** env, JavaVM** vm);
+bool AttachLauncherThread(const char* name, JNIEnv** env, JavaVM** vm);
 // Detaches the calling thread, destroys the JVM (waiting for the program's threads) and unloads it.
 void ReleaseJvm();
 // Applies the working-directory settings: the start directory (unless configuredOnly) or

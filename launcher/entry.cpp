@@ -4,6 +4,7 @@
 #include "console.h"
 #include "embedded.h"
 #include "format.h"
+#include "handover.h"
 #include "jvm.h"
 #include "launch_log.h"
 #include "machine_text.h"
@@ -236,18 +237,14 @@ static void ChooseEarlyReporting(int argc, WCHAR** argv)
     FreeSettingText(serviceSwitch);
 }
 
-bool TakeSingleInstanceGuard()
+// Creates the single-instance mutex; true when this process holds it now.
+static bool CreateGuardMutex(const char* name)
 {
-    // The application's name, as its extraction folder has it; one that does not fit guards nothing.
-    char name[MAX_PATH];
-    if (!MakeApplicationName(name, sizeof(name), LauncherSettings.ApplicationId, LauncherSettings.MainClass))
-        return true;
     // Creating is the test: of two launches at the same moment exactly one creates the mutex.
     HANDLE mutex = CreateMutexA(NULL, TRUE, name);
     DWORD error = GetLastError();
     if (mutex != NULL && error == ERROR_ALREADY_EXISTS) {
         CloseHandle(mutex);
-        ShowError(LauncherSettings.MsgAlreadyRunning);
         return false;
     }
     // A name the system refuses (a mutex cannot be made) guards nothing, as before.
@@ -255,12 +252,47 @@ bool TakeSingleInstanceGuard()
     return true;
 }
 
+bool TakeSingleInstanceGuard(int argc, WCHAR** argv, int* exitCode)
+{
+    // The application's name, as its extraction folder has it; one that does not fit guards nothing.
+    char name[MAX_PATH];
+    if (!MakeApplicationName(name, sizeof(name), LauncherSettings.ApplicationId, LauncherSettings.MainClass))
+        return true;
+    SecondStartMode mode = ReadSecondStartMode();
+    DWORD deadline = GetTickCount() + HANDOVER_WAIT_MS;
+    // A running instance that is still starting has no pipe yet, one that is ending has none any more:
+    // the mutex and the pipe are tried in turn until one of them answers or the time is up.
+    for (;;) {
+        if (CreateGuardMutex(name)) {
+            if (mode != SECOND_START_REFUSE)
+                StartHandoverServer(name, mode);
+            return true;
+        }
+        // A command-line tool that could not run fails, so that "tool && next" stops.
+        *exitCode = RunMode == RUN_MODE_CONSOLE ? -1 : 0;
+        if (mode == SECOND_START_REFUSE) {
+            ShowError(LauncherSettings.MsgAlreadyRunning);
+            return false;
+        }
+        int handed = HandOverToFirstInstance(name, argc, argv, deadline);
+        if (handed == 0 && (LONG)(deadline - GetTickCount()) <= 0) {
+            ShowError(LauncherSettings.MsgInstanceNotAnswering);
+            handed = -1;
+        }
+        if (handed != 0) {
+            *exitCode = handed > 0 ? 0 : -1;
+            return false;
+        }
+        Sleep(50);
+    }
+}
+
 // The interactive run: guard, splash, JVM, main class. The process exit code.
 static int RunInteractive(int argc, WCHAR** argv)
 {
-    // A command-line tool that could not run fails, so that "tool && next" stops.
-    if (!LauncherSettings.AllowMultipleInstances && !TakeSingleInstanceGuard())
-        return RunMode == RUN_MODE_CONSOLE ? -1 : 0;
+    int exitCode = 0;
+    if (!LauncherSettings.AllowMultipleInstances && !TakeSingleInstanceGuard(argc, argv, &exitCode))
+        return exitCode;
     if (SplashScreenWanted())
         StartSplashScreen();
     if (!StartJvm(false))
@@ -315,6 +347,7 @@ int RunLauncher(HINSTANCE instance, const WCHAR* commandLine)
         return 0;
     }
     StartLaunchLog(argc);
+    AwaitRestartedPredecessor();
     ChooseEarlyReporting(argc, argv);
     EnterConsoleMode();
     // Without its own folder the launcher would resolve its relative paths against the caller's: it

@@ -25,6 +25,7 @@ bool EnterExecutableDirectory();
 // "-quiet" (and after the install switch a named account's password) (argc counts slot 0); false when
 // not one. *exitCode is then the process's: 0, or 1 when installing or removing failed (reported).
 bool DispatchServiceSwitch(int argc, WCHAR** argv, int* exitCode);
-// Takes the single-instance mutex named by the application (MakeApplicationName); false, after
-// reporting, when another instance holds it.
-bool TakeSingleInstanceGuard();
+// Takes the single-instance mutex named by the application (MakeApplicationName) and, for the modes
+// that hand over, serves second starts; false when another instance holds it: this start has then
+// refused (reported) or handed its arguments (argc counts slot 0) over, *exitCode says how it went.
+bool TakeSingleInstanceGuard(int argc, WCHAR** argv, int* exitCode);

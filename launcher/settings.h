@@ -74,6 +74,11 @@ struct LauncherSettingsData {
     char* MsgServiceExitStatus;    // "The %s service ended with exit status %s."
     char* MsgPathCodePage;         // a path that neither the ANSI code page nor a short name can carry
     char* LaunchLog;               // file of the launch log (KESTRUN_LOG overrides it); empty: none
+    char* SecondInstance;          // "refuse", "activate" or "forward": what a second start does
+    char* SecondInstanceMethod;    // dotted static method given a second start's arguments; empty: none
+    int RestartExitCode;           // exit status that asks for a restart; 0: none
+    int RestartLimit;              // restarts in a row of short runs before one is refused
+    char* MsgInstanceNotAnswering; // a second start's request was not taken in time
 };
 
 // String-table identifier of the file-access message, read directly before the settings are loaded.

@@ -136,6 +136,7 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
         {"[launcher]\nMainClass = a/b/C.class\n", "2: MainClass 'a/b/C.class' is a file name: write the class name with dots, a.b.C"},
         {"[launcher]\nMainClass = a.B\nStderrMode = 1\n", "3: StderrMode = 1 sends System.err to StderrFile, which is empty: name the file (StderrFile = out.log)"},
         {"[launcher]\nStdoutMode = two\n", "2: StdoutMode must be a whole number, not 'two'"},
+        {"[launcher]\nSecondInstance = maybe\n", "2: SecondInstance must be refuse, activate or forward, not 'maybe'"},
         {"[launcher]\nCodePage = 20127\nSplashText = caf\xC3\xA9\n",
          "3: '\xC3\xA9' in SplashText cannot be represented in code page 20127 (set CodePage in [launcher])"},
         {"[launcher]\nCodePage = 932\n",
@@ -430,6 +431,7 @@ TEST_F(Builder, InitWritesEveryKeyAndTheConfigThatTheJarFormBuildsFrom)
         EXPECT_EQ(config.find(std::string(SettingTable[i].Field) + " = ") != std::string::npos,
                   SettingTable[i].Kind != SETTING_BUILT) << SettingTable[i].Field;
     EXPECT_NE(config.find("\nFile = ../app.jar\n"), std::string::npos) << config;
+    EXPECT_NE(config.find("\nSecondInstance = activate\n"), std::string::npos) << config;
     ASSERT_EQ(Build(KR_LAUNCHER_X64, "jar.exe", "app.jar"), Wrote("jar.exe"));
     ASSERT_EQ(Build(KR_LAUNCHER_X64, "init.exe", "cfg/app.ini"), Wrote("init.exe"));
     EXPECT_EQ(ReadWholeFile(folder_ + "jar.exe"), ReadWholeFile(folder_ + "init.exe"));

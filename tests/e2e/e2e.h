@@ -99,11 +99,11 @@ inline void ExpectNoReports(const LauncherRun& run, DWORD exitCode = 0)
 // A launcher started (suspended, if flags say so) and left running; ended when the test is done with it.
 struct Held {
     PROCESS_INFORMATION Process = {};
-    Held(const std::string& exe, const std::string& folder, DWORD flags = 0)
+    Held(const std::string& exe, const std::string& folder, DWORD flags = 0, const std::string& arguments = "")
     {
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);
-        std::string commandLine = "\"" + exe + "\"";
+        std::string commandLine = "\"" + exe + "\" " + arguments;
         EXPECT_TRUE(CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, flags, NULL, folder.c_str(),
                                    &startup, &Process));
     }

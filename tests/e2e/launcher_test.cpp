@@ -2,6 +2,12 @@
 // size, and the splash window: how long it stays, what ends it, where it sits.
 #include "e2e.h"
 
+#include <aclapi.h>
+#include <memory>
+#include <regex>
+#include <sddl.h>
+#include <tlhelp32.h>
+
 namespace {
 
 class LauncherE2eTest : public E2eTest {};
@@ -12,7 +18,7 @@ TEST_F(LauncherE2eTest, ASecondInstanceOfTheMainClassIsRefusedUnlessAllowed)
     Script("out first\nwindow 120000 " + title);
     ASSERT_TRUE(WriteScript(folder_ + "\\classes2", MainClass(), "out second"));
     const std::string messages = "[messages]\nMsgAlreadyRunning = Demo is already open.\n";
-    std::string first = Build({{"AllowMultipleInstances", "0"}}, "first.exe", messages);
+    std::string first = Build({{"AllowMultipleInstances", "0"}, {"SecondInstance", "refuse"}}, "first.exe", messages);
     // Two launches let go at the same moment: one is refused, the other runs until the test closes its window.
     Held one(first, folder_, CREATE_SUSPENDED), other(first, folder_, CREATE_SUSPENDED);
     ReportWatcher oneWatcher(one.Process.dwProcessId), otherWatcher(other.Process.dwProcessId);
@@ -36,6 +42,115 @@ TEST_F(LauncherE2eTest, ASecondInstanceOfTheMainClassIsRefusedUnlessAllowed)
         EXPECT_TRUE(GetExitCodeProcess(process, &code) && code == 0) << code;
     }
     EXPECT_EQ(Out(), "first\r\n");
+}
+
+TEST_F(LauncherE2eTest, ASecondStartBringsTheFirstToTheFrontAndForwardsItsArgumentsInOrder)
+{
+    const std::string title = "first " + name_, unusual = "\xD0\x96\xC3\xA9\xF0\x9F\x98\x80";  // an emoji: two units
+    Script("static openFiles\nwindow 120000 " + title);
+    ASSERT_TRUE(WriteFile(folder_ + "\\sub\\doc 1.txt", ""));
+    HWND other = CreateWindowExA(0, "STATIC", "other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 99, 99, 0, 0, 0, 0);
+    for (std::string row : {"activate", "forward", "missing"}) {  // missing: forward to a method the class lacks
+        const std::string mode = row == "activate" ? row : "forward", method = row == "missing" ? row : "openFiles";
+        std::string exe = Build({{"AllowMultipleInstances", "0"}, {"SecondInstance", mode}, {"StderrMode", "1"},
+                                 {"StderrFile", "err.log"}, {"SecondInstanceMethod", MainClass() + "." + method}}, row + ".exe");
+        DeleteFileA(trace_.c_str());
+        Held first(exe, folder_);
+        HWND window = NULL;
+        ASSERT_TRUE(WaitFor([&] { return (window = FindWindowA(NULL, title.c_str())) != NULL; }, 30000)) << row;
+        ShowWindow(window, SW_MINIMIZE);
+        SetForegroundWindow(other);
+        std::vector<std::string> expected;
+        for (int i = 0; i < 10; i++) {
+            std::string arguments = "\"doc 1.txt\" missing.txt " + std::to_string(i) + " " + unusual;
+            ExpectNoReports(RunAndWatch(exe, arguments, folder_ + "\\sub", 30000));
+            if (row == "forward")
+                expected.push_back(SlashClass() + ".openFiles [" + folder_ + "\\sub\\doc 1.txt][missing.txt][" +
+                                   std::to_string(i) + "][" + unusual + "]");
+        }
+        EXPECT_EQ(GetForegroundWindow(), window) << row;
+        EXPECT_FALSE(IsIconic(window)) << row;
+        std::vector<std::unique_ptr<Held>> together;  // started at one moment, they wait for the pipe in turn
+        for (int i = 0; i < 4 && row == "forward"; i++)
+            together.emplace_back(new Held(exe, folder_, 0, "together")), expected.push_back(SlashClass() + ".openFiles [together]");
+        for (auto& start : together) {
+            DWORD code = 1;
+            EXPECT_EQ(WaitForSingleObject(start->Process.hProcess, 30000), WAIT_OBJECT_0);
+            EXPECT_TRUE(GetExitCodeProcess(start->Process.hProcess, &code) && code == 0) << code;
+        }
+        WaitFor([&] { return TraceLines(trace_, "call ").size() >= expected.size(); }, 30000);
+        EXPECT_EQ(TraceLines(trace_, "call "), expected) << row;
+        EXPECT_TRUE(row != "missing" || WaitFor([&] { return ReadFile(folder_ + "\\err.log").find(
+                                                               "java.lang.NoSuchMethodError: missing") != std::string::npos; }));
+        EXPECT_TRUE(first.Running()) << row;
+    }
+    DestroyWindow(other);
+}
+
+// Suspends every thread of a process: a program hung as a whole.
+void SuspendProcess(DWORD process)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {sizeof(entry), 0, 0, 0, 0, 0, 0};
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        HANDLE thread = entry.th32OwnerProcessID == process ? OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID) : 0;
+        if (thread != NULL && SuspendThread(thread) != (DWORD)-1)
+            CloseHandle(thread);
+    }
+    CloseHandle(snapshot);
+}
+
+TEST_F(LauncherE2eTest, ASecondStartBeforeMainIsDeliveredOnceMainRunsAndAHungFirstDoesNotHangIt)
+{
+    Script("static openFiles\nwindow 120000 early " + name_);
+    const std::string hold = folder_ + "\\hold", exe = Build({{"AllowMultipleInstances", "0"},
+                                                            {"SecondInstanceMethod", MainClass() + ".openFiles"}});
+    ASSERT_TRUE(WriteFile(hold, ""));
+    SetEnvironmentVariableA("KESTRUN_JVM_HOLD", hold.c_str());
+    Held first(exe, folder_);
+    SetEnvironmentVariableA("KESTRUN_JVM_HOLD", NULL);
+    ASSERT_TRUE(WaitFor([&] { return !TraceLines(trace_, "hold").empty(); }, 30000));
+    ExpectNoReports(RunAndWatch(exe, "early", folder_, 30000));
+    DeleteFileA(hold.c_str());
+    ASSERT_TRUE(WaitFor([&] { return !TraceLines(trace_, "call ").empty(); }, 30000));
+    const std::string trace = ReadFile(trace_), call = "[Kestrun second-start thread] call " + SlashClass();
+    EXPECT_LT(trace.find("[main] main "), trace.find(call + ".openFiles [early]"));
+    // Read back through a client handle: network clients denied, this logon session (its SID) alone allowed.
+    char id[17] = "", *dacl = NULL;
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    LoadStringA(LoadLibraryExA(exe.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE), 2032, id, sizeof(id));
+    const std::string pipe = "\\\\.\\pipe\\kestrun-" + std::string(id) + "-second-start-" + std::to_string(session);
+    HANDLE client = CreateFileA(pipe.c_str(), READ_CONTROL, 0, NULL, OPEN_EXISTING, 0, NULL);
+    PSECURITY_DESCRIPTOR security = NULL;
+    ASSERT_EQ(GetSecurityInfo(client, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, 0, 0, 0, 0, &security), 0u) << pipe;
+    ConvertSecurityDescriptorToStringSecurityDescriptorA(security, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &dacl, 0);
+    EXPECT_TRUE(std::regex_match(dacl, std::regex(R"(D:P\(D;;GA;;;NU\)\(A;;GA;;;S-1-5-5-\d+-\d+\))"))) << dacl;
+    CloseHandle(client);
+    SuspendProcess(first.Process.dwProcessId);
+    DWORD start = GetTickCount();
+    LauncherRun hung = RunAndWatch(exe, "late", folder_, 30000);
+    EXPECT_LT(GetTickCount() - start, 10000u);
+    ExpectOneError(hung, "The running instance of this program does not answer.");
+    EXPECT_EQ(hung.ExitCode, ExitFailure);
+}
+
+TEST_F(LauncherE2eTest, TheRestartStatusStartsTheSameCommandAgainAtMostOnceASecondUpToTheLimit)
+{
+    Script("exit 7");
+    HANDLE job = CreateJobObjectA(NULL, NULL);
+    Held first(Build({{"RestartExitCode", "7"}, {"RestartLimit", "2"}}), folder_, CREATE_SUSPENDED, "a \"b c\"");
+    ASSERT_TRUE(AssignProcessToJobObject(job, first.Process.hProcess));
+    DWORD start = GetTickCount(), code = 1;
+    ResumeThread(first.Process.hThread);
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION runs = {};
+    ASSERT_TRUE(WaitFor([&] { return QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &runs,
+                                                               sizeof(runs), NULL) && runs.ActiveProcesses == 0; }, 30000));
+    EXPECT_GE(GetTickCount() - start, 2000u);
+    EXPECT_EQ(runs.TotalProcesses, 3u);
+    EXPECT_TRUE(GetExitCodeProcess(first.Process.hProcess, &code) && code == 0) << code;
+    EXPECT_EQ(TraceLines(trace_, "main "), std::vector<std::string>(3, SlashClass() + " [a][b c]"));
+    CloseHandle(job);
 }
 
 TEST_F(LauncherE2eTest, CaptureGoesOnWhileAnotherProcessHoldsItsMutexName)

@@ -90,5 +90,7 @@ ClassInfo* FindJavaClass(JavaThread& t, const std::string& name);
 /* script.cpp */
 Script* ParseScript(const std::string& text, const std::string& origin);
 JavaObject* ScriptMain(JavaThread& t, MethodInfo& m, va_list args);  // main(String[]) of a script class
+JavaObject* ScriptStatic(JavaThread& t, MethodInfo& m, va_list args);  // a "static NAME" method: traced
+const std::vector<std::string>& StaticMethods(const Script* s);       // the script's "static NAME" names
 
 #endif

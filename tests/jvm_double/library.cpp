@@ -140,7 +140,10 @@ ClassInfo* FindJavaClass(JavaThread& t, const std::string& name) {
                          "java.base/java.lang.ClassLoader.loadClass(ClassLoader.java:520)"};
         return nullptr;
     }
-    ClassInfo* c = Define(name, {{"main", "([Ljava/lang/String;)V", true, ScriptMain}});
-    c->script = ParseScript(text, origin);
+    Script* script = ParseScript(text, origin);
+    std::vector<MethodInfo> methods{{"main", "([Ljava/lang/String;)V", true, ScriptMain}};
+    for (const std::string& m : StaticMethods(script)) methods.push_back({m, "([Ljava/lang/String;)V", true, ScriptStatic});
+    ClassInfo* c = Define(name, methods);
+    c->script = script;
     return c;
 }

@@ -8,6 +8,7 @@ struct Script {
     std::vector<std::pair<int, std::string>> lines;  // line number and command, without blank and comment lines
     std::string stopVerb;               // "stop-on", "stop-ignore" (a stop call hangs) or "" (no stop call)
     std::vector<std::string> stopArgs;  // the arguments of a stop call
+    std::vector<std::string> statics;   // names of the "static NAME" methods
     HANDLE stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);  // set by the first stop call
 };
 
@@ -48,6 +49,7 @@ Script* ParseScript(const std::string& text, const std::string& origin) {
         if (first == std::string::npos || line[first] == '#') continue;
         s->lines.push_back({number, line.substr(first, last - first + 1)});
         std::pair<std::string, std::string> words = Split(s->lines.back().second);
+        if (words.first == "static") s->statics.push_back(words.second);
         if (words.first != "stop-on" && words.first != "stop-ignore") continue;
         s->stopVerb = words.first;
         std::istringstream stopWords(words.second);
@@ -163,7 +165,7 @@ static bool Step(JavaThread& t, Frame& f, size_t& i, const std::string& text) {
         StartJavaThread("AWT-EventQueue-0", [rest, ms](JavaThread&) { ShowFrame(rest.second, ms); });
     } else if (verb == "wait-stop") {  // returns once a stop call has been made, before or during the wait
         WaitForSingleObject(f.cls->script->stopped, INFINITE);
-    } else if (verb != "stop-on" && verb != "stop-ignore") {
+    } else if (verb != "stop-on" && verb != "stop-ignore" && verb != "static") {
         ScriptError(f, i, "unknown command '" + verb + "'");
     }
     return true;
@@ -175,14 +177,27 @@ static bool Run(JavaThread& t, Frame& f, size_t from, size_t to) {
     return true;
 }
 
-JavaObject* ScriptMain(JavaThread& t, MethodInfo& m, va_list args) {
-    ClassInfo& c = *m.owner;
-    Frame f{&c, {}, 0, {}, t.name};
-    Script& s = *c.script;
+const std::vector<std::string>& StaticMethods(const Script* s) { return s->statics; }
+
+// The frame of a call of a method of the script class with a String[] argument.
+static Frame CallFrame(JavaThread& t, MethodInfo& m, va_list args) {
+    Frame f{m.owner, {}, 0, {}, t.name};
     for (JavaObject* a : reinterpret_cast<JavaObject*>(va_arg(args, jobject))->items) {
         f.args.push_back(a ? Utf8(a->text) : "null");
         f.wide.push_back(a ? a->text : L"null");
     }
+    return f;
+}
+
+JavaObject* ScriptStatic(JavaThread& t, MethodInfo& m, va_list args) {
+    TraceLine("call " + m.owner->name + "." + m.name + " " + Placeholder(CallFrame(t, m, args), "args"));
+    return nullptr;
+}
+
+JavaObject* ScriptMain(JavaThread& t, MethodInfo& m, va_list args) {
+    ClassInfo& c = *m.owner;
+    Frame f = CallFrame(t, m, args);
+    Script& s = *c.script;
     TraceLine("main " + c.name + " " + Placeholder(f, "args"));
     // A main call with exactly the stop arguments releases wait-stop, or hangs when the script ignores it.
     if (!s.stopVerb.empty() && f.args == s.stopArgs) {

@@ -286,6 +286,11 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
     if (!IsSupportedJniVersion(a.version)) return JNI_EVERSION;
     jint result = TakeOptions(a);
     if (result != JNI_OK) return result;
+    // A test holds the creation up while the file KESTRUN_JVM_HOLD names exists.
+    wchar_t held[MAX_PATH];
+    for (bool traced = false; GetEnvironmentVariableW(L"KESTRUN_JVM_HOLD", held, MAX_PATH) &&
+                              GetFileAttributesW(held) != INVALID_FILE_ATTRIBUTES; traced = true)
+        traced ? Sleep(10) : TraceLine("hold");
     NativeTable = FillTables(InvokeTable);
     InvokeTable.DestroyJavaVM = DestroyJavaVM;
     InvokeTable.AttachCurrentThread = AttachCurrentThread;
