@@ -1,13 +1,18 @@
 #include "build.h"
 
 #include "archive.h"
+#include "ini.h"
+#include "jar.h"
 #include "pe_image.h"
 #include "platform.h"
 #include "resources.h"
+#include "scramble.h"
 #include "settings_table.h"
 #include "string_table.h"
 #include "text.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -92,6 +97,77 @@ std::string ArchiveName(const BuildPlan& plan, const std::string& path, int line
     return name;
 }
 
+std::string Lower(std::string text)
+{
+    for (char& ch : text)
+        ch = (char)std::tolower((unsigned char)ch);
+    return text;
+}
+
+// The planned text of a setting, or its shipped value when the plan has none.
+std::string PlannedText(const BuildPlan& plan, const char* field)
+{
+    const SettingInfo* info = FindSettingByField(field);
+    auto found = plan.Settings.find(info->Id);
+    return found == plan.Settings.end() ? info->Shipped : Utf16ToUtf8(found->second.Text);
+}
+
+// The class names nearest to name, at most three.
+std::string NearestClasses(const std::string& name, std::vector<std::string> classes)
+{
+    std::string list;
+    for (int i = 0; i < 3; i++) {
+        std::string nearest = NearestWord(name, classes);
+        if (nearest.empty())
+            break;
+        list += (list.empty() ? "; nearest names: " : ", ") + nearest;
+        classes.erase(std::find(classes.begin(), classes.end(), nearest));
+    }
+    return !list.empty() ? list : classes.empty() ? "; it holds no classes" : "; none of its " + std::to_string(classes.size()) +
+                                                                                   " classes has a similar name";
+}
+
+// With an empty ClassPath (and no class path in JvmOptions) the embedded archives are the whole class
+// path: a main class none of them holds can never start. An archive that is no readable zip leaves the
+// question open.
+void CheckMainClassEmbedded(const BuildPlan& plan, const std::vector<EmbeddedFile>& files,
+                            const std::vector<std::pair<std::string, int>>& sources)
+{
+    if (!PlannedText(plan, "ClassPath").empty() || PlannedText(plan, "JvmOptions").find("java.class.path") != std::string::npos)
+        return;
+    const PlannedSetting& stored = plan.Settings.at(FindSettingByField("MainClass")->Id);
+    std::string mainClass = Utf16ToUtf8(DecodeCodePage(DescrambleText(Utf16ToUtf8(stored.Text).c_str()), plan.CodePage));
+    std::string wanted = mainClass + ".class", archives;
+    std::replace(wanted.begin(), wanted.end() - 6, '.', '/');
+    std::vector<std::string> classes;
+    for (size_t i = 0; i < files.size(); i++) {
+        std::string name = std::filesystem::u8path(sources[i].first).filename().u8string(), ending = Lower(name.substr(name.size() > 4 ? name.size() - 4 : 0));
+        if (ending != ".jar" && ending != ".zip")
+            continue;
+        std::vector<std::string> entries;
+        try {
+            entries = ReadJarEntryNames(files[i].Data, sources[i].first);
+        } catch (const BuildError&) {
+            return;
+        }
+        archives += (archives.empty() ? "" : ", ") + name;
+        for (std::string& entry : entries) {
+            bool versioned = entry.compare(0, 18, "META-INF/versions/") == 0 && entry.size() > wanted.size() &&
+                             entry.compare(entry.size() - wanted.size() - 1, std::string::npos, "/" + wanted) == 0;
+            if (entry == wanted || versioned)
+                return;
+            if (entry.size() > 6 && entry.compare(entry.size() - 6, 6, ".class") == 0 && entry.compare(0, 9, "META-INF/") != 0) {
+                entry.resize(entry.size() - 6);
+                std::replace(entry.begin(), entry.end(), '/', '.');
+                classes.push_back(entry);
+            }
+        }
+    }
+    if (!archives.empty())
+        throw BuildError(plan.ConfigPath, stored.Line, "MainClass '" + mainClass + "' not found in " + archives +
+                                                           NearestClasses(mainClass, classes));
+}
+
 // The files are named and their sizes added up before any is read: an archive that cannot fit the
 // resource's 32-bit size is refused without reading gigabytes first.
 void ApplyFiles(const BuildPlan& plan, ResourceTree& tree)
@@ -119,6 +195,7 @@ void ApplyFiles(const BuildPlan& plan, ResourceTree& tree)
             files[i].Data = ReadWholeFile(sources[i].first);
             files[i].FileTime = FileWriteTime(sources[i].first);
         });
+    CheckMainClassEmbedded(plan, files, sources);
     SetResource(tree, RES_RCDATA, ResId::FromId(ARCHIVE_ID), MakeArchive(files));
 }
 
@@ -145,9 +222,14 @@ void RemoveSplash(ResourceTree& tree)
 void ApplySplash(const BuildPlan& plan, ResourceTree& tree)
 {
     AtLine(plan, plan.Splash.Line, [&] {
-        std::string path = ResolvePath(plan, plan.Splash.Path);
+        // JAR!/ENTRY names a picture inside a jar, as a manifest's SplashScreen-Image does.
+        std::string path = ResolvePath(plan, plan.Splash.Path), entry;
+        size_t inJar = path.find("!/");
+        if (inJar != std::string::npos)
+            entry = ReadJarEntry(ReadWholeFile(path.substr(0, inJar)), path.substr(0, inJar), path.substr(inJar + 2),
+                                 SPLASH_MAX_BYTES);
         SetResource(tree, RES_BITMAP, ResId::FromId(SPLASH_ID),
-                    MakeBitmapResource(ReadWholeFile(path), path));
+                    MakeBitmapResource(inJar == std::string::npos ? ReadWholeFile(path) : Bytes(entry.begin(), entry.end()), path));
     });
 }
 

@@ -6,8 +6,7 @@
 
 // The record of all settings. Texts are heap strings, possibly empty, never null after loading.
 struct LauncherSettingsData {
-    char* JavaVersion;             // minimum Java version, as stored ("0x00010004")
-    unsigned JavaVersionWord;      // the same read with "%x"; 0 when it does not convert
+    char* JavaVersion;             // minimum Java version, as stored ("17", "0x00010004")
     char* JvmPath;                 // ';'-separated jvm.dll paths; later the jvm.dll found
     char* JvmOptions;              // JVM option text, as configured; INI key "JvmOptions" replaces it
     char* ClassPath;               // ';'-separated class path, as configured
@@ -73,6 +72,7 @@ struct LauncherSettingsData {
     char* ApplicationId;           // the identity the builder stored (16 hex digits); empty in older launchers
     char* MsgServiceExitStatus;    // "The %s service ended with exit status %s."
     char* MsgPathCodePage;         // a path that neither the ANSI code page nor a short name can carry
+    char* ModuleOptions;           // JVM options given after JvmOptions to runtimes of Java 9 and later only
 };
 
 // String-table identifier of the file-access message, read directly before the settings are loaded.
@@ -100,8 +100,6 @@ char* LoadSettingText(HMODULE module, int id);
 char* LoadMessageText(int id);
 // True unless the text begins with '0' (an empty text is true).
 bool ParseSettingFlag(const char* text);
-// The text read with "%x" (a leading "0x" is accepted); 0 when it does not convert.
-unsigned ParseSettingHexWord(const char* text);
 // Applies a ProcessPriority index (0 realtime ... 5 idle); false, changing nothing, when out of range.
 bool ApplyProcessPriority(int index);
 // Frees a text of the record (the shared empty text that stands in when memory ran out is kept).
