@@ -405,6 +405,18 @@ TEST_F(Builder, JarManifestsAreReadByTheJarRulesOrRefusedInOneLine)
          "\n; default: SplashText = Caf\xC3\xA9\n"},
         {true, Jar("Main-Class: a.B\rImplementation-Title: Caf\xC3\xA9\rImplementation-Version: 2.1-beta\r"),
          "\nProductName = Caf\xC3\xA9\nProductVersion = 2.1\nFileVersion = 2.1\n"},
+        {true, Jar("Main-Class: a.B\nAdd-Opens: java.base/java.lang  java.base/java.util\nAdd-Exports: java.desktop/sun.awt\n"),
+         "\nModuleOptions = --add-opens=java.base/java.lang=ALL-UNNAMED --add-opens=java.base/java.util=ALL-UNNAMED "
+         "--add-exports=java.desktop/sun.awt=ALL-UNNAMED\n"},
+        {false, Jar("Main-Class: a.B\nAdd-Opens: java.base\n"), "app.jar: Add-Opens entry 'java.base' is not module/package (java.base/java.lang)\n"},
+        {true, Jar("Main-Class: a.B\nEnable-Native-Access: ALL-UNNAMED\n"), "\nJavaVersion = 17\n; default: JvmPath = \n"
+         "JvmOptions = --enable-native-access=ALL-UNNAMED\n"},
+        {false, Jar("Main-Class: a.B\nLauncher-Agent-Class: a.Agent\n"), "app.jar: Launcher-Agent-Class 'a.Agent': the launcher starts "
+         "no agent from the application's jar; give the agent a jar of its own with Premain-Class and name it in JvmOptions"},
+        {false, Zip({{"META-INF/MANIFEST.MF", "Main-Class: a.B\nSplashScreen-Image: s.gif\n"}, {"a/B.class", ""}, {"s.gif", "GIF89a"}}),
+         "app.jar: SplashScreen-Image 's.gif' is a GIF picture; the splash shows BMP or PNG: convert it, or give --splash FILE\n"},
+        {true, Zip({{"META-INF/MANIFEST.MF", "Main-Class: a.B\nSplashScreen-Image: img/s.png\n"}, {"a/B.class", ""},
+                    {"img/s.png", HalfRed(16, 16)}}, true), "\n; bitmap 8000: 16 x 16, 24 bits per pixel\n"},
     };
     for (const auto& c : cases) {
         Write("app.jar", c.Jar);
