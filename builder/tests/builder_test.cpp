@@ -495,7 +495,9 @@ TEST_F(Wine, JarBuiltLauncherRunsWithJavaHomeAndStillRunsWhenSigned)
     std::filesystem::create_directories(folder_ + "elsewhere");
     std::filesystem::copy_file(KR_JVM_DOUBLE_X64, folder_ + "rt/bin/server/jvm.dll");
     Write("rt/release", "JAVA_VERSION=\"17.0.9\"\n");
-    ASSERT_EQ(RunCommand("cd " + Q(folder_) + " && jar cfe0 app.jar app.Main main.script"), "exit 0\n");
+    std::filesystem::create_directories(folder_ + "app");
+    Write("app/Main.class", "");  // the main class the builder looks for in the jar
+    ASSERT_EQ(RunCommand("cd " + Q(folder_) + " && jar cfe0 app.jar app.Main main.script app/Main.class"), "exit 0\n");
     ASSERT_EQ(Build(KR_LAUNCHER_X64, "app.exe", "app.jar"), Wrote("app.exe"));
     std::string shown = Show("app.exe"); // the jar form's settings (its main class and jar: the run below)
     EXPECT_NE(shown.find("\nStdoutMode = 2\n"), std::string::npos) << shown;
