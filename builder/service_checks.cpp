@@ -76,10 +76,12 @@ void CheckAccount(const BuildPlan& plan, const std::string& account, int line)
                          (nearest.empty() && plainUser.empty() ? "" : "; did you mean '" + (nearest.empty() ? plainUser : nearest) + "'?"));
 }
 
-// A service name the service manager takes: 1 to 256 characters, no '/' or '\\'.
+// A service name the service manager takes: 1 to 256 characters (UTF-16 units), no '/' or '\\'.
 void CheckServiceName(const BuildPlan& plan, const char* field, const std::string& name, int line)
 {
-    if (name.empty() || name.size() > 256 || name.find_first_of("/\\") != std::string::npos)
+    std::u16string units;
+    Utf8ToUtf16(name, units); // the plan's text came from UTF-16: it converts back
+    if (units.empty() || units.size() > 256 || name.find_first_of("/\\") != std::string::npos)
         Fail(plan, line, std::string(field) + " '" + name + "' is not a service name: 1 to 256 characters, none "
                          "of them '/' or '\\'");
 }
