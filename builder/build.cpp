@@ -123,8 +123,40 @@ std::string NearestClasses(const std::string& name, std::vector<std::string> cla
         list += (list.empty() ? "; nearest names: " : ", ") + nearest;
         classes.erase(std::find(classes.begin(), classes.end(), nearest));
     }
-    return !list.empty() ? list : classes.empty() ? "; it holds no classes" : "; none of its " + std::to_string(classes.size()) +
-                                                                                   " classes has a similar name";
+    if (!list.empty())
+        return list;
+    return classes.empty() ? "; it holds no classes"
+                           : "; none of its " + std::to_string(classes.size()) + " classes has a similar name";
+}
+
+// True when an archive entry is the class file wanted, also in a multi-release jar's META-INF/versions/N/.
+bool IsClassEntry(const std::string& entry, const std::string& wanted)
+{
+    const std::string versions = "META-INF/versions/";
+    if (entry == wanted)
+        return true;
+    size_t release = entry.size() - std::min(entry.size(), wanted.size() + 1);
+    return release > versions.size() && entry.compare(0, versions.size(), versions) == 0 &&
+           entry.compare(release, std::string::npos, "/" + wanted) == 0 &&
+           entry.find_first_not_of("0123456789", versions.size()) == release;
+}
+
+// The dotted class name of an entry ("a/B.class" is a.B); "" for other entries and those of META-INF.
+std::string ClassOfEntry(std::string entry)
+{
+    if (entry.size() <= 6 || entry.compare(entry.size() - 6, 6, ".class") != 0 || entry.compare(0, 9, "META-INF/") == 0)
+        return "";
+    entry.resize(entry.size() - 6);
+    std::replace(entry.begin(), entry.end(), '/', '.');
+    return entry;
+}
+
+// The file name of an embedded archive (.jar or .zip, any case); "" for other files.
+std::string ArchiveFileName(const std::string& path)
+{
+    std::string name = std::filesystem::u8path(path).filename().u8string();
+    std::string ending = Lower(name.substr(name.size() > 4 ? name.size() - 4 : 0));
+    return ending == ".jar" || ending == ".zip" ? name : "";
 }
 
 // With an empty ClassPath (and no class path in JvmOptions) the embedded archives are the whole class
@@ -133,34 +165,29 @@ std::string NearestClasses(const std::string& name, std::vector<std::string> cla
 void CheckMainClassEmbedded(const BuildPlan& plan, const std::vector<EmbeddedFile>& files,
                             const std::vector<std::pair<std::string, int>>& sources)
 {
-    if (!PlannedText(plan, "ClassPath").empty() || PlannedText(plan, "JvmOptions").find("java.class.path") != std::string::npos)
+    std::string jvmOptions = PlannedText(plan, "JvmOptions");
+    if (!PlannedText(plan, "ClassPath").empty() || jvmOptions.find("java.class.path") != std::string::npos)
         return;
     const PlannedSetting& stored = plan.Settings.at(FindSettingByField("MainClass")->Id);
-    std::string mainClass = Utf16ToUtf8(DecodeCodePage(DescrambleText(Utf16ToUtf8(stored.Text).c_str()), plan.CodePage));
-    std::string wanted = mainClass + ".class", archives;
+    std::string plain = DescrambleText(Utf16ToUtf8(stored.Text).c_str()); // bytes of the code page
+    std::string mainClass = Utf16ToUtf8(DecodeCodePage(plain, plan.CodePage)), wanted = mainClass + ".class", archives;
     std::replace(wanted.begin(), wanted.end() - 6, '.', '/');
     std::vector<std::string> classes;
     for (size_t i = 0; i < files.size(); i++) {
-        std::string name = std::filesystem::u8path(sources[i].first).filename().u8string(), ending = Lower(name.substr(name.size() > 4 ? name.size() - 4 : 0));
-        if (ending != ".jar" && ending != ".zip")
-            continue;
+        std::string name = ArchiveFileName(sources[i].first);
         std::vector<std::string> entries;
         try {
-            entries = ReadJarEntryNames(files[i].Data, sources[i].first);
+            if (!name.empty())
+                entries = ReadJarEntryNames(files[i].Data, sources[i].first);
         } catch (const BuildError&) {
             return;
         }
-        archives += (archives.empty() ? "" : ", ") + name;
-        for (std::string& entry : entries) {
-            bool versioned = entry.compare(0, 18, "META-INF/versions/") == 0 && entry.size() > wanted.size() &&
-                             entry.compare(entry.size() - wanted.size() - 1, std::string::npos, "/" + wanted) == 0;
-            if (entry == wanted || versioned)
+        archives += name.empty() ? "" : (archives.empty() ? "" : ", ") + name;
+        for (const std::string& entry : entries) {
+            if (IsClassEntry(entry, wanted))
                 return;
-            if (entry.size() > 6 && entry.compare(entry.size() - 6, 6, ".class") == 0 && entry.compare(0, 9, "META-INF/") != 0) {
-                entry.resize(entry.size() - 6);
-                std::replace(entry.begin(), entry.end(), '/', '.');
-                classes.push_back(entry);
-            }
+            if (!ClassOfEntry(entry).empty())
+                classes.push_back(ClassOfEntry(entry));
         }
     }
     if (!archives.empty())
@@ -228,8 +255,8 @@ void ApplySplash(const BuildPlan& plan, ResourceTree& tree)
         if (inJar != std::string::npos)
             entry = ReadJarEntry(ReadWholeFile(path.substr(0, inJar)), path.substr(0, inJar), path.substr(inJar + 2),
                                  SPLASH_MAX_BYTES);
-        SetResource(tree, RES_BITMAP, ResId::FromId(SPLASH_ID),
-                    MakeBitmapResource(inJar == std::string::npos ? ReadWholeFile(path) : Bytes(entry.begin(), entry.end()), path));
+        Bytes picture = inJar == std::string::npos ? ReadWholeFile(path) : Bytes(entry.begin(), entry.end());
+        SetResource(tree, RES_BITMAP, ResId::FromId(SPLASH_ID), MakeBitmapResource(picture, path));
     });
 }
 

@@ -152,8 +152,8 @@ bool IsVersionText(const std::string& v)
         return v.empty();
     for (at = length; at < v.size() && (v[at] == '.' || v[at] == '_') && digits(at + 1) > 0;)
         at += 1 + digits(at + 1);
-    bool build = at + 1 < v.size() && v[at] == '+' &&
-                 v.find_first_not_of("0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ.-", at + 1) == std::string::npos;
+    const char buildCharacters[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ.-";
+    bool build = at + 1 < v.size() && v[at] == '+' && v.find_first_not_of(buildCharacters, at + 1) == std::string::npos;
     return at == v.size() || build;
 }
 

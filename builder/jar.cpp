@@ -93,8 +93,9 @@ ZipEntry FindEntry(const ZipReader& zip, const CentralDirectory& cd, const std::
         const char* name = (const char*)&zip.Data[at + 46];
         if (names != nullptr)
             names->emplace_back(name, nameLength);
-        if (!entry.Found && nameLength == wanted.size() &&
-            (anyCase ? strncasecmp(name, wanted.c_str(), nameLength) : strncmp(name, wanted.c_str(), nameLength)) == 0) {
+        int order = anyCase ? strncasecmp(name, wanted.c_str(), nameLength) : strncmp(name, wanted.c_str(), nameLength);
+        bool same = nameLength == wanted.size() && order == 0;
+        if (!entry.Found && same) {
             entry = {true, zip.Read(at + 10, 2), zip.Read(at + 8, 2), zip.Read(at + 16, 4), zip.Read(at + 20, 4),
                      zip.Read(at + 24, 4), zip.Read(at + 42, 4)};
             uint64_t* fields[3] = {&entry.Size, &entry.Packed, &entry.Local};
@@ -296,13 +297,15 @@ std::string ModuleOptionsOf(const std::vector<std::pair<std::string, std::string
 {
     std::string options;
     for (const char* name : {"Add-Opens", "Add-Exports"}) {
-        std::string list = ManifestValue(attributes, name) + " ", option = name[4] == 'O' ? "--add-opens=" : "--add-exports=";
+        std::string list = ManifestValue(attributes, name) + " ";
+        std::string option = name[4] == 'O' ? "--add-opens=" : "--add-exports=";
         for (size_t at = 0, blank; (blank = list.find(' ', at)) != std::string::npos; at = blank + 1) {
             std::string entry = list.substr(at, blank - at);
             size_t slash = entry.find('/');
             if (!entry.empty() && (slash == 0 || slash == std::string::npos || slash + 1 == entry.size() ||
                                    entry.find_first_of("/=\"", slash + 1) != std::string::npos))
-                throw BuildError(path, 0, std::string(name) + " entry '" + entry + "' is not module/package (java.base/java.lang)");
+                throw BuildError(path, 0, std::string(name) + " entry '" + entry +
+                                              "' is not module/package (java.base/java.lang)");
             if (!entry.empty())
                 options += (options.empty() ? "" : " ") + option + entry + "=ALL-UNNAMED";
         }
@@ -322,18 +325,19 @@ std::string SplashProblem(const std::string& picture)
 }
 
 // The attributes a launcher turns into options or a splash, or refuses.
-void ReadRuntimeAttributes(JarFacts& facts, const Bytes& jar, const std::vector<std::pair<std::string, std::string>>& attributes,
-                           const std::string& path)
+void ReadRuntimeAttributes(JarFacts& facts, const Bytes& jar,
+                           const std::vector<std::pair<std::string, std::string>>& attributes, const std::string& path)
 {
     facts.ModuleOptions = ModuleOptionsOf(attributes, path);
     std::string agent = Trim(ManifestValue(attributes, "Launcher-Agent-Class"));
     if (!agent.empty())
-        throw BuildError(path, 0, "Launcher-Agent-Class '" + agent + "': the launcher starts no agent from the application's "
-                                  "jar; give the agent a jar of its own with Premain-Class and name it in JvmOptions "
-                                  "(-javaagent:agent.jar), then remove the attribute");
+        throw BuildError(path, 0, "Launcher-Agent-Class '" + agent + "': the launcher starts no agent from the "
+                                  "application's jar; give the agent a jar of its own with Premain-Class and name it "
+                                  "in JvmOptions (-javaagent:agent.jar), then remove the attribute");
     std::string native = Trim(ManifestValue(attributes, "Enable-Native-Access"));
     if (!native.empty() && native != "ALL-UNNAMED")
-        throw BuildError(path, 0, "Enable-Native-Access '" + native + "' is not ALL-UNNAMED, the one value a jar's manifest takes");
+        throw BuildError(path, 0, "Enable-Native-Access '" + native +
+                                  "' is not ALL-UNNAMED, the one value a jar's manifest takes");
     facts.NativeAccess = !native.empty();
     facts.SplashImage = Trim(ManifestValue(attributes, "SplashScreen-Image"));
     if (!facts.SplashImage.empty())

@@ -96,8 +96,9 @@ void WriteSections(std::string& out, const JarRequest& r, const JarFacts& facts)
                (path.empty() ? std::string(";") + key + " = " + example : key + std::string(" = ") + path) + "\n";
     };
     // --splash wins over the jar's SplashScreen-Image, which is read from the jar itself (JAR!/ENTRY).
-    std::string splash = !r.Splash.empty() ? ConfigPath(r.Splash, r.ConfigFolder)
-                         : facts.SplashImage.empty() ? "" : ConfigPath(r.Jar, r.ConfigFolder) + "!/" + facts.SplashImage;
+    std::string splash = !r.Splash.empty()            ? ConfigPath(r.Splash, r.ConfigFolder)
+                         : !facts.SplashImage.empty() ? ConfigPath(r.Jar, r.ConfigFolder) + "!/" + facts.SplashImage
+                                                      : "";
     optional("splash", "Bitmap", splash, "Picture shown while the JVM starts, a BMP or PNG file or JAR!/ENTRY "
              "(remove the ';' of both lines)", "splash.bmp");
     optional("icon", "File", r.Icon.empty() ? "" : ConfigPath(r.Icon, r.ConfigFolder),

@@ -70,10 +70,13 @@ void CheckAccount(const BuildPlan& plan, const std::string& account, int line)
     if (account.size() > 256 || account.find_first_of(refused) != std::string::npos)
         Fail(plan, line, "ServiceAccount '" + account + "' is not an account name: a user name of at most 256 "
                          "characters without any of " + refused + " in one of the forms " + AccountForms);
-    std::string nearest = NearestWord(account, builtIn), plainUser = slash == at ? ".\\" + account : "";
+    // A misspelt built-in account gets its right spelling suggested, a bare user name the local form.
+    std::string suggestion = NearestWord(account, builtIn);
+    if (suggestion.empty() && slash == at)
+        suggestion = ".\\" + account;
     if (!domainUser && !userAtDomain)
         Fail(plan, line, "ServiceAccount '" + account + "' is not in one of the forms " + AccountForms +
-                         (nearest.empty() && plainUser.empty() ? "" : "; did you mean '" + (nearest.empty() ? plainUser : nearest) + "'?"));
+                         (suggestion.empty() ? "" : "; did you mean '" + suggestion + "'?"));
 }
 
 // A service name the service manager takes: 1 to 256 characters (UTF-16 units), no '/' or '\\'.
@@ -118,7 +121,8 @@ void CheckServiceNames(const BuildPlan& plan)
                  strcasecmp(account.c_str(), "LocalSystem") != 0;
     if (Planned(plan, "ServiceInteractive", text, line) && text == "1" && named)
         Fail(plan, line, "ServiceInteractive = 1 needs the LocalSystem account: the service manager refuses an "
-                         "interactive service that runs as '" + account + "' (line " + std::to_string(accountLine) + ")");
+                         "interactive service that runs as '" + account + "' (line " +
+                         std::to_string(accountLine) + ")");
 }
 
 } // namespace

@@ -38,7 +38,8 @@ std::string VersionOfWord(const std::string& stored)
 {
     JavaVersionNumber v;
     bool prefixed = stored.compare(0, 2, "0x") == 0 || stored.compare(0, 2, "0X") == 0;
-    bool word = prefixed || (stored.size() >= 5 && stored.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos);
+    bool unprefixed = stored.size() >= 5 && stored.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    bool word = prefixed || unprefixed; // older builds stored words without 0x
     if (!word || !ReadJavaVersionSetting(stored.c_str(), &v))
         return stored;
     std::string text = (v.Parts[0] < 9 ? "1." : "") + std::to_string(v.Parts[0]);
