@@ -16,7 +16,7 @@
 #include <fstream>
 
 const std::string DemoConfig = "[launcher]\nJvmOptions = -Dx=" + std::string(8192, 'x') + "\n"
-                               "MainClass = org.acme.Demo\nClassPath = app.jar\nStdoutMode = 2\nJvmPath = C:\\no\\jvm.dll\nJavaVersion = 0x00110000\n"
+                               "MainClass = org.acme.Demo\nClassPath = app.jar\nStdoutMode = 2\nJvmPath = C:\\no\\jvm.dll\nJavaVersion = 0x00110000\nJavaMaxVersion = 21.0.1+12\n"
                                "AllowMultipleInstances = yes\nSplashText = Caf\xC3\xA9 \xE2\x82\xAC loading\n"
                                "[messages]\n1536 = Demo is already open.\nMsgLoadJvm = Cannot load %s\n"
                                "[files]\nFile = app.jar\n[version]\nProductName = Demo\nProductVersion = 1.2.3\n"
@@ -293,11 +293,11 @@ TEST_F(Builder, ShowGivesBackTheConfigAndMarksTheDefaults)
                                  "AllowMultipleInstances = 1", "SplashText = Caf\xC3\xA9 \xE2\x82\xAC loading",
                                  "MsgAlreadyRunning = Demo is already open.", "MsgLoadJvm = Cannot load %s",
                                  "; default: ServiceName = ", "; default: StdoutFile = ", "; default: ProcessPriority = 3",
-                                 "; default: JreSearchOrder = B0EJV", "JavaVersion = 17", "ProductName = Demo",
+                                 "; default: JreSearchOrder = B0EJV", "JavaVersion = 17", "JavaMaxVersion = 21.0.1+12",
                                  "; default: MsgNoJre = Unable to locate suitable Java Runtime Environment on this machine.",
                                  "; default: SplashUntilWindow = 1", "JvmPath = C:\\no\\jvm.dll",
                                  "; app.jar  13 bytes  2023-11-14 22:13:20.0000000 UTC", "ProductVersion = 1.2.3",
-                                 "; bitmap 8000: 120 x 40, 24 bits per pixel",
+                                 "; bitmap 8000: 120 x 40, 24 bits per pixel", "ProductName = Demo",
                                  "; icon group 1: 4 images (16x16, 32x32, 48x48, 256x256)",
                                  ";   ServiceStopArgs is empty: a stop calls System.exit, as with ServiceStopByExit = 1"})
             EXPECT_NE(shown.find("\n" + std::string(line) + "\n"), std::string::npos) << arch << ": " << line;
