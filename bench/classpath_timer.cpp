@@ -37,7 +37,7 @@ int main(int argc, char** argv)
         LauncherSettings.ClassPath = &classPath[0];
         LauncherSettings.JvmOptions = (char*)"-Xmx64m";
         double start = Now();
-        if (!BuildClassPathOption())
+        if (!BuildClassPathOption(false))
             return 1;
         whole.push_back(Now() - start);
         optionLength = strlen(JvmOptionStrings[JvmOptionCount - 1]);

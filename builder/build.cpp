@@ -1,13 +1,18 @@
 #include "build.h"
 
 #include "archive.h"
+#include "ini.h"
+#include "jar.h"
 #include "pe_image.h"
 #include "platform.h"
 #include "resources.h"
+#include "scramble.h"
 #include "settings_table.h"
 #include "string_table.h"
 #include "text.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -92,6 +97,104 @@ std::string ArchiveName(const BuildPlan& plan, const std::string& path, int line
     return name;
 }
 
+std::string Lower(std::string text)
+{
+    for (char& ch : text)
+        ch = (char)std::tolower((unsigned char)ch);
+    return text;
+}
+
+// The planned text of a setting, or its shipped value when the plan has none.
+std::string PlannedText(const BuildPlan& plan, const char* field)
+{
+    const SettingInfo* info = FindSettingByField(field);
+    auto found = plan.Settings.find(info->Id);
+    return found == plan.Settings.end() ? info->Shipped : Utf16ToUtf8(found->second.Text);
+}
+
+// The class names nearest to name, at most three.
+std::string NearestClasses(const std::string& name, std::vector<std::string> classes)
+{
+    std::string list;
+    for (int i = 0; i < 3; i++) {
+        std::string nearest = NearestWord(name, classes);
+        if (nearest.empty())
+            break;
+        list += (list.empty() ? "; nearest names: " : ", ") + nearest;
+        classes.erase(std::find(classes.begin(), classes.end(), nearest));
+    }
+    if (!list.empty())
+        return list;
+    return classes.empty() ? "; it holds no classes"
+                           : "; none of its " + std::to_string(classes.size()) + " classes has a similar name";
+}
+
+// True when an archive entry is the class file wanted, also in a multi-release jar's META-INF/versions/N/.
+bool IsClassEntry(const std::string& entry, const std::string& wanted)
+{
+    const std::string versions = "META-INF/versions/";
+    if (entry == wanted)
+        return true;
+    size_t release = entry.size() - std::min(entry.size(), wanted.size() + 1);
+    return release > versions.size() && entry.compare(0, versions.size(), versions) == 0 &&
+           entry.compare(release, std::string::npos, "/" + wanted) == 0 &&
+           entry.find_first_not_of("0123456789", versions.size()) == release;
+}
+
+// The dotted class name of an entry ("a/B.class" is a.B); "" for other entries and those of META-INF.
+std::string ClassOfEntry(std::string entry)
+{
+    if (entry.size() <= 6 || entry.compare(entry.size() - 6, 6, ".class") != 0 || entry.compare(0, 9, "META-INF/") == 0)
+        return "";
+    entry.resize(entry.size() - 6);
+    std::replace(entry.begin(), entry.end(), '/', '.');
+    return entry;
+}
+
+// The file name of an embedded archive (.jar or .zip, any case); "" for other files.
+std::string ArchiveFileName(const std::string& path)
+{
+    std::string name = std::filesystem::u8path(path).filename().u8string();
+    std::string ending = Lower(name.substr(name.size() > 4 ? name.size() - 4 : 0));
+    return ending == ".jar" || ending == ".zip" ? name : "";
+}
+
+// With an empty ClassPath (and no class path in JvmOptions) the embedded archives are the whole class
+// path: a main class none of them holds can never start. An archive that is no readable zip leaves the
+// question open.
+void CheckMainClassEmbedded(const BuildPlan& plan, const std::vector<EmbeddedFile>& files,
+                            const std::vector<std::pair<std::string, int>>& sources)
+{
+    std::string jvmOptions = PlannedText(plan, "JvmOptions");
+    if (!PlannedText(plan, "ClassPath").empty() || jvmOptions.find("java.class.path") != std::string::npos)
+        return;
+    const PlannedSetting& stored = plan.Settings.at(FindSettingByField("MainClass")->Id);
+    std::string plain = DescrambleText(Utf16ToUtf8(stored.Text).c_str()); // bytes of the code page
+    std::string mainClass = Utf16ToUtf8(DecodeCodePage(plain, plan.CodePage)), wanted = mainClass + ".class", archives;
+    std::replace(wanted.begin(), wanted.end() - 6, '.', '/');
+    std::vector<std::string> classes;
+    for (size_t i = 0; i < files.size(); i++) {
+        std::string name = ArchiveFileName(sources[i].first);
+        std::vector<std::string> entries;
+        try {
+            if (!name.empty())
+                entries = ReadJarEntryNames(files[i].Data, sources[i].first);
+        } catch (const BuildError&) {
+            return;
+        }
+        archives += name.empty() ? "" : (archives.empty() ? "" : ", ") + name;
+        for (const std::string& entry : entries) {
+            if (IsClassEntry(entry, wanted))
+                return;
+            if (!ClassOfEntry(entry).empty())
+                classes.push_back(ClassOfEntry(entry));
+        }
+    }
+    if (!archives.empty())
+        throw BuildError(plan.ConfigPath, stored.Line, "MainClass '" + mainClass + "' not found in " + archives +
+                                                           NearestClasses(mainClass, classes));
+}
+
 // The files are named and their sizes added up before any is read: an archive that cannot fit the
 // resource's 32-bit size is refused without reading gigabytes first.
 void ApplyFiles(const BuildPlan& plan, ResourceTree& tree)
@@ -119,6 +222,7 @@ void ApplyFiles(const BuildPlan& plan, ResourceTree& tree)
             files[i].Data = ReadWholeFile(sources[i].first);
             files[i].FileTime = FileWriteTime(sources[i].first);
         });
+    CheckMainClassEmbedded(plan, files, sources);
     SetResource(tree, RES_RCDATA, ResId::FromId(ARCHIVE_ID), MakeArchive(files));
 }
 
@@ -145,9 +249,14 @@ void RemoveSplash(ResourceTree& tree)
 void ApplySplash(const BuildPlan& plan, ResourceTree& tree)
 {
     AtLine(plan, plan.Splash.Line, [&] {
-        std::string path = ResolvePath(plan, plan.Splash.Path);
-        SetResource(tree, RES_BITMAP, ResId::FromId(SPLASH_ID),
-                    MakeBitmapResource(ReadWholeFile(path), path));
+        // JAR!/ENTRY names a picture inside a jar, as a manifest's SplashScreen-Image does.
+        std::string path = ResolvePath(plan, plan.Splash.Path), entry;
+        size_t inJar = path.find("!/");
+        if (inJar != std::string::npos)
+            entry = ReadJarEntry(ReadWholeFile(path.substr(0, inJar)), path.substr(0, inJar), path.substr(inJar + 2),
+                                 SPLASH_MAX_BYTES);
+        Bytes picture = inJar == std::string::npos ? ReadWholeFile(path) : Bytes(entry.begin(), entry.end());
+        SetResource(tree, RES_BITMAP, ResId::FromId(SPLASH_ID), MakeBitmapResource(picture, path));
     });
 }
 

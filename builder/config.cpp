@@ -1,7 +1,6 @@
 #include "config.h"
 
 #include "bytes.h"
-#include "java_version.h"
 #include "scramble.h"
 #include "search_order.h"
 #include "settings_table.h"
@@ -141,15 +140,31 @@ std::string FlagValue(const Context& c, const IniEntry& e)
                        e.Value + "'");
 }
 
-std::string HexValue(const Context& c, const IniEntry& e)
+// A Java version as people write it (17, 1.8, 11.0.2, 1.8.0_352, 21.0.1+12: numbers with dots, an
+// update after '_', a build after '+'), or "0x" and a hexadecimal word; empty: no limit.
+bool IsVersionText(const std::string& v)
 {
-    std::string digits = e.Value.compare(0, 2, "0x") == 0 || e.Value.compare(0, 2, "0X") == 0
-                             ? e.Value.substr(2)
-                             : e.Value;
-    if (digits.empty() || digits.size() > 8 ||
-        !std::all_of(digits.begin(), digits.end(), [](char ch) { return std::isxdigit((unsigned char)ch); }))
-        c.Fail(e.Line, e.Key + " must be a hexadecimal word such as 0x00010008, not '" + e.Value + "'");
-    return e.Value;
+    auto digits = [&](size_t at) { return std::min(v.find_first_not_of("0123456789", at), v.size()) - at; };
+    if (v.compare(0, 2, "0x") == 0 || v.compare(0, 2, "0X") == 0)
+        return v.size() > 2 && v.size() <= 10 && v.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos;
+    size_t at = 0, length = digits(0);
+    if (v.empty() || length == 0 || length > 3)
+        return v.empty();
+    for (at = length; at < v.size() && (v[at] == '.' || v[at] == '_') && digits(at + 1) > 0;)
+        at += 1 + digits(at + 1);
+    const char buildCharacters[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ.-";
+    bool build = at + 1 < v.size() && v[at] == '+' && v.find_first_not_of(buildCharacters, at + 1) == std::string::npos;
+    return at == v.size() || build;
+}
+
+// JavaVersion and JavaMaxVersion are read alike; the old unprefixed hexadecimal form gets its "0x" suggested.
+void CheckVersionValue(const Context& c, const IniEntry& e)
+{
+    if (IsVersionText(e.Value))
+        return;
+    bool hex = e.Value.size() >= 5 && e.Value.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    c.Fail(e.Line, e.Key + " must be a Java version such as 17, 1.8, 11.0.2 or 21.0.1+12, or 0x and a hexadecimal "
+                   "word, not '" + e.Value + "'" + (hex ? "; did you mean '0x" + e.Value + "'?" : ""));
 }
 
 // Messages are printf formats given at most the text arguments of the shipped message.
@@ -188,14 +203,6 @@ std::u16string ScrambledMainClass(const Context& c, const IniEntry& e, const std
     return out;
 }
 
-// JavaMaxVersion is empty or a version the launcher can parse.
-void CheckVersionLimit(const Context& c, const IniEntry& e, const SettingInfo& info)
-{
-    JavaVersionNumber version;
-    if (std::string(info.Field) == "JavaMaxVersion" && !e.Value.empty() && !ParseJavaVersion(e.Value.c_str(), &version))
-        c.Fail(e.Line, "JavaMaxVersion must be a Java version such as 17 or 11.0.2, not '" + e.Value + "'");
-}
-
 // Console is one of three words, stored in lower case as the launcher compares it.
 std::u16string ConsoleValue(const Context& c, const IniEntry& e)
 {
@@ -231,8 +238,8 @@ std::u16string SettingText(const Context& c, const IniEntry& e, const SettingInf
     case SETTING_FLAG:
         ascii = FlagValue(c, e);
         return std::u16string(ascii.begin(), ascii.end());
-    case SETTING_HEX:
-        ascii = HexValue(c, e);
+    case SETTING_VERSION:
+        CheckVersionValue(c, e);
         return text;
     case SETTING_MESSAGE:
         CheckMessageFormat(c, e, info);
@@ -244,7 +251,6 @@ std::u16string SettingText(const Context& c, const IniEntry& e, const SettingInf
             return ConsoleValue(c, e);
         if (std::string(info.Field) == "SecondInstance")
             return SecondInstanceValue(c, e);
-        CheckVersionLimit(c, e, info);
         break;
     }
     InCodePage(c, e, text);

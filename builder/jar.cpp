@@ -78,7 +78,9 @@ struct ZipEntry {
     uint64_t Method = 0, Flags = 0, Crc = 0, Packed = 0, Size = 0, Local = 0;
 };
 
-ZipEntry FindManifestEntry(const ZipReader& zip, const CentralDirectory& cd)
+// The directory entry named wanted (ASCII case ignored when anyCase); every name goes to names when given.
+ZipEntry FindEntry(const ZipReader& zip, const CentralDirectory& cd, const std::string& wanted, bool anyCase,
+                   std::vector<std::string>* names = nullptr)
 {
     ZipEntry entry;
     uint64_t at = cd.Offset;
@@ -89,25 +91,29 @@ ZipEntry FindManifestEntry(const ZipReader& zip, const CentralDirectory& cd)
         if (at + 46 + nameLength > zip.Data.size())
             zip.Fail("damaged zip: a name runs past the end of the file");
         const char* name = (const char*)&zip.Data[at + 46];
-        if (nameLength == sizeof(ManifestName) - 1 && strncasecmp(name, ManifestName, nameLength) == 0) {
+        if (names != nullptr)
+            names->emplace_back(name, nameLength);
+        int order = anyCase ? strncasecmp(name, wanted.c_str(), nameLength) : strncmp(name, wanted.c_str(), nameLength);
+        bool same = nameLength == wanted.size() && order == 0;
+        if (!entry.Found && same) {
             entry = {true, zip.Read(at + 10, 2), zip.Read(at + 8, 2), zip.Read(at + 16, 4), zip.Read(at + 20, 4),
                      zip.Read(at + 24, 4), zip.Read(at + 42, 4)};
             uint64_t* fields[3] = {&entry.Size, &entry.Packed, &entry.Local};
             ReadZip64Extra(zip, at + 46 + nameLength, at + 46 + nameLength + extra, fields);
-            return entry;
         }
         at += 46 + nameLength + extra + comment;
     }
     return entry;
 }
 
-// Inflates raw deflate data, stopping with a failure as soon as more than MANIFEST_MAX_BYTES come out.
-std::string Inflate(const ZipReader& zip, const uint8_t* packed, uint64_t packedSize)
+// Inflates raw deflate data, stopping with a failure as soon as more than limit bytes come out.
+std::string Inflate(const ZipReader& zip, const uint8_t* packed, uint64_t packedSize, const std::string& what,
+                    size_t limit)
 {
     z_stream stream = {};
     if (inflateInit2(&stream, -15) != Z_OK)
         zip.Fail("cannot start the inflater");
-    std::string out(MANIFEST_MAX_BYTES + 1, '\0');
+    std::string out(limit + 1, '\0');
     stream.next_in = const_cast<uint8_t*>(packed);
     stream.avail_in = (uInt)std::min<uint64_t>(packedSize, 0x7FFFFFFF);
     stream.next_out = (Bytef*)&out[0];
@@ -115,12 +121,38 @@ std::string Inflate(const ZipReader& zip, const uint8_t* packed, uint64_t packed
     int status = inflate(&stream, Z_FINISH);
     size_t produced = out.size() - stream.avail_out;
     inflateEnd(&stream);
-    if (produced > MANIFEST_MAX_BYTES)
-        zip.Fail("the manifest inflates to more than " + std::to_string(MANIFEST_MAX_BYTES) + " bytes");
+    if (produced > limit)
+        zip.Fail(what + " inflates to more than " + std::to_string(limit) + " bytes");
     if (status != Z_STREAM_END)
-        zip.Fail("damaged zip: the manifest's compressed data is broken");
+        zip.Fail("damaged zip: " + what + "'s compressed data is broken");
     out.resize(produced);
     return out;
+}
+
+// The data of an entry found, stored or deflated, checked against its checksum; what names it in failures.
+std::string ReadEntryData(const ZipReader& zip, const ZipEntry& entry, const std::string& what, size_t limit)
+{
+    const Bytes& jar = zip.Data;
+    if (entry.Flags & 1)
+        zip.Fail(what + " is encrypted");
+    if (zip.Read(entry.Local, 4) != 0x04034b50)
+        zip.Fail("damaged zip: " + what + "'s local header is missing");
+    uint64_t data = entry.Local + 30 + zip.Read(entry.Local + 26, 2) + zip.Read(entry.Local + 28, 2);
+    if (data > jar.size() || jar.size() - data < entry.Packed)
+        zip.Fail("damaged zip: " + what + "'s data runs past the end of the file");
+    std::string text;
+    if (entry.Method == 0 && entry.Packed <= limit)
+        text.assign((const char*)&jar[data], entry.Packed);
+    else if (entry.Method == 0)
+        zip.Fail(what + " is larger than " + std::to_string(limit) + " bytes");
+    else if (entry.Method == 8)
+        text = Inflate(zip, &jar[data], entry.Packed, what, limit);
+    else
+        zip.Fail(what + " is compressed with method " + std::to_string(entry.Method) +
+                 "; only stored and deflate are read");
+    if (crc32(0, (const Bytef*)text.data(), (uInt)text.size()) != entry.Crc)
+        zip.Fail("damaged zip: " + what + "'s checksum does not match");
+    return text;
 }
 
 } // namespace
@@ -128,29 +160,26 @@ std::string Inflate(const ZipReader& zip, const uint8_t* packed, uint64_t packed
 std::string ReadJarManifest(const Bytes& jar, const std::string& path)
 {
     ZipReader zip{jar, path};
-    ZipEntry entry = FindManifestEntry(zip, FindCentralDirectory(zip));
+    ZipEntry entry = FindEntry(zip, FindCentralDirectory(zip), ManifestName, true);
+    // A jar without a manifest says nothing, as an empty one.
+    return entry.Found ? ReadEntryData(zip, entry, "the manifest", MANIFEST_MAX_BYTES) : "";
+}
+
+std::vector<std::string> ReadJarEntryNames(const Bytes& jar, const std::string& path)
+{
+    ZipReader zip{jar, path};
+    std::vector<std::string> names;
+    FindEntry(zip, FindCentralDirectory(zip), "", false, &names);
+    return names;
+}
+
+std::string ReadJarEntry(const Bytes& jar, const std::string& path, const std::string& name, size_t limit)
+{
+    ZipReader zip{jar, path};
+    ZipEntry entry = FindEntry(zip, FindCentralDirectory(zip), name, false);
     if (!entry.Found)
-        return ""; // a jar without a manifest says nothing, as an empty one
-    if (entry.Flags & 1)
-        zip.Fail("the manifest is encrypted");
-    if (zip.Read(entry.Local, 4) != 0x04034b50)
-        zip.Fail("damaged zip: the manifest's local header is missing");
-    uint64_t data = entry.Local + 30 + zip.Read(entry.Local + 26, 2) + zip.Read(entry.Local + 28, 2);
-    if (data > jar.size() || jar.size() - data < entry.Packed)
-        zip.Fail("damaged zip: the manifest's data runs past the end of the file");
-    std::string text;
-    if (entry.Method == 0 && entry.Packed <= MANIFEST_MAX_BYTES)
-        text.assign((const char*)&jar[data], entry.Packed);
-    else if (entry.Method == 0)
-        zip.Fail("the manifest is larger than " + std::to_string(MANIFEST_MAX_BYTES) + " bytes");
-    else if (entry.Method == 8)
-        text = Inflate(zip, &jar[data], entry.Packed);
-    else
-        zip.Fail("the manifest is compressed with method " + std::to_string(entry.Method) +
-                 "; only stored and deflate are read");
-    if (crc32(0, (const Bytef*)text.data(), (uInt)text.size()) != entry.Crc)
-        zip.Fail("damaged zip: the manifest's checksum does not match");
-    return text;
+        zip.Fail("the jar holds no " + name);
+    return ReadEntryData(zip, entry, name, limit);
 }
 
 namespace {
@@ -262,12 +291,66 @@ std::string LauncherEntry(const std::string& url, const std::string& path)
     return entry;
 }
 
+// Add-Opens and Add-Exports: blank-separated module/package entries, each an option for the unnamed
+// module, as `java -jar` reads them.
+std::string ModuleOptionsOf(const std::vector<std::pair<std::string, std::string>>& attributes, const std::string& path)
+{
+    std::string options;
+    for (const char* name : {"Add-Opens", "Add-Exports"}) {
+        std::string list = ManifestValue(attributes, name) + " ";
+        std::string option = name[4] == 'O' ? "--add-opens=" : "--add-exports=";
+        for (size_t at = 0, blank; (blank = list.find(' ', at)) != std::string::npos; at = blank + 1) {
+            std::string entry = list.substr(at, blank - at);
+            size_t slash = entry.find('/');
+            if (!entry.empty() && (slash == 0 || slash == std::string::npos || slash + 1 == entry.size() ||
+                                   entry.find_first_of("/=\"", slash + 1) != std::string::npos))
+                throw BuildError(path, 0, std::string(name) + " entry '" + entry +
+                                              "' is not module/package (java.base/java.lang)");
+            if (!entry.empty())
+                options += (options.empty() ? "" : " ") + option + entry + "=ALL-UNNAMED";
+        }
+    }
+    return options;
+}
+
+// What the launcher's splash cannot show of a picture: it shows BMP, and PNG the builder converts.
+std::string SplashProblem(const std::string& picture)
+{
+    if (picture.compare(0, 4, "GIF8") == 0)
+        return "a GIF picture";
+    if (picture.compare(0, 3, "\xFF\xD8\xFF") == 0)
+        return "a JPEG picture";
+    bool png = picture.compare(0, 8, "\x89PNG\r\n\x1A\n") == 0, bmp = picture.compare(0, 2, "BM") == 0;
+    return png || bmp ? "" : "neither a PNG nor a BMP picture";
+}
+
+// The attributes a launcher turns into options or a splash, or refuses.
+void ReadRuntimeAttributes(JarFacts& facts, const Bytes& jar,
+                           const std::vector<std::pair<std::string, std::string>>& attributes, const std::string& path)
+{
+    facts.ModuleOptions = ModuleOptionsOf(attributes, path);
+    std::string agent = Trim(ManifestValue(attributes, "Launcher-Agent-Class"));
+    if (!agent.empty())
+        throw BuildError(path, 0, "Launcher-Agent-Class '" + agent + "': the launcher starts no agent from the "
+                                  "application's jar; give the agent a jar of its own with Premain-Class and name it "
+                                  "in JvmOptions (-javaagent:agent.jar), then remove the attribute");
+    std::string native = Trim(ManifestValue(attributes, "Enable-Native-Access"));
+    if (!native.empty() && native != "ALL-UNNAMED")
+        throw BuildError(path, 0, "Enable-Native-Access '" + native +
+                                  "' is not ALL-UNNAMED, the one value a jar's manifest takes");
+    facts.NativeAccess = !native.empty();
+    facts.SplashImage = Trim(ManifestValue(attributes, "SplashScreen-Image"));
+    if (!facts.SplashImage.empty())
+        facts.SplashProblem = SplashProblem(ReadJarEntry(jar, path, facts.SplashImage, SPLASH_MAX_BYTES).substr(0, 8));
+}
+
 } // namespace
 
 JarFacts JarFactsOf(const Bytes& jar, const std::string& path)
 {
     auto attributes = ParseManifest(ReadJarManifest(jar, path), path);
-    for (const char* name : {"Main-Class", "Class-Path", "Implementation-Title", "Implementation-Version"})
+    for (const char* name : {"Main-Class", "Class-Path", "Implementation-Title", "Implementation-Version", "Add-Opens",
+                             "Add-Exports", "SplashScreen-Image"})
         RefuseControls(Trim(ManifestValue(attributes, name)), name, path);
     JarFacts facts;
     facts.MainClass = Trim(ManifestValue(attributes, "Main-Class"));
@@ -280,6 +363,7 @@ JarFacts JarFactsOf(const Bytes& jar, const std::string& path)
             facts.ClassPath.push_back(LauncherEntry(classPath.substr(at, blank - at), path));
     facts.Title = Trim(ManifestValue(attributes, "Implementation-Title"));
     facts.Version = Trim(ManifestValue(attributes, "Implementation-Version"));
+    ReadRuntimeAttributes(facts, jar, attributes, path);
     return facts;
 }
 

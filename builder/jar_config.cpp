@@ -76,6 +76,13 @@ std::map<std::string, std::string> JarSettings(const JarRequest& r, const JarFac
         // A desktop application: opening a document while it runs brings it to the front.
         set["SecondInstance"] = "activate";
     }
+    if (!facts.ModuleOptions.empty())
+        set["ModuleOptions"] = facts.ModuleOptions;
+    // Runtimes before Java 17 refuse the option, those from Java 22 on need it: the jar asks for 17 or later.
+    if (facts.NativeAccess) {
+        set["JvmOptions"] = "--enable-native-access=ALL-UNNAMED";
+        set["JavaVersion"] = "17";
+    }
     return set;
 }
 
@@ -90,12 +97,16 @@ void WriteSections(std::string& out, const JarRequest& r, const JarFacts& facts)
     auto optional = [&](const char* section, const char* key, const std::string& path, const char* help,
                         const char* example) {
         out += std::string("\n") + (path.empty() ? "; " : "") + "[" + section + "]\n; " + help + "\n" +
-               (path.empty() ? std::string(";") + key + " = " + example : key + std::string(" = ") +
-                                                                            ConfigPath(path, r.ConfigFolder)) + "\n";
+               (path.empty() ? std::string(";") + key + " = " + example : key + std::string(" = ") + path) + "\n";
     };
-    optional("splash", "Bitmap", r.Splash, "Picture shown while the JVM starts (remove the ';' of both lines)",
-             "splash.bmp");
-    optional("icon", "File", r.Icon, "The application icon (remove the ';' of both lines)", "app.ico");
+    // --splash wins over the jar's SplashScreen-Image, which is read from the jar itself (JAR!/ENTRY).
+    std::string splash = !r.Splash.empty()            ? ConfigPath(r.Splash, r.ConfigFolder)
+                         : !facts.SplashImage.empty() ? ConfigPath(r.Jar, r.ConfigFolder) + "!/" + facts.SplashImage
+                                                      : "";
+    optional("splash", "Bitmap", splash, "Picture shown while the JVM starts, a BMP or PNG file or JAR!/ENTRY "
+             "(remove the ';' of both lines)", "splash.bmp");
+    optional("icon", "File", r.Icon.empty() ? "" : ConfigPath(r.Icon, r.ConfigFolder),
+             "The application icon (remove the ';' of both lines)", "app.ico");
     std::string numbers = VersionNumbers(facts.Version);
     bool version = !facts.Title.empty() || !numbers.empty();
     out += std::string("\n") + (version ? "" : "; ") + "[version]\n; Shown in the file's properties.\n" +
@@ -119,6 +130,9 @@ std::string JarConfigText(const JarRequest& r)
     if (facts.MainClass.empty())
         throw BuildError(r.Jar, 0, "the jar's manifest names no Main-Class: name the class whose main(String[]) "
                                    "runs with --main-class (--main-class org.acme.Main)");
+    if (r.Splash.empty() && !facts.SplashProblem.empty())
+        throw BuildError(r.Jar, 0, "SplashScreen-Image '" + facts.SplashImage + "' is " + facts.SplashProblem +
+                                   "; the splash shows BMP or PNG: convert it, or give --splash FILE");
     std::map<std::string, std::string> set = JarSettings(r, facts);
     std::string out = "; Launcher config for " + jarName + ", as `kestrun init` writes it. Build it with\n"
                       ";   kestrun build CONFIG -o app.exe\n"

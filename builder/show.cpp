@@ -2,6 +2,7 @@
 
 #include "archive.h"
 #include "config.h"
+#include "java_version.h"
 #include "pe_image.h"
 #include "resources.h"
 #include "scramble.h"
@@ -32,9 +33,24 @@ bool StoredSetting(const ResourceTree& tree, int id, std::u16string& text)
 // Code page in which the scrambled main class and the archive's file names are shown.
 unsigned DisplayCodePage = 1252;
 
+// A version stored as a hexadecimal word, as people write it: 0x00010008 is 1.8, 0x00110000 is 17.
+std::string VersionOfWord(const std::string& stored)
+{
+    JavaVersionNumber v;
+    bool prefixed = stored.compare(0, 2, "0x") == 0 || stored.compare(0, 2, "0X") == 0;
+    bool unprefixed = stored.size() >= 5 && stored.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    bool word = prefixed || unprefixed; // older builds stored words without 0x
+    if (!word || !ReadJavaVersionSetting(stored.c_str(), &v))
+        return stored;
+    std::string text = (v.Parts[0] < 9 ? "1." : "") + std::to_string(v.Parts[0]);
+    return v.Count > 1 && v.Parts[1] != 0 ? text + "." + std::to_string(v.Parts[1]) : text;
+}
+
 std::string DisplayValue(const SettingInfo& info, const std::u16string& stored)
 {
     std::string text = Utf16ToUtf8(stored);
+    if (info.Kind == SETTING_VERSION)
+        return VersionOfWord(text);
     if (info.Kind != SETTING_SCRAMBLED)
         return text;
     std::string plain = DescrambleText(text.c_str()); // bytes of the system code page
@@ -223,6 +239,12 @@ void ShowLauncher(const std::string& path, std::ostream& out, unsigned codePage)
 {
     DisplayCodePage = codePage;
     PeImage image = ParsePeImage(ReadWholeFile(path), path);
+    bool resources = GetDataDirectory(image, DIR_RESOURCE).Rva != 0;
+    ResourceTree tree = resources ? ReadResourceTree(image) : ResourceTree();
+    std::u16string mainClass;
+    // Every launcher, prebuilt or built, stores its main class: a file without it is some other program.
+    if (!StoredSetting(tree, FindSettingByField("MainClass")->Id, mainClass))
+        throw BuildError(path, 0, "not a Kestrun launcher: no launcher settings");
     uint16_t subsystem = GetPeSubsystem(image);
     out << "; " << path << ": " << (image.Is64 ? "x64" : "x86") << " launcher, " << image.Data.size()
         << " bytes, "
@@ -230,5 +252,5 @@ void ShowLauncher(const std::string& path, std::ostream& out, unsigned codePage)
             : subsystem == SUBSYSTEM_WINDOWS_GUI ? "GUI subsystem"
                                                  : "subsystem " + std::to_string(subsystem))
         << "\n\n";
-    ShowResources(ReadResourceTree(image), out);
+    ShowResources(tree, out);
 }

@@ -14,24 +14,6 @@ static unsigned long long ReadNumber(const char** cursor)
     return value;
 }
 
-bool JavaVersionAcceptable(const char* name, unsigned minimumWord)
-{
-    if (name == nullptr || name[0] < '0' || name[0] > '9')
-        return false;
-    const char* cursor = name;
-    unsigned long long first = ReadNumber(&cursor);
-    unsigned long long second = 0;
-    if (cursor[0] == '.' && cursor[1] >= '0' && cursor[1] <= '9') {
-        ++cursor;
-        second = ReadNumber(&cursor);
-    }
-    unsigned long long minimumFirst = minimumWord >> 16;
-    unsigned long long minimumSecond = minimumWord & 0xF;
-    if (first != minimumFirst)
-        return first > minimumFirst;
-    return second >= minimumSecond;
-}
-
 static bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
@@ -84,6 +66,32 @@ void JavaVersionFromWord(unsigned word, JavaVersionNumber* version)
     if (first != 1)
         version->Parts[version->Count++] = first;
     version->Parts[version->Count++] = second;
+}
+
+static bool IsHexDigit(char c)
+{
+    return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool ReadJavaVersionSetting(const char* text, JavaVersionNumber* version)
+{
+    bool prefixed = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = prefixed ? text + 2 : text;
+    size_t length = strspn(digits, "0123456789abcdefABCDEF");
+    bool word = digits[length] == 0 && length > 0 && length <= 8 && (prefixed || length >= 5);
+    if (!word)
+        return !prefixed && ParseJavaVersion(text, version);
+    unsigned value = 0;
+    for (const char* cursor = digits; IsHexDigit(*cursor); ++cursor)
+        value = value << 4 | (unsigned)(IsDigit(*cursor) ? *cursor - '0' : (*cursor | 0x20) - 'a' + 10);
+    JavaVersionFromWord(value, version);
+    return true;
+}
+
+bool JavaVersionAtLeast(const char* name, const JavaVersionNumber* minimum)
+{
+    JavaVersionNumber version;
+    return ParseJavaVersion(name, &version) && CompareJavaVersions(&version, minimum) >= 0;
 }
 
 bool JavaVersionWithinMaximum(const JavaVersionNumber* version, const JavaVersionNumber* maximum)

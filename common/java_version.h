@@ -6,12 +6,6 @@
 
 /* java_version.cpp */
 
-// True when the version name (as a registry subkey names it: "1.4.2_05", "17", "21.0.1") is at least
-// the minimum of minimumWord (bits 16-31 the first number, bits 0-3 the second). Both numbers are
-// compared as numbers of any length, first then second; a missing second number counts as 0. A name
-// that does not start with a digit is never acceptable.
-bool JavaVersionAcceptable(const char* name, unsigned minimumWord);
-
 // A Java version as numbers, in the numbering of Java 9 and later: the leading "1." of the old
 // scheme is dropped and its update number is the third part ("1.8.0_352" is 8.0.352).
 #define JAVA_VERSION_MAX_PARTS 6
@@ -28,6 +22,12 @@ bool ParseJavaVersion(const char* text, JavaVersionNumber* version);
 int CompareJavaVersions(const JavaVersionNumber* a, const JavaVersionNumber* b);
 // The minimum that a JavaVersion word gives, in the same numbering: 0x00010008 is 8, 0x00110000 is 17.
 void JavaVersionFromWord(unsigned word, JavaVersionNumber* version);
+// Reads JavaVersion or JavaMaxVersion as stored: "0x" and a hexadecimal word (as JavaVersionFromWord
+// reads it; also 5 to 8 hexadecimal digits without "0x", the form older builds stored), else a version
+// in any scheme ParseJavaVersion reads ("17", "1.8", "11.0.2", "21.0.1+12"). False when it is neither.
+bool ReadJavaVersionSetting(const char* text, JavaVersionNumber* version);
+// True when name (as a registry subkey names a runtime: "1.4.2_05", "17") is at least minimum.
+bool JavaVersionAtLeast(const char* name, const JavaVersionNumber* minimum);
 // True when version is not past maximum on the parts the maximum gives: the maximum 17 takes 17.0.9,
 // the maximum 17.0.5 does not.
 bool JavaVersionWithinMaximum(const JavaVersionNumber* version, const JavaVersionNumber* maximum);

@@ -6,7 +6,7 @@ enum SettingKind {
     SETTING_TEXT,      // heap text, possibly empty
     SETTING_FLAG,      // true unless the text begins with '0'
     SETTING_INT,       // atoi of the text
-    SETTING_HEX,       // text, and a word read from it with "%x"
+    SETTING_VERSION,   // text: a Java version, or "0x" and a hexadecimal word (ReadJavaVersionSetting)
     SETTING_SCRAMBLED, // stored as scrambled hex, held descrambled
     SETTING_MESSAGE,   // printf format of a user-visible message
     SETTING_BUILT      // text the builder computes, never read from a config

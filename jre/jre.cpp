@@ -98,6 +98,14 @@ void ReportCandidate(char method, const char* source, const char* home, const ch
     RuntimeSearchReporter(&report);
 }
 
+void ReadMinimumJavaVersion(JavaVersionNumber* minimum)
+{
+    if (!ReadJavaVersionSetting(LauncherSettings.JavaVersion, minimum)) {
+        minimum->Parts[0] = 0;
+        minimum->Count = 1;
+    }
+}
+
 // Method 0: the first entry of JvmPath that names a readable file.
 static bool FindJvmInPathList(char* result, size_t size)
 {
@@ -146,7 +154,9 @@ static bool TryRuntimeKey(const char* baseKey, const char* versionName, char* re
 {
     char entryKey[520];
     bool keyFits = FormatText(entryKey, sizeof(entryKey), "%s\\%s", baseKey, versionName);
-    if (!JavaVersionAcceptable(versionName, LauncherSettings.JavaVersionWord))
+    JavaVersionNumber minimum;
+    ReadMinimumJavaVersion(&minimum);
+    if (!JavaVersionAtLeast(versionName, &minimum))
         return RejectEarly(entryKey, versionName, "older than the minimum (JavaVersion)");
     if (!keyFits)
         return RejectEarly(entryKey, versionName, "key name too long");

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "java_version.h"
+
 #include <stddef.h>
 
 // One candidate of the search, as the builder's find-java command shows it.
@@ -38,6 +40,8 @@ bool FindJavaRuntime(char* result, size_t size);
 // code page cannot carry by its short name: -1 when the key cannot be opened, 0 when read, 2 when the
 // text does not fit in size bytes, 1 in every other case (a text with no ANSI form among them).
 int RegistryReadString(HKEY root, const char* subkey, const char* valueName, char* buffer, DWORD size);
+// JavaVersion as the search applies it: 0 (no minimum) when it does not read as a version.
+void ReadMinimumJavaVersion(JavaVersionNumber* minimum);
 // True when the file can be opened for reading.
 bool FileExists(const char* path);
 // Passes one candidate to RuntimeSearchReporter, if there is one. Null texts are shown as "".

@@ -138,12 +138,12 @@ static bool CandidateVersion(const char* home, const char* name, char* text, siz
 static const char* VersionVerdict(const JavaVersionNumber* version)
 {
     JavaVersionNumber limit;
-    JavaVersionFromWord(LauncherSettings.JavaVersionWord, &limit);
+    ReadMinimumJavaVersion(&limit);
     if (CompareJavaVersions(version, &limit) < 0)
         return "older than the minimum (JavaVersion)";
     const char* maximum = LauncherSettings.JavaMaxVersion;
     // A maximum that does not parse sets no limit (the builder refuses one).
-    if (maximum != NULL && ParseJavaVersion(maximum, &limit) && !JavaVersionWithinMaximum(version, &limit))
+    if (maximum != NULL && ReadJavaVersionSetting(maximum, &limit) && !JavaVersionWithinMaximum(version, &limit))
         return "newer than the maximum (JavaMaxVersion)";
     return NULL;
 }

@@ -264,12 +264,20 @@ static void FreeOptions(char** options, int count)
     free(options);
 }
 
-// JvmOptions split, then each option expanded (a value with blanks stays inside its option), in a new
-// array with room for one more; null after a report.
-static char** ExpandOptions(int* count)
+// JvmOptions (and ModuleOptions when modular) split, then each option expanded (a value with blanks
+// stays inside its option), in a new array with room for one more; null after a report.
+static char** ExpandOptions(bool modular, int* count)
 {
     char** split = NULL;
-    SplitArguments(LauncherSettings.JvmOptions, count, &split, false);
+    GrowableString text = {};
+    if (!AppendText(&text, LauncherSettings.JvmOptions) ||
+        (modular && (!AppendText(&text, " ") || !AppendText(&text, LauncherSettings.ModuleOptions)))) {
+        FreeGrowableString(&text);
+        ReportNoMemory();
+        return NULL;
+    }
+    SplitArguments(text.text != NULL ? text.text : "", count, &split, false);
+    FreeGrowableString(&text);
     char** options = (char**)calloc((size_t)*count + 1, sizeof(char*));
     bool ok = options != NULL || ReportNoMemory();
     for (int i = 0; i < *count; i++) {
@@ -283,14 +291,14 @@ static char** ExpandOptions(int* count)
     return NULL;
 }
 
-bool BuildClassPathOption()
+bool BuildClassPathOption(bool modular)
 {
     DWORD length = GetCurrentDirectoryW(MAX_PATH + 1, ClassPathDirectory);
     if (length == 0 || length > MAX_PATH)
         ClassPathDirectory[0] = 0;
     VariableRefused = false;
     int count = 0;
-    char** options = ExpandOptions(&count);
+    char** options = ExpandOptions(modular, &count);
     GrowableString classPath = {};
     bool ok = options != NULL && CollectClassPath(&classPath) && !VariableRefused;
     if (ok && classPath.length > 0)

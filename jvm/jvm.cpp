@@ -247,11 +247,23 @@ static void UseHiddenConsole()
     RedirectJavaStream(CreatingEnv, "CONOUT$", "setErr");
 }
 
+// True when the loaded runtime takes JNI version 9, as those of Java 9 and later do (an older one
+// answers JNI_GetDefaultJavaVMInitArgs with an error): they alone take the module system's options.
+// Asked only when there are such options.
+static bool RuntimeIsModular()
+{
+    if (LauncherSettings.ModuleOptions[0] == 0)
+        return false;
+    JavaVMInitArgs probe = {};
+    probe.version = JNI_VERSION_9;
+    return ((jint(JNICALL*)(void*))(void*)DefaultInitArgsEntry)(&probe) == JNI_OK;
+}
+
 bool StartJvm(bool hiddenConsole)
 {
     if (LauncherSettings.EarlyWorkingDirectory && !SelectWorkingDirectory(true))
         return false;
-    if (!LoadJavaRuntime() || !BuildClassPathOption())
+    if (!LoadJavaRuntime() || !BuildClassPathOption(RuntimeIsModular()))
         return false;
     JavaVMInitArgs args = {};
     args.version = JNI_VERSION_1_2;

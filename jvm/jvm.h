@@ -90,9 +90,10 @@ extern char** JvmOptionStrings;
 // The number of JvmOptionStrings.
 extern int JvmOptionCount;
 
-// Makes JvmOptionStrings: the configured options, then the class path option (ClassPath expanded,
-// directories followed by their archives, then the extracted files). False after a reported failure.
-bool BuildClassPathOption();
+// Makes JvmOptionStrings: the configured options (ModuleOptions behind JvmOptions when modular), then
+// the class path option (ClassPath expanded, directories followed by their archives, then the
+// extracted files). False after a reported failure.
+bool BuildClassPathOption(bool modular);
 // A new heap text with every %NAME% reference of text expanded (%JAVA_HOME%: FoundJavaHome); the
 // caller owns it. Null when memory ran out.
 char* ExpandVariables(const char* text);

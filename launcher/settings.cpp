@@ -21,8 +21,7 @@ LauncherSettingsData LauncherSettings;
 static char NoMemoryText[1] = "";
 
 // Where each entry of the table of settings goes in the record: the first offset receives the text
-// (or the flag or number); for a hex word the second receives the word, for the scrambled main class
-// it receives the descrambled text.
+// (or the flag or number); for the scrambled main class the second receives the descrambled text.
 struct SettingSlot {
     int Id;
     SettingKind Kind;
@@ -36,7 +35,7 @@ struct SettingSlot {
 #define SLOT_MESSAGE(f) offsetof(LauncherSettingsData, f), 0
 #define SLOT_FLAG(f) offsetof(LauncherSettingsData, f), 0
 #define SLOT_INT(f) offsetof(LauncherSettingsData, f), 0
-#define SLOT_HEX(f) offsetof(LauncherSettingsData, f), offsetof(LauncherSettingsData, f##Word)
+#define SLOT_VERSION(f) offsetof(LauncherSettingsData, f), 0
 #define SLOT_SCRAMBLED(f) offsetof(LauncherSettingsData, Scrambled##f), offsetof(LauncherSettingsData, f)
 
 static const SettingSlot SettingSlots[] = {
@@ -52,7 +51,7 @@ static const SettingSlot SettingSlots[] = {
 #define CHECK_MESSAGE(f) SAME_TYPE(f, char*);
 #define CHECK_FLAG(f) SAME_TYPE(f, bool);
 #define CHECK_INT(f) SAME_TYPE(f, int);
-#define CHECK_HEX(f) SAME_TYPE(f, char*); SAME_TYPE(f##Word, unsigned);
+#define CHECK_VERSION(f) SAME_TYPE(f, char*);
 #define CHECK_SCRAMBLED(f) SAME_TYPE(f, char*); SAME_TYPE(Scrambled##f, char*);
 #define SETTING(id, field, kind, value, ...) CHECK_##kind(field)
 #include "settings.def"
@@ -111,13 +110,6 @@ bool ParseSettingFlag(const char* text)
     return text[0] != '0';
 }
 
-unsigned ParseSettingHexWord(const char* text)
-{
-    // As "%x" reads it (blanks, a sign, "0x", then hex digits; 0 when none), without the runtime's
-    // large scanf, which would more than double the launcher's code.
-    return (unsigned)_strtoui64(text, NULL, 16);
-}
-
 bool ApplyProcessPriority(int index)
 {
     if ((unsigned)index > 5)
@@ -162,10 +154,6 @@ static void LoadSetting(HMODULE module, const SettingSlot& slot)
         *(int*)(base + slot.Offset) = atoi(text);
         FreeSettingText(text);
         break;
-    case SETTING_HEX:
-        *(char**)(base + slot.Offset) = text;
-        *(unsigned*)(base + slot.SecondOffset) = ParseSettingHexWord(text);
-        break;
     case SETTING_SCRAMBLED:
         *(char**)(base + slot.Offset) = text;
         *(char**)(base + slot.SecondOffset) = CopyOrEmpty(DescrambleText(text));
@@ -174,6 +162,7 @@ static void LoadSetting(HMODULE module, const SettingSlot& slot)
         *(char**)(base + slot.Offset) = SafeMessageText(text, slot.Shipped);
         break;
     case SETTING_TEXT:
+    case SETTING_VERSION:
     case SETTING_BUILT:
         *(char**)(base + slot.Offset) = text;
         break;

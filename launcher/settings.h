@@ -6,8 +6,7 @@
 
 // The record of all settings. Texts are heap strings, possibly empty, never null after loading.
 struct LauncherSettingsData {
-    char* JavaVersion;             // minimum Java version, as stored ("0x00010004")
-    unsigned JavaVersionWord;      // the same read with "%x"; 0 when it does not convert
+    char* JavaVersion;             // minimum Java version, as stored ("17", "0x00010004")
     char* JvmPath;                 // ';'-separated jvm.dll paths; later the jvm.dll found
     char* JvmOptions;              // JVM option text, as configured; INI key "JvmOptions" replaces it
     char* ClassPath;               // ';'-separated class path, as configured
@@ -79,6 +78,7 @@ struct LauncherSettingsData {
     int RestartExitCode;           // exit status that asks for a restart; 0: none
     int RestartLimit;              // restarts in a row of short runs before one is refused
     char* MsgInstanceNotAnswering; // a second start's request was not taken in time
+    char* ModuleOptions;           // JVM options given after JvmOptions to runtimes of Java 9 and later only
 };
 
 // String-table identifier of the file-access message, read directly before the settings are loaded.
@@ -106,8 +106,6 @@ char* LoadSettingText(HMODULE module, int id);
 char* LoadMessageText(int id);
 // True unless the text begins with '0' (an empty text is true).
 bool ParseSettingFlag(const char* text);
-// The text read with "%x" (a leading "0x" is accepted); 0 when it does not convert.
-unsigned ParseSettingHexWord(const char* text);
 // Applies a ProcessPriority index (0 realtime ... 5 idle); false, changing nothing, when out of range.
 bool ApplyProcessPriority(int index);
 // Frees a text of the record (the shared empty text that stands in when memory ran out is kept).

@@ -16,7 +16,7 @@
 #include <fstream>
 
 const std::string DemoConfig = "[launcher]\nJvmOptions = -Dx=" + std::string(8192, 'x') + "\n"
-                               "MainClass = org.acme.Demo\nClassPath = app.jar\nStdoutMode = 2\nJvmPath = C:\\no\\jvm.dll\n"
+                               "MainClass = org.acme.Demo\nClassPath = app.jar\nStdoutMode = 2\nJvmPath = C:\\no\\jvm.dll\nJavaVersion = 0x00110000\nJavaMaxVersion = 21.0.1+12\n"
                                "AllowMultipleInstances = yes\nSplashText = Caf\xC3\xA9 \xE2\x82\xAC loading\n"
                                "[messages]\n1536 = Demo is already open.\nMsgLoadJvm = Cannot load %s\n"
                                "[files]\nFile = app.jar\n[version]\nProductName = Demo\nProductVersion = 1.2.3\n"
@@ -122,6 +122,38 @@ static std::string SharedDirectories(uint32_t n, uint32_t levels)
     return std::string(image.Data.begin(), image.Data.end());
 }
 
+// A zip of (name, data) entries, deflated or stored.
+static std::string Zip(const std::vector<std::pair<std::string, std::string>>& entries, bool deflated = false)
+{
+    auto u16 = [](size_t v) { return std::string{(char)v, (char)(v >> 8)}; };
+    auto u32 = [&](size_t v) { return u16(v) + u16(v >> 16); };
+    std::string out, directory;
+    for (const auto& [name, data] : entries) {
+        std::string packed = data;
+        z_stream z = {};
+        if (deflated && deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK) {
+            packed.resize(deflateBound(&z, data.size()));
+            z.next_in = (Bytef*)data.data(), z.avail_in = (uInt)data.size();
+            z.next_out = (Bytef*)&packed[0], z.avail_out = (uInt)packed.size();
+            deflate(&z, Z_FINISH);
+            packed.resize(z.total_out);
+            deflateEnd(&z);
+        }
+        std::string common = u16(20) + u16(0) + u16(deflated ? 8 : 0) + u32(0) +
+                             u32(crc32(0, (const Bytef*)data.data(), (uInt)data.size())) + u32(packed.size()) +
+                             u32(data.size()) + u16(name.size()) + u16(0);
+        directory += u32(0x02014b50) + u16(20) + common + u16(0) + u16(0) + u16(0) + u32(0) + u32(out.size()) + name;
+        out += u32(0x04034b50) + common + name + packed;
+    }
+    return out + directory + u32(0x06054b50) + u32(0) + u16(entries.size()) + u16(entries.size()) +
+           u32(directory.size()) + u32(out.size()) + u16(0);
+}
+// A jar of the manifest and the classes the tests name (empty).
+static std::string Jar(const std::string& manifest)
+{
+    return Zip({{"META-INF/MANIFEST.MF", manifest}, {"a/B.class", ""}, {"org/acme/App.class", ""}, {"org/acme/LongName.class", ""}});
+}
+
 TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
 {
     const std::string needsClass = "\n[launcher]\nMainClass = a.B\n";
@@ -146,9 +178,41 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
         {"[launcher]\nMainClass = a.B\nServiceRestartCount = 101\n", "3: ServiceRestartCount must be 0 to 100 (restarts; 0 means none), not 101"},
         {"[launcher]\nMainClass = a.B\nServiceDelayedStart = on\n",
          "3: ServiceDelayedStart needs ServiceDemandStart = 0: only an automatic start is delayed"},
-        {"[launcher]\nMainClass = a.B\nServiceAccount = a\\b\\c\n", "3: ServiceAccount 'a\\b\\c' is not an account name: LocalSystem, "
-         "LocalService, NetworkService, or a user name (DOMAIN\\user, user@domain) of at most 256 characters without any of "
-         "\"/[]:;|=,+*?<>"},
+        {"[launcher]\nMainClass = a.B\nServiceAccount = bob\n", "3: ServiceAccount 'bob' is not in one of the forms empty, "
+         "LocalSystem, LocalService, NetworkService, DOMAIN\\user, .\\user or user@domain; did you mean '.\\bob'?"},
+        {"[launcher]\nMainClass = a.B\nServiceAccount = NetworkServce\n", "3: ServiceAccount 'NetworkServce' is not in one of the "
+         "forms empty, LocalSystem, LocalService, NetworkService, DOMAIN\\user, .\\user or user@domain; did you mean 'NetworkService'?"},
+        {"[launcher]\nMainClass = a.B\nServiceInteractive = 1\nServiceAccount = NetworkService\n", "3: ServiceInteractive = 1 needs "
+         "the LocalSystem account: the service manager refuses an interactive service that runs as 'NetworkService' (line 4)"},
+        {"[launcher]\nMainClass = a.B\nStdoutMode = 3\n", "3: StdoutMode must be 0 to 2 (0 unchanged, 1 to StdoutFile, 2 captured), not 3"},
+        {"[launcher]\nMainClass = a.B\nProcessPriority = 9\n", "3: ProcessPriority must be 0 to 5 (0 realtime, 1 high, 2 above "
+         "normal, 3 normal, 4 below normal, 5 idle), not 9"},
+        {"[launcher]\nMainClass = a.B\nServiceName = a/b\n", "3: ServiceName 'a/b' is not a service name: 1 to 256 characters, "
+         "none of them '/' or '\\'"},
+        {"[launcher]\nMainClass = a.B\nServiceDependencies = Tcpip;;Dnscache\n", "3: ServiceDependencies entry '' is not a service name: 1 to 256 "
+         "characters, none of them '/' or '\\'"},
+        {"[launcher]\nMainClass = a.B\nJreSearchOrder = XYZ\n", "3: JreSearchOrder 'XYZ' has 'X', which is not a search method: "
+         "give each of 0, 1, 2, 3, 4, B, E, J and V at most once, in the order to try"},
+        {"[launcher]\nMainClass = a.B\nJreSearchOrder = EJE\n", "3: JreSearchOrder 'EJE' gives 'E' twice: give each of 0, 1, 2, 3, 4, B, "
+         "E, J and V at most once, in the order to try"},
+        {"[launcher]\nMainClass = a.B\nJreSearchOrder = b0e\n", "3: JreSearchOrder 'b0e' has 'b', which is not a search method: "
+         "give each of 0, 1, 2, 3, 4, B, E, J and V at most once, in the order to try; did you mean 'B0E'?"},
+        {"[launcher]\nMainClass = a.B\nInstallSwitch =\n", "3: InstallSwitch '' is not a switch: one word without blanks or quotes, "
+         "not -quiet (such as -install)"},
+        {"[launcher]\nMainClass = a.B\nServiceSwitch = -run service\n", "3: ServiceSwitch '-run service' is not a switch: one word without "
+         "blanks or quotes, not -quiet (such as -install)"},
+        {"[launcher]\nMainClass = a.B\nUninstallSwitch = -install\n", "3: UninstallSwitch '-install' is also the InstallSwitch: "
+         "each service switch must be its own"},
+        {"[launcher]\nMainClass = a.B\nJavaVersion = 17x\n", "3: JavaVersion must be a Java version such as 17, 1.8, 11.0.2 or "
+         "21.0.1+12, or 0x and a hexadecimal word, not '17x'"},
+        {"[launcher]\nMainClass = a.B\nJavaMaxVersion = 00110000\n", "3: JavaMaxVersion must be a Java version such as 17, 1.8, "
+         "11.0.2 or 21.0.1+12, or 0x and a hexadecimal word, not '00110000'; did you mean '0x00110000'?"},
+        {"[launcher]\nMainClass = a.B\nJavaVersion = 17\nJavaMaxVersion = 11.0.2\n", "4: JavaMaxVersion 11.0.2 is older than "
+         "JavaVersion 17: no runtime can be within both"},
+        {"[launcher]\nMainClass = a.B\nJvmPath = C:\\" + std::string(260, 'j') + "\n", "3: JvmPath entry 'C:\\" + std::string(260, 'j') +
+         "' is 260 characters or longer, more than a Windows path the launcher tries"},
+        {"[files]\nFile = app.jar\n[launcher]\nMainClass = org.acme.Ap\n", "4: MainClass 'org.acme.Ap' not found in app.jar; "
+         "nearest names: org.acme.App"},
         {"MainClass = a.B\n", "1: a key before the first [section]"},
         {"[files]\nFile = missing.jar\n[launcher]\nMainClass = a.B\n", "2: file not found: " + folder_ + "missing.jar"},
         {"[launcher]\nMainClass = a.B\nConsole = maybe\n", "3: Console must be no, yes or attach, not 'maybe'"},
@@ -186,6 +250,7 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
     Write("shared.exe", SharedDirectories(1000, 3));
     Write("nested.exe", SharedDirectories(1, 4));
     Write("4g.bin", "");
+    Write("app.jar", Jar("Main-Class: org.acme.App\n"));
     std::filesystem::resize_file(folder_ + "4g.bin", 1ull << 32); // sparse: takes no room on the disk
     Write("bad.ini", "");
     const auto files = std::distance(std::filesystem::directory_iterator(folder_), {});
@@ -229,11 +294,11 @@ TEST_F(Builder, ShowGivesBackTheConfigAndMarksTheDefaults)
                                  "AllowMultipleInstances = 1", "SplashText = Caf\xC3\xA9 \xE2\x82\xAC loading",
                                  "MsgAlreadyRunning = Demo is already open.", "MsgLoadJvm = Cannot load %s",
                                  "; default: ServiceName = ", "; default: StdoutFile = ", "; default: ProcessPriority = 3",
-                                 "; default: JreSearchOrder = B0EJV", "; default: JavaMaxVersion = ", "ProductName = Demo",
+                                 "; default: JreSearchOrder = B0EJV", "JavaVersion = 17", "JavaMaxVersion = 21.0.1+12",
                                  "; default: MsgNoJre = Unable to locate suitable Java Runtime Environment on this machine.",
                                  "; default: SplashUntilWindow = 1", "JvmPath = C:\\no\\jvm.dll",
                                  "; app.jar  13 bytes  2023-11-14 22:13:20.0000000 UTC", "ProductVersion = 1.2.3",
-                                 "; bitmap 8000: 120 x 40, 24 bits per pixel",
+                                 "; bitmap 8000: 120 x 40, 24 bits per pixel", "ProductName = Demo",
                                  "; icon group 1: 4 images (16x16, 32x32, 48x48, 256x256)",
                                  ";   ServiceStopArgs is empty: a stop calls System.exit, as with ServiceStopByExit = 1",
                                  "; default: LaunchLog = "})
@@ -316,33 +381,6 @@ TEST_F(Wine, FindJavaReadsTheRegistryViewOfTheLaunchersArchitecture)
                          "C:\\j8\\jvm.dll\n"), std::string::npos) << found;
 }
 
-// A zip of (name, data) entries, deflated or stored.
-static std::string Zip(const std::vector<std::pair<std::string, std::string>>& entries, bool deflated = false)
-{
-    auto u16 = [](size_t v) { return std::string{(char)v, (char)(v >> 8)}; };
-    auto u32 = [&](size_t v) { return u16(v) + u16(v >> 16); };
-    std::string out, directory;
-    for (const auto& [name, data] : entries) {
-        std::string packed = data;
-        z_stream z = {};
-        if (deflated && deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK) {
-            packed.resize(deflateBound(&z, data.size()));
-            z.next_in = (Bytef*)data.data(), z.avail_in = (uInt)data.size();
-            z.next_out = (Bytef*)&packed[0], z.avail_out = (uInt)packed.size();
-            deflate(&z, Z_FINISH);
-            packed.resize(z.total_out);
-            deflateEnd(&z);
-        }
-        std::string common = u16(20) + u16(0) + u16(deflated ? 8 : 0) + u32(0) +
-                             u32(crc32(0, (const Bytef*)data.data(), (uInt)data.size())) + u32(packed.size()) +
-                             u32(data.size()) + u16(name.size()) + u16(0);
-        directory += u32(0x02014b50) + u16(20) + common + u16(0) + u16(0) + u16(0) + u32(0) + u32(out.size()) + name;
-        out += u32(0x04034b50) + common + name + packed;
-    }
-    return out + directory + u32(0x06054b50) + u32(0) + u16(entries.size()) + u16(entries.size()) +
-           u32(directory.size()) + u32(out.size()) + u16(0);
-}
-static std::string Jar(const std::string& manifest) { return Zip({{"META-INF/MANIFEST.MF", manifest}}); }
 
 TEST_F(Builder, JarManifestsAreReadByTheJarRulesOrRefusedInOneLine)
 {
@@ -369,6 +407,18 @@ TEST_F(Builder, JarManifestsAreReadByTheJarRulesOrRefusedInOneLine)
          "\n; default: SplashText = Caf\xC3\xA9\n"},
         {true, Jar("Main-Class: a.B\rImplementation-Title: Caf\xC3\xA9\rImplementation-Version: 2.1-beta\r"),
          "\nProductName = Caf\xC3\xA9\nProductVersion = 2.1\nFileVersion = 2.1\n"},
+        {true, Jar("Main-Class: a.B\nAdd-Opens: java.base/java.lang  java.base/java.util\nAdd-Exports: java.desktop/sun.awt\n"),
+         "\nModuleOptions = --add-opens=java.base/java.lang=ALL-UNNAMED --add-opens=java.base/java.util=ALL-UNNAMED "
+         "--add-exports=java.desktop/sun.awt=ALL-UNNAMED\n"},
+        {false, Jar("Main-Class: a.B\nAdd-Opens: java.base\n"), "app.jar: Add-Opens entry 'java.base' is not module/package (java.base/java.lang)\n"},
+        {true, Jar("Main-Class: a.B\nEnable-Native-Access: ALL-UNNAMED\n"), "\nJavaVersion = 17\n; default: JvmPath = \n"
+         "JvmOptions = --enable-native-access=ALL-UNNAMED\n"},
+        {false, Jar("Main-Class: a.B\nLauncher-Agent-Class: a.Agent\n"), "app.jar: Launcher-Agent-Class 'a.Agent': the launcher starts "
+         "no agent from the application's jar; give the agent a jar of its own with Premain-Class and name it in JvmOptions"},
+        {false, Zip({{"META-INF/MANIFEST.MF", "Main-Class: a.B\nSplashScreen-Image: s.gif\n"}, {"a/B.class", ""}, {"s.gif", "GIF89a"}}),
+         "app.jar: SplashScreen-Image 's.gif' is a GIF picture; the splash shows BMP or PNG: convert it, or give --splash FILE\n"},
+        {true, Zip({{"META-INF/MANIFEST.MF", "Main-Class: a.B\nSplashScreen-Image: img/s.png\n"}, {"a/B.class", ""},
+                    {"img/s.png", HalfRed(16, 16)}}, true), "\n; bitmap 8000: 16 x 16, 24 bits per pixel\n"},
     };
     for (const auto& c : cases) {
         Write("app.jar", c.Jar);
@@ -385,7 +435,7 @@ TEST_F(Builder, JarManifestsAreReadByTheJarRulesOrRefusedInOneLine)
 TEST_F(Builder, CommandLineMistakesWriteNothing)
 {
     Write("hello.jar", Jar("Main-Class: a.B\n"));
-    Write("bare.jar", Zip({{"a.txt", "x"}}));
+    Write("bare.jar", Zip({{"a.txt", "x"}, {"a/B.class", ""}}));
     Write("tool.ini", "[launcher]\nMainClass = org.acme.Tool\nConsole = Yes\n");
     const std::string launcher = " --launcher " + Q(KR_LAUNCHER_X64), mistake = "exit 2\nkestrun: ";
     const std::string usage = " (kestrun --help shows the usage)\n", force = "; give --force to replace it" + usage;
@@ -397,6 +447,7 @@ TEST_F(Builder, CommandLineMistakesWriteNothing)
         {"init hello.jar -o demo.ini", mistake + "demo.ini exists" + force},
         {"init demo.ini", mistake + "init reads a jar, not 'demo.ini'" + usage},
         {"--help", "exit 0\nusage: kestrun build CONFIG [-o OUT.exe]"},
+        {"show " + Q(KR_JVM_DOUBLE_X64), "exit 1\nkestrun: " KR_JVM_DOUBLE_X64 ": not a Kestrun launcher: no launcher settings\n"},
         {"--version && ldd " + Q(KR_KESTRUN), "exit 1\nkestrun 0.1.0\n\tnot a dynamic executable\n"},  // static
         {"build hello.jar" + launcher, "exit 0\nkestrun: wrote hello.exe\n"},
         {"build hello.jar" + launcher, "exit 0\nkestrun: wrote hello.exe\n"},  // a launcher it wrote is replaced
@@ -447,7 +498,9 @@ TEST_F(Wine, JarBuiltLauncherRunsWithJavaHomeAndStillRunsWhenSigned)
     std::filesystem::create_directories(folder_ + "elsewhere");
     std::filesystem::copy_file(KR_JVM_DOUBLE_X64, folder_ + "rt/bin/server/jvm.dll");
     Write("rt/release", "JAVA_VERSION=\"17.0.9\"\n");
-    ASSERT_EQ(RunCommand("cd " + Q(folder_) + " && jar cfe0 app.jar app.Main main.script"), "exit 0\n");
+    std::filesystem::create_directories(folder_ + "app");
+    Write("app/Main.class", "");  // the main class the builder looks for in the jar
+    ASSERT_EQ(RunCommand("cd " + Q(folder_) + " && jar cfe0 app.jar app.Main main.script app/Main.class"), "exit 0\n");
     ASSERT_EQ(Build(KR_LAUNCHER_X64, "app.exe", "app.jar"), Wrote("app.exe"));
     std::string shown = Show("app.exe"); // the jar form's settings (its main class and jar: the run below)
     EXPECT_NE(shown.find("\nStdoutMode = 2\n"), std::string::npos) << shown;

@@ -41,6 +41,23 @@ TEST_F(E2eTest, OptionsArriveInOrderWithVariablesExpandedAndTheClassPathOptionLa
     EXPECT_EQ(Logged("JNI_CreateJavaVM returned 0 after ").size(), 1u);
 }
 
+// ModuleOptions (a jar's Add-Opens) reach a runtime of Java 17 behind JvmOptions, not one of Java 8, which refuses them.
+TEST_F(E2eTest, ModuleOptionsReachOnlyRuntimesOfJava9AndLater)
+{
+    Script("out ran");
+    const std::pair<std::string, std::vector<std::string>> rows[] = {
+        {"17.0.9", {"-Xss1m", "--add-opens=java.base/java.lang=ALL-UNNAMED", "-Djava.class.path=classes"}},
+        {"1.8.0_392", {"-Xss1m", "-Djava.class.path=classes"}}};
+    for (const auto& [version, options] : rows) {
+        SetEnvironmentVariableA("JAVA_HOME", Home("jdk" + version, version).c_str());
+        ExpectNoReports(Run(Build({{"JreSearchOrder", "E"}, {"JvmOptions", "-Xss1m"},
+                                   {"ModuleOptions", "--add-opens=java.base/java.lang=ALL-UNNAMED"}})));
+        std::vector<std::string> given = Options();
+        EXPECT_EQ(std::vector<std::string>(given.begin() + std::min<size_t>(3, given.size()), given.end()), options) << version;
+    }
+    SetEnvironmentVariableA("JAVA_HOME", NULL);
+}
+
 TEST_F(E2eTest, ClassPathFoldersAreFollowedByTheirArchivesRecursively)
 {
     Script("out ran");

@@ -169,7 +169,7 @@ TEST_F(SearchE2eTest, TheFirstMethodThatFindsAnAcceptableRuntimeWins)
             Home("runtime", "11.0.2");
             return Chosen(F + "\\jdk17\\bin\\server\\jvm.dll");
         }},
-        {"E: below the minimum JavaVersion", {{"JreSearchOrder", "E"}, {"JavaVersion", "0x00110000"}},
+        {"E: below the minimum JavaVersion", {{"JreSearchOrder", "E"}, {"JavaVersion", "17"}},
          [&] { SetJavaHome(Home("jdk11", "11.0.2")); return NoJre; }},
         {"E: at the minimum JavaVersion", {{"JreSearchOrder", "E"}, {"JavaVersion", "0x00010008"}},
          [&] { SetJavaHome(Home("jdk8", "1.8.0_392")); return Chosen(F + "\\jdk8\\bin\\server\\jvm.dll"); }},

@@ -304,7 +304,20 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
     return JNI_OK;
 }
 
-// The launcher only checks that this entry point exists.
-extern "C" JNIEXPORT jint JNICALL JNI_GetDefaultJavaVMInitArgs(void*) {
-    DoubleFailure("unmodelled JNI_GetDefaultJavaVMInitArgs called");
+// As HotSpot: JNI_OK for the JNI versions the runtime takes. The double is Java 17 unless the release file
+// of its home (a folder above it) names a 1.x version: then JNI_VERSION_1_8 is its newest, as Java 8's.
+extern "C" JNIEXPORT jint JNICALL JNI_GetDefaultJavaVMInitArgs(void* args) {
+    wchar_t path[MAX_PATH] = {}, release[MAX_PATH + 9];  // room for the name: a path that fits is never cut
+    HMODULE self = NULL;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       (LPCWSTR)(void*)&JNI_GetDefaultJavaVMInitArgs, &self);
+    GetModuleFileNameW(self, path, MAX_PATH);
+    char text[256] = {};
+    for (wchar_t* end; text[0] == 0 && (end = wcsrchr(path, L'\\')) != NULL; *end = 0) {
+        _snwprintf(release, MAX_PATH + 9, L"%.*ls\\release", (int)(end - path), path);
+        if (FILE* file = _wfopen(release, L"rb"))
+            fread(text, 1, sizeof(text) - 1, file), fclose(file);
+    }
+    jint version = *(jint*)args;
+    return IsSupportedJniVersion(version) && (version <= JNI_VERSION_1_8 || !strstr(text, "JAVA_VERSION=\"1.")) ? JNI_OK : JNI_ERR;
 }

@@ -57,45 +57,48 @@ TEST(SplitArguments, QuotingRulesWithAndWithoutTheReservedSlot)
 }
 
 // The rule of the runtime search of today, put together as the search applies it.
-static bool WithinLimits(const char* text, unsigned minimumWord, const char* maximum)
+static bool WithinLimits(const char* text, const char* minimumText, const char* maximum)
 {
-    JavaVersionNumber version, minimum, top;
-    JavaVersionFromWord(minimumWord, &minimum);
+    JavaVersionNumber version, minimum = {{0}, 1}, top;
+    ReadJavaVersionSetting(minimumText, &minimum);
     return ParseJavaVersion(text, &version) && CompareJavaVersions(&version, &minimum) >= 0 &&
-           (!ParseJavaVersion(maximum, &top) || JavaVersionWithinMaximum(&version, &top));
+           (!ReadJavaVersionSetting(maximum, &top) || JavaVersionWithinMaximum(&version, &top));
 }
 
+// Minimum and maximum in every form a setting takes: versions, "0x" words, the unprefixed words older builds stored.
 TEST(JavaVersion, SchemesLimitsAndNumericComparison)
 {
     struct Case {
         const char* Text;
         std::vector<unsigned> Parts; // as parsed; empty: not a version
-        unsigned Minimum;            // the JavaVersion word
+        const char* Minimum;         // JavaVersion
         const char* Maximum;         // JavaMaxVersion
-        int Order;                   // Text against Maximum, when that parses
+        int Order;                   // Text against Maximum, when that reads
         bool ByRegistryName, ByLimits;
     };
     const Case cases[] = {
-        {"1.4.2_05", {4, 2, 5}, 0x00010004, "", 0, true, true}, {"1.3.1", {3, 1}, 0x00010004, "", 0, false, false},
-        {"1.8.0_352", {8, 0, 352}, 0x00010008, "8.0.352", 0, true, true},
-        {"1.8_302", {8, 0, 302}, 0x00010008, "8.0.1000", -1, true, true},
-        {"1.8.0.212", {8, 0, 212}, 0x00010008, "1.8.0_211", 1, true, false},
-        {"1.9", {9}, 0x0001000A, "", 0, false, false}, {"1.10", {10}, 0x0001000A, "", 0, true, true},
-        {"9", {9}, 0x000A0000, "", 0, false, false}, {"10.0.2", {10, 0, 2}, 0x00090000, "", 0, true, true},
-        {"11.0.9.256", {11, 0, 9, 256}, 0x000B0000, "11.0.9", 1, true, true},
-        {"17.0.9+9", {17, 0, 9}, 0x00010008, "17.0.5", 1, true, false},
-        {"17", {17}, 0x00010008, "latest", 0, true, true}, {"1", {1}, 0x00010000, "", 0, true, true},
-        {"99999999999999999999", {0xFFFFFFFF}, 0xFFFF0000, "", 0, true, true}, {"v1.8", {}, 0, "", 0, false, false},
+        {"1.4.2_05", {4, 2, 5}, "0x00010004", "", 0, true, true}, {"1.3.1", {3, 1}, "0x00010004", "", 0, false, false},
+        {"1.8.0_352", {8, 0, 352}, "1.8", "8.0.352", 0, true, true},
+        {"1.8_302", {8, 0, 302}, "0X00010008", "8.0.1000", -1, true, true},
+        {"1.8.0.212", {8, 0, 212}, "8", "1.8.0_211", 1, true, false},
+        {"1.9", {9}, "0x0001000A", "", 0, false, false}, {"1.10", {10}, "10", "", 0, true, true},
+        {"9", {9}, "0x000A0000", "", 0, false, false}, {"10.0.2", {10, 0, 2}, "0x00090000", "", 0, true, true},
+        {"11.0.9.256", {11, 0, 9, 256}, "11.0.2", "11.0.9", 1, true, true},
+        {"11.0.2", {11, 0, 2}, "00110000", "0x00110000", -1, false, false},
+        {"17.0.9+9", {17, 0, 9}, "17", "17.0.5", 1, true, false},
+        {"17", {17}, "21.0.1+12", "latest", 0, false, false}, {"1", {1}, "", "0xZ", 0, true, true},
+        {"99999999999999999999", {0xFFFFFFFF}, "0xFFFF0000", "", 0, true, true}, {"v1.8", {}, "0", "", 0, false, false},
     };
     for (const Case& c : cases) {
-        JavaVersionNumber v, maximum;
+        JavaVersionNumber v, maximum, minimum = {{0}, 1};
         EXPECT_EQ(ParseJavaVersion(c.Text, &v), !c.Parts.empty()) << c.Text;
         EXPECT_EQ(std::vector<unsigned>(v.Parts, v.Parts + v.Count), c.Parts) << c.Text;
-        if (ParseJavaVersion(c.Maximum, &maximum)) {
+        if (ReadJavaVersionSetting(c.Maximum, &maximum)) {
             int order = CompareJavaVersions(&v, &maximum);
             EXPECT_EQ((order > 0) - (order < 0), c.Order) << c.Text << " against " << c.Maximum;
         }
-        EXPECT_EQ(JavaVersionAcceptable(c.Text, c.Minimum), c.ByRegistryName) << c.Text << " " << c.Minimum;
+        ReadJavaVersionSetting(c.Minimum, &minimum);
+        EXPECT_EQ(JavaVersionAtLeast(c.Text, &minimum), c.ByRegistryName) << c.Text << " " << c.Minimum;
         EXPECT_EQ(WithinLimits(c.Text, c.Minimum, c.Maximum), c.ByLimits) << c.Text << " up to " << c.Maximum;
     }
 }
