@@ -113,8 +113,9 @@ static bool SearchJavaRuntime(char* found, size_t size)
     if (!FormatText(header, sizeof(header), "Search order \"%s\":\r\n", LauncherSettings.JreSearchOrder))
         MarkTextCut(header, sizeof(header));
     AppendText(&SearchAccount, header);
-    LaunchLog("runtime search: order \"%s\", minimum version word 0x%08x, newest %s", LauncherSettings.JreSearchOrder,
-              LauncherSettings.JavaVersionWord, LauncherSettings.JavaMaxVersion[0] ? LauncherSettings.JavaMaxVersion : "any");
+    LaunchLog("runtime search: order \"%s\", oldest %s, newest %s", LauncherSettings.JreSearchOrder,
+              LauncherSettings.JavaVersion[0] ? LauncherSettings.JavaVersion : "any",
+              LauncherSettings.JavaMaxVersion[0] ? LauncherSettings.JavaMaxVersion : "any");
     RuntimeSearchReporter = NoteCandidate;
     bool ok = FindJavaRuntime(found, size);
     RuntimeSearchReporter = NULL;
