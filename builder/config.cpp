@@ -115,7 +115,10 @@ std::string InCodePage(const Context& c, const IniEntry& e, const std::u16string
     std::string bytes, bad;
     if (!EncodeCodePage(text, c.Plan.CodePage, bytes, &bad))
         c.Fail(e.Line, "'" + bad + "' in " + e.Key + " cannot be represented in code page " +
-                           std::to_string(c.Plan.CodePage) + " (set CodePage in [launcher])");
+                           std::to_string(c.Plan.CodePage) +
+                           (IsDoubleByteCodePage(c.Plan.CodePage) ? " (with a double-byte code page only messages "
+                                                                    "hold characters outside ASCII)"
+                                                                  : " (set CodePage in [launcher])"));
     return bytes;
 }
 
@@ -226,8 +229,9 @@ std::u16string SettingText(const Context& c, const IniEntry& e, const SettingInf
         ascii = HexValue(c, e);
         return text;
     case SETTING_MESSAGE:
+        // Shown as the UTF-16 it is stored in: any character will do.
         CheckMessageFormat(c, e, info);
-        break;
+        return text;
     case SETTING_BUILT: // no config key names one (LauncherKeys)
         break;
     case SETTING_TEXT:
@@ -254,7 +258,8 @@ void ReadCodePage(const Context& c, const IniSection& launcher)
         if (e.Key != "CodePage")
             continue;
         if (!IsInteger(e.Value) || !IsKnownCodePage((unsigned)std::stoi(e.Value)))
-            c.Fail(e.Line, "CodePage " + e.Value + " is not supported (use 874, 1250 to 1258, 28591, 20127 or 65001)");
+            c.Fail(e.Line, "CodePage " + e.Value +
+                               " is not supported (use 874, 1250 to 1258, 932, 936, 949, 950, 28591, 20127 or 65001)");
         c.Plan.CodePage = (unsigned)std::stoi(e.Value);
     }
 }
