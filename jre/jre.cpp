@@ -146,8 +146,9 @@ static bool TryRuntimeKey(const char* baseKey, const char* versionName, char* re
 {
     char entryKey[520];
     bool keyFits = FormatText(entryKey, sizeof(entryKey), "%s\\%s", baseKey, versionName);
+    char verdict[200];
     if (!JavaVersionAcceptable(versionName, LauncherSettings.JavaVersionWord))
-        return RejectEarly(entryKey, versionName, "older than the minimum (JavaVersion)");
+        return RejectEarly(entryKey, versionName, TooOldVerdict(versionName, verdict, sizeof(verdict)));
     if (!keyFits)
         return RejectEarly(entryKey, versionName, "key name too long");
     FoundJavaHome[0] = 0;

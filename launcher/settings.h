@@ -73,6 +73,8 @@ struct LauncherSettingsData {
     char* ApplicationId;           // the identity the builder stored (16 hex digits); empty in older launchers
     char* MsgServiceExitStatus;    // "The %s service ended with exit status %s."
     char* MsgPathCodePage;         // a path that neither the ANSI code page nor a short name can carry
+    char* MsgServiceInstallFailed; // "The %s service could not be installed."
+    char* MsgServiceUninstallFailed; // "The %s service could not be removed."
 };
 
 // String-table identifier of the file-access message, read directly before the settings are loaded.
