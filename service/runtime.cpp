@@ -30,6 +30,11 @@ static SRWLOCK StatusGuard = SRWLOCK_INIT;
 // The handle of the registered control handler, set by ServiceMain.
 static SERVICE_STATUS_HANDLE ServiceStatusHandle = NULL;
 
+const char* ServiceLabel()
+{
+    return LauncherSettings.ServiceDisplayName[0] != 0 ? LauncherSettings.ServiceDisplayName : LauncherSettings.ServiceName;
+}
+
 void EnterServiceReporting(const char* serviceName, int runMode)
 {
     RunMode = runMode;
@@ -82,12 +87,14 @@ static void ReportServiceStopped()
     if (status != 0) {
         char number[16];
         FormatText(number, sizeof(number), "%ld", (long)status);
-        ShowError(LauncherSettings.MsgServiceExitStatus, LauncherSettings.ServiceName, number);
+        ShowError(LauncherSettings.MsgServiceExitStatus, ServiceLabel(), number);
         code = (DWORD)status;
     } else if (InterlockedCompareExchange(&ServiceRunOk, 0, 0) != 0) {
-        ShowNotice(LauncherSettings.MsgServiceStopped, LauncherSettings.ServiceName);
+        ShowNotice(LauncherSettings.MsgServiceStopped, ServiceLabel());
     } else {
-        ShowError(LauncherSettings.MsgServiceStartFailed, LauncherSettings.ServiceName);
+        // A main that threw has been logged as the failure, with its details: once is enough.
+        if (!MainThrew)
+            ShowError(LauncherSettings.MsgServiceStartFailed, ServiceLabel());
         code = SERVICE_FAILED_CODE;
     }
     ReportServiceState(SERVICE_STOPPED, 0, code);
@@ -122,7 +129,7 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
         InterlockedExchange(&ServiceStopReported, 1);
         return;
     }
-    ShowNotice(LauncherSettings.MsgServiceStarted, LauncherSettings.ServiceName);
+    ShowNotice(LauncherSettings.MsgServiceStarted, ServiceLabel());
     // Made before the running report, so that a stop arriving at once always finds it.
     ServiceDoneEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
     DWORD eventError = GetLastError();
@@ -212,7 +219,7 @@ DWORD WINAPI ServiceStopWatchdog(LPVOID unused)
 {
     (void)unused;
     Sleep(SERVICE_STOP_TIMEOUT);
-    ShowError(LauncherSettings.MsgServiceStopTimeout, LauncherSettings.ServiceName);
+    ShowError(LauncherSettings.MsgServiceStopTimeout, ServiceLabel());
     SetEvent(ServiceDoneEvent);
     return 0;
 }
