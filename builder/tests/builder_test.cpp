@@ -315,6 +315,7 @@ TEST_F(Wine, FindJavaReadsTheRegistryViewOfTheLaunchersArchitecture)
     EXPECT_NE(found.find("32-bit registry view, as this launcher does\n"), std::string::npos) << found;
     EXPECT_NE(found.find("\n[1] Software\\JavaSoft\\Java Runtime Environment\\1.8\n      version 1.8\n      jvm.dll "
                          "C:\\j8\\jvm.dll\n"), std::string::npos) << found;
+    EXPECT_NE(found.find("\nnot found: This application needs Java 1.4 or later, and none"), std::string::npos) << found;
 }
 
 // A zip of (name, data) entries, deflated or stored.
