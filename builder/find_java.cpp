@@ -95,7 +95,7 @@ int FindJavaForLauncher(const std::string& launcherPath, std::ostream& out)
     RuntimeSearchReporter = nullptr;
     if (!found) {
         // The launcher's own message, as its report shows it.
-        char needed[128], message[REPORT_TEXT_SIZE];
+        char needed[128], message[REPORT_TEXT_SIZE]; // texts too long for them are shown cut
         DescribeNeededJava(needed, sizeof(needed));
         FormatText(message, sizeof(message), LauncherSettings.MsgNoJre, needed);
         WCHAR* wide = WidenReport(message);

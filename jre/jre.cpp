@@ -146,7 +146,7 @@ static bool TryRuntimeKey(const char* baseKey, const char* versionName, char* re
 {
     char entryKey[520];
     bool keyFits = FormatText(entryKey, sizeof(entryKey), "%s\\%s", baseKey, versionName);
-    char verdict[200];
+    char verdict[200]; // a verdict with a version name too long for it is shown cut
     if (!JavaVersionAcceptable(versionName, LauncherSettings.JavaVersionWord))
         return RejectEarly(entryKey, versionName, TooOldVerdict(versionName, verdict, sizeof(verdict)));
     if (!keyFits)

@@ -149,7 +149,7 @@ static void MinimumVersionName(char* text, size_t size)
 
 void DescribeNeededJava(char* text, size_t size)
 {
-    char minimum[32];
+    char minimum[32]; // two numbers of at most five digits fit
     MinimumVersionName(minimum, sizeof(minimum));
     const char* maximum = LauncherSettings.JavaMaxVersion;
     JavaVersionNumber limit;
@@ -162,7 +162,7 @@ void DescribeNeededJava(char* text, size_t size)
 
 const char* TooOldVerdict(const char* version, char* verdict, size_t size)
 {
-    char minimum[32];
+    char minimum[32]; // two numbers of at most five digits fit
     MinimumVersionName(minimum, sizeof(minimum));
     FormatText(verdict, size, "Java %s is older than the Java %s this application needs", version, minimum);
     return verdict;

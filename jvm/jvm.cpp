@@ -116,7 +116,7 @@ static bool SearchJavaRuntime(char* found, size_t size)
     if (!ok) {
         if (SearchAccount.length == strlen(header))
             AppendText(&SearchAccount, "no runtime was found by any method\r\n");
-        char needed[128];
+        char needed[128]; // a maximum too long for it is shown cut
         DescribeNeededJava(needed, sizeof(needed));
         ShowErrorWithDetails(SearchAccount.text != NULL ? SearchAccount.text : "", LauncherSettings.MsgNoJre, needed);
     }

@@ -105,8 +105,19 @@ char* LoadSettingText(HMODULE module, int id)
     return text;
 }
 
+// Writes the report mark and the four upper-case hex digits of unit at out (no NUL); 5.
+static size_t FormatMarkedUnit(char* out, WCHAR unit)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    out[0] = REPORT_UNIT_MARK;
+    for (int i = 0; i < 4; i++)
+        out[1 + i] = digits[(unit >> (12 - 4 * i)) & 0xF];
+    return 5;
+}
+
 // Appends to out the ANSI form of one UTF-16 unit: its bytes when the code page holds it exactly,
-// else the report mark and its four hex digits. The number of bytes written (out has room for 8).
+// else the report mark and its four hex digits. The number of bytes written (out has room for 5; a
+// longer form, which no code page gives one unit, is marked instead).
 static size_t AppendReportUnit(WCHAR unit, char* out)
 {
     if (unit < 0x80 && unit != REPORT_UNIT_MARK) {
@@ -116,10 +127,10 @@ static size_t AppendReportUnit(WCHAR unit, char* out)
     WCHAR one[2] = {unit, 0};
     char* narrow = unit >= 0x80 ? NarrowExactly(one) : NULL;
     size_t length = narrow != NULL ? strlen(narrow) : 0;
-    if (length > 0 && length < 8)
+    if (length > 0 && length <= 5)
         memcpy(out, narrow, length);
     else
-        length = FormatText(out, 8, "%c%04X", REPORT_UNIT_MARK, (unsigned)unit) ? 5 : 0;
+        length = FormatMarkedUnit(out, unit);
     free(narrow);
     return length;
 }
