@@ -13,7 +13,7 @@ enum SettingKind {
 };
 
 struct SettingInfo {
-    int Id;              // string-table identifier, a multiple of 16 from 1024 to 2048
+    int Id;              // string-table identifier, a multiple of 16 from 1024 to 2096
     const char* Field;   // field name, as in LauncherSettings and in a builder config
     SettingKind Kind;    // how the text is read
     const char* Shipped; // value in the shipped string table
