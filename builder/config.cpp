@@ -114,7 +114,10 @@ std::string InCodePage(const Context& c, const IniEntry& e, const std::u16string
     std::string bytes, bad;
     if (!EncodeCodePage(text, c.Plan.CodePage, bytes, &bad))
         c.Fail(e.Line, "'" + bad + "' in " + e.Key + " cannot be represented in code page " +
-                           std::to_string(c.Plan.CodePage) + " (set CodePage in [launcher])");
+                           std::to_string(c.Plan.CodePage) +
+                           (IsDoubleByteCodePage(c.Plan.CodePage) ? " (with a double-byte code page only messages "
+                                                                    "hold characters outside ASCII)"
+                                                                  : " (set CodePage in [launcher])"));
     return bytes;
 }
 
@@ -242,8 +245,9 @@ std::u16string SettingText(const Context& c, const IniEntry& e, const SettingInf
         CheckVersionValue(c, e);
         return text;
     case SETTING_MESSAGE:
+        // Shown as the UTF-16 it is stored in: any character will do.
         CheckMessageFormat(c, e, info);
-        break;
+        return text;
     case SETTING_BUILT: // no config key names one (LauncherKeys)
         break;
     case SETTING_TEXT:
@@ -271,7 +275,8 @@ void ReadCodePage(const Context& c, const IniSection& launcher)
         if (e.Key != "CodePage")
             continue;
         if (!IsInteger(e.Value) || !IsKnownCodePage((unsigned)std::stoi(e.Value)))
-            c.Fail(e.Line, "CodePage " + e.Value + " is not supported (use 874, 1250 to 1258, 28591, 20127 or 65001)");
+            c.Fail(e.Line, "CodePage " + e.Value +
+                               " is not supported (use 874, 1250 to 1258, 932, 936, 949, 950, 28591, 20127 or 65001)");
         c.Plan.CodePage = (unsigned)std::stoi(e.Value);
     }
 }
@@ -403,10 +408,13 @@ void ApplyConsoleDefaults(BuildPlan& plan)
 namespace {
 
 // The defaults of a launcher built from a config where the prebuilt launcher's own values only suit
-// its example: no class path, no service switches, no stream file, today's runtime search, no splash.
+// its example: no class path, no service switches, no stream file, today's runtime search, no splash, a
+// no-runtime message that names the Java the application needs.
 const std::pair<const char*, const char*> BuilderDefaults[] = {
     {"ClassPath", ""}, {"ServiceName", ""}, {"StdoutFile", ""}, {"JreSearchOrder", ModernSearchOrder},
-    {"SplashUntilWindow", "0"}, {"SplashText", ""}};
+    {"SplashUntilWindow", "0"}, {"SplashText", ""},
+    {"MsgNoJre", "This application needs %s, and none was found on this computer. Install it, or set JAVA_HOME to "
+                 "the folder of a Java runtime."}};
 
 std::u16string Ascii16(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 

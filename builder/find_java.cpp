@@ -7,6 +7,7 @@
 #include "machine_text.h"
 #include "pe_image.h"
 #include "platform.h"
+#include "report.h"
 #include "search_order.h"
 #include "settings.h"
 
@@ -93,7 +94,13 @@ int FindJavaForLauncher(const std::string& launcherPath, std::ostream& out)
     bool found = FindJavaRuntime(result, sizeof(result));
     RuntimeSearchReporter = nullptr;
     if (!found) {
-        out << "not found: " << Printable(LauncherSettings.MsgNoJre, false) << "\n";
+        // The launcher's own message, as its report shows it.
+        char needed[128], message[REPORT_TEXT_SIZE]; // texts too long for them are shown cut
+        DescribeNeededJava(needed, sizeof(needed));
+        FormatText(message, sizeof(message), LauncherSettings.MsgNoJre, needed);
+        WCHAR* wide = WidenReport(message);
+        out << "not found: " << (wide != nullptr ? std::filesystem::path(wide).u8string() : message) << "\n";
+        free(wide);
         return 1;
     }
     char chosen[MAX_PATH];

@@ -139,7 +139,7 @@ std::string JarConfigText(const JarRequest& r)
                       "; Every key is listed with one line on what it does; a key after ';' keeps the default\n"
                       "; shown: remove the ';' to set it. Paths of [launcher] are resolved where the launcher\n"
                       "; runs; those of [files], [splash] and [icon] are read now, relative to this file.\n\n"
-                      "[launcher]\n; code page of the texts, that of the machines the launcher runs on\n;CodePage = 1252\n";
+                      "[launcher]\n; code page of the texts other than messages, that of the machines the launcher runs on (932, 936, 949, 950: those texts ASCII only)\n;CodePage = 1252\n";
     for (int i = 0; i < SettingCount; i++)
         if (SettingTable[i].Kind != SETTING_MESSAGE && SettingTable[i].Kind != SETTING_BUILT)
             WriteSetting(out, SettingTable[i], set);

@@ -99,9 +99,15 @@ std::string Utf16ToUtf8(const std::u16string& text)
     return out;
 }
 
+bool IsDoubleByteCodePage(unsigned codePage)
+{
+    return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+}
+
 bool IsKnownCodePage(unsigned codePage)
 {
-    return codePage == 28591 || codePage == 20127 || codePage == 65001 || HighHalf(codePage) != nullptr;
+    return codePage == 28591 || codePage == 20127 || codePage == 65001 || HighHalf(codePage) != nullptr ||
+           IsDoubleByteCodePage(codePage);
 }
 
 bool EncodeCodePage(const std::u16string& text, unsigned codePage, std::string& out,
@@ -137,7 +143,7 @@ std::u16string DecodeCodePage(const std::string& bytes, unsigned codePage)
         char16_t c = b;
         if (b >= 0x80 && high != nullptr)
             c = high[b - 0x80] ? high[b - 0x80] : 0xFFFD;
-        else if (b >= 0x80 && codePage == 20127)
+        else if (b >= 0x80 && (codePage == 20127 || IsDoubleByteCodePage(codePage)))
             c = 0xFFFD;
         out.push_back(c);
     }

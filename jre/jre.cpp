@@ -156,8 +156,9 @@ static bool TryRuntimeKey(const char* baseKey, const char* versionName, char* re
     bool keyFits = FormatText(entryKey, sizeof(entryKey), "%s\\%s", baseKey, versionName);
     JavaVersionNumber minimum;
     ReadMinimumJavaVersion(&minimum);
+    char verdict[200]; // a verdict with a version name too long for it is shown cut
     if (!JavaVersionAtLeast(versionName, &minimum))
-        return RejectEarly(entryKey, versionName, "older than the minimum (JavaVersion)");
+        return RejectEarly(entryKey, versionName, TooOldVerdict(versionName, verdict, sizeof(verdict)));
     if (!keyFits)
         return RejectEarly(entryKey, versionName, "key name too long");
     FoundJavaHome[0] = 0;

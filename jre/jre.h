@@ -56,6 +56,12 @@ extern WORD RuntimeMachine;
 // unless set before the search.
 extern char LauncherFolder[260];
 
+// The Java versions the application takes, as MsgNoJre names them: "Java 17 or later", "Java 8 to 11"
+// (a text too long for text, size bytes, is cut).
+void DescribeNeededJava(char* text, size_t size);
+// "Java <version> is older than the Java <minimum> this application needs" in verdict (size bytes,
+// cut to fit); verdict.
+const char* TooOldVerdict(const char* version, char* verdict, size_t size);
 // Runs new search method 'B', 'E', 'J' or 'V': the newest acceptable candidate it finds. True with its
 // jvm.dll in result (size bytes) and its home in FoundJavaHome. False for any other character.
 bool FindModernRuntime(char method, char* result, size_t size);

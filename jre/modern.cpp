@@ -134,18 +134,66 @@ static bool CandidateVersion(const char* home, const char* name, char* text, siz
     return name != NULL && CopyText(text, size, name) && ParseJavaVersion(text, version);
 }
 
-// Null when version lies within JavaVersion and JavaMaxVersion, else why not.
-static const char* VersionVerdict(const JavaVersionNumber* version)
+// A Java version as people name it: "17", "11.0.2", "8" for 1.8, "1.4" (the "1." was part of the
+// name before Java 5); parts past the first that are 0 at the end are left out.
+static void NameJavaVersion(const JavaVersionNumber* version, char* text, size_t size)
+{
+    int count = version->Count;
+    while (count > 1 && version->Parts[count - 1] == 0)
+        count--;
+    size_t used = 0;
+    text[0] = 0;
+    // A name too long for the buffer is shown cut.
+    for (int i = 0; i < count && used < size; i++) {
+        const char* format = i > 0 ? ".%u" : version->Parts[0] < 5 ? "1.%u" : "%u";
+        FormatText(text + used, size - used, format, version->Parts[i]);
+        used += strlen(text + used);
+    }
+}
+
+// The minimum JavaVersion sets, as people name it.
+static void MinimumVersionName(char* text, size_t size)
+{
+    JavaVersionNumber minimum;
+    ReadMinimumJavaVersion(&minimum);
+    NameJavaVersion(&minimum, text, size);
+}
+
+void DescribeNeededJava(char* text, size_t size)
+{
+    char minimum[80], maximum[80]; // six numbers of at most ten digits fit
+    MinimumVersionName(minimum, sizeof(minimum));
+    JavaVersionNumber limit;
+    // A text too long for the buffer is shown cut.
+    if (LauncherSettings.JavaMaxVersion != NULL && ReadJavaVersionSetting(LauncherSettings.JavaMaxVersion, &limit)) {
+        NameJavaVersion(&limit, maximum, sizeof(maximum));
+        FormatText(text, size, "Java %s to %s", minimum, maximum);
+    } else {
+        FormatText(text, size, "Java %s or later", minimum);
+    }
+}
+
+const char* TooOldVerdict(const char* version, char* verdict, size_t size)
+{
+    char minimum[80]; // six numbers of at most ten digits fit
+    MinimumVersionName(minimum, sizeof(minimum));
+    FormatText(verdict, size, "Java %s is older than the Java %s this application needs", version, minimum);
+    return verdict;
+}
+
+// Null when version (named text) lies within JavaVersion and JavaMaxVersion, else why not (in verdict).
+static const char* VersionVerdict(const JavaVersionNumber* version, const char* text, char* verdict, size_t size)
 {
     JavaVersionNumber limit;
     ReadMinimumJavaVersion(&limit);
     if (CompareJavaVersions(version, &limit) < 0)
-        return "older than the minimum (JavaVersion)";
+        return TooOldVerdict(text, verdict, size);
     const char* maximum = LauncherSettings.JavaMaxVersion;
     // A maximum that does not parse sets no limit (the builder refuses one).
-    if (maximum != NULL && ReadJavaVersionSetting(maximum, &limit) && !JavaVersionWithinMaximum(version, &limit))
-        return "newer than the maximum (JavaMaxVersion)";
-    return NULL;
+    if (maximum == NULL || !ReadJavaVersionSetting(maximum, &limit) || JavaVersionWithinMaximum(version, &limit))
+        return NULL;
+    FormatText(verdict, size, "Java %s is newer than Java %s, the newest this application takes", text, maximum);
+    return verdict;
 }
 
 // Null when path is a jvm.dll of RuntimeMachine, else why not (in verdict, size bytes).
@@ -193,7 +241,7 @@ static bool LocateJvm(const char* home, const char* runtimeLib, char* jvm, char*
 static void ConsiderCandidate(char method, const char* source, const char* rawHome, const char* name,
                               const char* runtimeLib)
 {
-    char home[260], versionText[64], jvm[260] = "", verdict[160];
+    char home[260], versionText[64], jvm[260] = "", verdict[200];
     JavaVersionNumber version;
     versionText[0] = 0;
     if (!CopyText(home, sizeof(home), rawHome))
@@ -204,7 +252,7 @@ static void ConsiderCandidate(char method, const char* source, const char* rawHo
         home[length - 1] = 0;
     if (!CandidateVersion(home, name, versionText, sizeof(versionText), &version))
         return ReportCandidate(method, source, home, versionText, "", "no version: no release file, no version in its name");
-    const char* why = VersionVerdict(&version);
+    const char* why = VersionVerdict(&version, versionText, verdict, sizeof(verdict));
     if (why != NULL)
         return ReportCandidate(method, source, home, versionText, "", why);
     if (!LocateJvm(home, runtimeLib, jvm, verdict, sizeof(verdict)))
@@ -312,15 +360,16 @@ static void CollectJavaHomeVariable(char method)
     // GetEnvironmentVariableW returns the size it needs when the value does not fit.
     if (length >= 260)
         return ReportCandidate(method, "JAVA_HOME", "", "", "", "value too long");
+    char described[1024]; // a path too long for it is shown cut
+    DescribeWideText(wideHome, described, sizeof(described));
+    if (GetFileAttributesW(wideHome) == INVALID_FILE_ATTRIBUTES)
+        return ReportCandidate(method, "JAVA_HOME", described, "", "", "the folder does not exist");
     // The home reaches the runtime's option strings: by its short name when the code page lacks a character.
     char* narrow = MakeAnsiPath(wideHome);
     bool fits = narrow != NULL && CopyText(home, sizeof(home), narrow);
     free(narrow);
-    if (!fits) {
-        char described[1024];
-        DescribeWideText(wideHome, described, sizeof(described));
+    if (!fits)
         return ReportCandidate(method, "JAVA_HOME", described, "", "", "not in the ANSI code page, and no short name");
-    }
     char trimmed[260];
     CopyText(trimmed, sizeof(trimmed), home);
     size_t end = strlen(trimmed);

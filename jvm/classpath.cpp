@@ -167,9 +167,19 @@ static const char* LookUpEnvironment(const char* name)
     free(value);
     value = NULL;
     WCHAR* wideName = WidenText(name);
-    DWORD size = wideName != NULL ? GetEnvironmentVariableW(wideName, NULL, 0) : 0;
-    WCHAR* wide = size > 0 ? (WCHAR*)malloc((size_t)size * sizeof(WCHAR)) : NULL;
-    DWORD length = wide != NULL ? GetEnvironmentVariableW(wideName, wide, size) : 0;
+    // The launcher's own folder is no environment variable: its name means the folder whatever the
+    // environment holds.
+    WCHAR* wide = NULL;
+    DWORD size = 0, length = 0;
+    if (strcmp(name, EXE_DIRECTORY_NAME) == 0) {
+        wide = GetExeDirectory();
+        length = wide != NULL ? (DWORD)wcslen(wide) : 0;
+        size = length + 1;
+    } else {
+        size = wideName != NULL ? GetEnvironmentVariableW(wideName, NULL, 0) : 0;
+        wide = size > 0 ? (WCHAR*)malloc((size_t)size * sizeof(WCHAR)) : NULL;
+        length = wide != NULL ? GetEnvironmentVariableW(wideName, wide, size) : 0;
+    }
     if (length > 0 && length < size) {
         // A quoted path is looked up without its quotes, which the expansion drops anyway.
         bool quoted = length >= 2 && wide[0] == '"' && wide[length - 1] == '"';

@@ -85,7 +85,9 @@ bool SetJavaSystemProperty(JNIEnv* env, const char* key, const WCHAR* value)
 // A new PrintStream on a new FileOutputStream for fileName (not appending); null after a report.
 static jobject NewPrintStream(JNIEnv* env, const char* fileName)
 {
-    jstring name = NewJavaString(env, fileName);
+    WCHAR* wideName = ExpandExeDirectory(WidenText(fileName));
+    jstring name = wideName != NULL ? NewJavaString(env, wideName) : NULL;
+    free(wideName);
     if (StepFailed(env, name))
         return ShowError(LauncherSettings.MsgInstantiate, "java/lang/String"), nullptr;
     jclass fileClass = env->FindClass("java/io/FileOutputStream");
@@ -182,8 +184,8 @@ static jobjectArray MakeArgumentArray(JNIEnv* env, int argc, WCHAR** argv)
     return array;
 }
 
-// The arguments a setting holds (ANSI text), widened and split by the settings' rules into new
-// heap copies; false after reporting that memory ran out.
+// The arguments a setting holds (ANSI text), widened, split by the settings' rules into new heap
+// copies and each reference to the launcher's folder expanded; false after reporting that memory ran out.
 static bool SplitSetting(const char* text, int* argc, WCHAR*** argv)
 {
     *argc = 0;
@@ -196,7 +198,19 @@ static bool SplitSetting(const char* text, int* argc, WCHAR*** argv)
     }
     SplitArguments(wide, argc, argv, false);
     free(wide);
-    return true;
+    bool expanded = true;
+    for (int i = 0; i < *argc; i++)
+        expanded = ((*argv)[i] = ExpandExeDirectory((*argv)[i])) != NULL && expanded;
+    if (!expanded) {
+        for (int i = 0; i < *argc; i++)
+            free((*argv)[i]);
+        free(*argv);
+        *argc = 0;
+        *argv = NULL;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        ShowLastError();
+    }
+    return expanded;
 }
 
 static void FreeArguments(int argc, WCHAR** argv)

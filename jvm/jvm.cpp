@@ -97,8 +97,8 @@ static GrowableString SearchAccount = {};
 static void NoteCandidate(const RuntimeCandidateReport* report)
 {
     char line[1200]; // a line that does not fit is kept cut, marked "..."
-    if (!FormatText(line, sizeof(line), "[%c] %s%s%s%s%s: %s", report->Method, report->Source,
-                    report->Jvm[0] ? ", jvm.dll " : "", report->Jvm, report->Version[0] ? ", version " : "",
+    if (!FormatText(line, sizeof(line), "[%c] %s%s%s%s%s%s%s: %s", report->Method, report->Source,
+                    report->Home[0] ? ", home " : "", report->Home, report->Jvm[0] ? ", jvm.dll " : "", report->Jvm, report->Version[0] ? ", version " : "",
                     report->Version, report->Verdict))
         MarkTextCut(line, sizeof(line));
     LaunchLog("runtime search: %s", line);
@@ -123,7 +123,9 @@ static bool SearchJavaRuntime(char* found, size_t size)
         if (SearchAccount.length == strlen(header))
             AppendText(&SearchAccount, "no runtime was found by any method\r\n");
         LaunchLog("runtime search: no runtime taken");
-        ShowErrorWithDetails(SearchAccount.text != NULL ? SearchAccount.text : "", LauncherSettings.MsgNoJre);
+        char needed[128]; // a maximum too long for it is shown cut
+        DescribeNeededJava(needed, sizeof(needed));
+        ShowErrorWithDetails(SearchAccount.text != NULL ? SearchAccount.text : "", LauncherSettings.MsgNoJre, needed);
     }
     FreeGrowableString(&SearchAccount);
     return ok;

@@ -116,16 +116,16 @@ static bool InstallServiceSwitch(const char* password)
 {
     switch (QueryServiceInstalled(LauncherSettings.ServiceName)) {
     case 1:
-        ShowError(LauncherSettings.MsgServiceAlreadyInstalled, LauncherSettings.ServiceName);
+        ShowError(LauncherSettings.MsgServiceAlreadyInstalled, ServiceLabel());
         return false;
     case 0:
         if (InstallService(LauncherSettings.ServiceName, LauncherSettings.ServiceDescription, password) != 0)
             return false;
-        ShowNotice(LauncherSettings.MsgServiceInstalled, LauncherSettings.ServiceName);
+        ShowNotice(LauncherSettings.MsgServiceInstalled, ServiceLabel());
         return true;
     default:
-        // The service manager could not be asked (no rights, for one): its reason is the last error.
-        ShowLastError();
+        // The service manager could not be asked (no rights, a name it refuses): its reason is the last error.
+        ShowErrorWithReason(LauncherSettings.MsgServiceInstallFailed, ServiceLabel());
         return false;
     }
 }
@@ -138,14 +138,14 @@ static bool UninstallServiceSwitch()
     if (result < 0)
         return false;
     if (result == 0) {
-        ShowNotice(LauncherSettings.MsgServiceUninstalled, LauncherSettings.ServiceName);
+        ShowNotice(LauncherSettings.MsgServiceUninstalled, ServiceLabel());
         return true;
     }
     // The message is formatted first: one without %s must not take the system's words for the name.
     char marked[512];
     GetSystemErrorText(ERROR_SERVICE_MARKED_FOR_DELETE, marked, sizeof(marked));
     char message[REPORT_TEXT_SIZE]; // a message too long for it is shown cut, before the system's words
-    if (!FormatText(message, sizeof(message), LauncherSettings.MsgServiceUninstalled, LauncherSettings.ServiceName))
+    if (!FormatText(message, sizeof(message), LauncherSettings.MsgServiceUninstalled, ServiceLabel()))
         MarkTextCut(message, sizeof(message));
     ShowNotice("%s\n\n%s", message, marked);
     return true;

@@ -97,3 +97,45 @@ void DescribeWideText(const WCHAR* text, char* buffer, size_t size)
         length += strlen(piece);
     }
 }
+
+WCHAR* GetExeDirectory()
+{
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+    // A name cut to the buffer (its length is then the buffer's) is not used.
+    WCHAR* slash = length > 0 && length < MAX_PATH ? wcsrchr(path, '\\') : NULL;
+    if (slash == NULL)
+        return NULL;
+    *slash = 0;
+    return _wcsdup(path);
+}
+
+WCHAR* ExpandExeDirectory(WCHAR* text)
+{
+    const WCHAR* name = EXE_DIRECTORY_REFERENCE;
+    size_t nameLength = wcslen(name), count = 0;
+    for (const WCHAR* p = text != NULL ? wcsstr(text, name) : NULL; p != NULL; p = wcsstr(p + nameLength, name))
+        count++;
+    WCHAR* folder = count > 0 ? GetExeDirectory() : NULL;
+    if (folder == NULL)
+        return text;
+    size_t folderLength = wcslen(folder);
+    WCHAR* expanded = (WCHAR*)malloc((wcslen(text) + count * folderLength + 1) * sizeof(WCHAR));
+    WCHAR* out = expanded;
+    for (const WCHAR* p = text; out != NULL;) {
+        const WCHAR* found = wcsstr(p, name);
+        size_t before = found != NULL ? (size_t)(found - p) : wcslen(p);
+        memcpy(out, p, before * sizeof(WCHAR));
+        out += before;
+        if (found == NULL)
+            break;
+        memcpy(out, folder, folderLength * sizeof(WCHAR));
+        out += folderLength;
+        p = found + nameLength;
+    }
+    if (out != NULL)
+        *out = 0;
+    free(folder);
+    free(text);
+    return expanded;
+}

@@ -24,3 +24,11 @@ bool MakeAnsiPathOrReport(const WCHAR* path, char* buffer, size_t size);
 // An ANSI rendering of text for reports: each character the code page lacks is shown as <U+XXXX>.
 // A text that does not fit is cut, marked "...".
 void DescribeWideText(const WCHAR* text, char* buffer, size_t size);
+// The reference that stands for the launcher's own folder in its options, arguments and stream files.
+#define EXE_DIRECTORY_NAME "KESTRUN_EXE_DIR"
+#define EXE_DIRECTORY_REFERENCE L"%KESTRUN_EXE_DIR%"
+// A new heap copy of the launcher's folder, without a trailing backslash; null when it cannot be read.
+WCHAR* GetExeDirectory();
+// text (a heap text, taken over) with each EXE_DIRECTORY_REFERENCE replaced by the launcher's folder:
+// text itself when it has none or the folder cannot be read, else a new heap text; null when memory ran out.
+WCHAR* ExpandExeDirectory(WCHAR* text);

@@ -105,6 +105,54 @@ char* LoadSettingText(HMODULE module, int id)
     return text;
 }
 
+// Writes the report mark and the four upper-case hex digits of unit at out (no NUL); 5.
+static size_t FormatMarkedUnit(char* out, WCHAR unit)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    out[0] = REPORT_UNIT_MARK;
+    for (int i = 0; i < 4; i++)
+        out[1 + i] = digits[(unit >> (12 - 4 * i)) & 0xF];
+    return 5;
+}
+
+// Appends to out the ANSI form of one UTF-16 unit: its bytes when the code page holds it exactly,
+// else the report mark and its four hex digits. The number of bytes written (out has room for 5; a
+// longer form, which no code page gives one unit, is marked instead).
+static size_t AppendReportUnit(WCHAR unit, char* out)
+{
+    if (unit < 0x80 && unit != REPORT_UNIT_MARK) {
+        out[0] = (char)unit;
+        return 1;
+    }
+    WCHAR one[2] = {unit, 0};
+    char* narrow = unit >= 0x80 ? NarrowExactly(one) : NULL;
+    size_t length = narrow != NULL ? strlen(narrow) : 0;
+    if (length > 0 && length <= 5)
+        memcpy(out, narrow, length);
+    else
+        length = FormatMarkedUnit(out, unit);
+    free(narrow);
+    return length;
+}
+
+// A message entry of the string table of module (null: the executable) as report text: read as the
+// UTF-16 it is stored in, so that its characters outside the ANSI code page reach the screen and the
+// event log. Never null; a missing entry gives an empty text.
+static char* LoadMessageSetting(HMODULE module, int id)
+{
+    const WCHAR* stored = NULL;
+    // With no buffer the call gives the entry in place, not NUL-terminated.
+    int length = LoadStringW(module != NULL ? module : GetModuleHandleA(NULL), (UINT)id, (LPWSTR)&stored, 0);
+    char* text = length > 0 && stored != NULL ? (char*)malloc((size_t)length * 5 + 1) : NULL;
+    if (text == NULL)
+        return CopyOrEmpty("");
+    size_t used = 0;
+    for (int i = 0; i < length; i++)
+        used += AppendReportUnit(stored[i], text + used);
+    text[used] = 0;
+    return text;
+}
+
 bool ParseSettingFlag(const char* text)
 {
     return text[0] != '0';
@@ -137,14 +185,14 @@ static char* SafeMessageText(char* text, const char* shipped)
 char* LoadMessageText(int id)
 {
     const SettingInfo* info = FindSettingById(id);
-    return SafeMessageText(LoadSettingText(NULL, id), info != NULL ? info->Shipped : "");
+    return SafeMessageText(LoadMessageSetting(NULL, id), info != NULL ? info->Shipped : "");
 }
 
 // Stores one entry of the string table into the record according to its kind.
 static void LoadSetting(HMODULE module, const SettingSlot& slot)
 {
     char* base = (char*)&LauncherSettings;
-    char* text = LoadSettingText(module, slot.Id);
+    char* text = slot.Kind == SETTING_MESSAGE ? LoadMessageSetting(module, slot.Id) : LoadSettingText(module, slot.Id);
     switch (slot.Kind) {
     case SETTING_FLAG:
         *(bool*)(base + slot.Offset) = ParseSettingFlag(text);

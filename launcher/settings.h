@@ -79,6 +79,8 @@ struct LauncherSettingsData {
     int RestartLimit;              // restarts in a row of short runs before one is refused
     char* MsgInstanceNotAnswering; // a second start's request was not taken in time
     char* ModuleOptions;           // JVM options given after JvmOptions to runtimes of Java 9 and later only
+    char* MsgServiceInstallFailed; // "The %s service could not be installed."
+    char* MsgServiceUninstallFailed; // "The %s service could not be removed."
 };
 
 // String-table identifier of the file-access message, read directly before the settings are loaded.

@@ -178,7 +178,7 @@ failed:
         if (service != NULL)
             DeleteService(service);
         SetLastError(error);
-        ShowLastError();
+        ShowErrorWithReason(LauncherSettings.MsgServiceInstallFailed, ServiceLabel());
     }
     if (service != NULL)
         CloseServiceHandle(service);
@@ -198,7 +198,7 @@ int UninstallService(const char* name)
     if (service != NULL)
         done = DeleteService(service) != 0;
     if (!done)
-        ShowLastError();
+        ShowErrorWithReason(LauncherSettings.MsgServiceUninstallFailed, ServiceLabel());
     // A service that still runs is only marked for deletion: the manager removes it when it stops.
     bool running = done && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED;
     if (service != NULL)

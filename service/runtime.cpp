@@ -31,6 +31,11 @@ static SRWLOCK StatusGuard = SRWLOCK_INIT;
 // The handle of the registered control handler, set by ServiceMain.
 static SERVICE_STATUS_HANDLE ServiceStatusHandle = NULL;
 
+const char* ServiceLabel()
+{
+    return LauncherSettings.ServiceDisplayName[0] != 0 ? LauncherSettings.ServiceDisplayName : LauncherSettings.ServiceName;
+}
+
 void EnterServiceReporting(const char* serviceName, int runMode)
 {
     RunMode = runMode;
@@ -83,12 +88,14 @@ static void ReportServiceStopped()
     if (status != 0) {
         char number[16];
         FormatText(number, sizeof(number), "%ld", (long)status);
-        ShowError(LauncherSettings.MsgServiceExitStatus, LauncherSettings.ServiceName, number);
+        ShowError(LauncherSettings.MsgServiceExitStatus, ServiceLabel(), number);
         code = (DWORD)status;
     } else if (InterlockedCompareExchange(&ServiceRunOk, 0, 0) != 0) {
-        ShowNotice(LauncherSettings.MsgServiceStopped, LauncherSettings.ServiceName);
+        ShowNotice(LauncherSettings.MsgServiceStopped, ServiceLabel());
     } else {
-        ShowError(LauncherSettings.MsgServiceStartFailed, LauncherSettings.ServiceName);
+        // A main that threw has been logged as the failure, with its details: once is enough.
+        if (!MainThrew)
+            ShowError(LauncherSettings.MsgServiceStartFailed, ServiceLabel());
         code = SERVICE_FAILED_CODE;
     }
     LaunchLog("service stopped, exit code %lu reported to the service manager", code);
@@ -124,7 +131,7 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
         InterlockedExchange(&ServiceStopReported, 1);
         return;
     }
-    ShowNotice(LauncherSettings.MsgServiceStarted, LauncherSettings.ServiceName);
+    ShowNotice(LauncherSettings.MsgServiceStarted, ServiceLabel());
     // Made before the running report, so that a stop arriving at once always finds it.
     ServiceDoneEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
     DWORD eventError = GetLastError();
@@ -217,7 +224,7 @@ DWORD WINAPI ServiceStopWatchdog(LPVOID unused)
     (void)unused;
     Sleep(SERVICE_STOP_TIMEOUT);
     LaunchLog("service stop timed out: the service ends without waiting for the program");
-    ShowError(LauncherSettings.MsgServiceStopTimeout, LauncherSettings.ServiceName);
+    ShowError(LauncherSettings.MsgServiceStopTimeout, ServiceLabel());
     SetEvent(ServiceDoneEvent);
     return 0;
 }

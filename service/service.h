@@ -34,6 +34,8 @@ int RegistryWriteDword(HKEY root, const char* path, const char* valueName, DWORD
 
 /* runtime.cpp */
 
+// The name reports give the service: its display name, else its service name.
+const char* ServiceLabel();
 // Set by the worker, the JVM's exit and abort hooks or the watchdog when the service is done.
 extern HANDLE ServiceDoneEvent;
 // Non-zero once the worker started; then the success of its JVM start and main call (a stop's outcome

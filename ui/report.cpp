@@ -24,6 +24,90 @@ static void FormatReport(char* buf, size_t size, const char* format, va_list arg
         MarkTextCut(buf, size);
 }
 
+// The UTF-16 unit a marked unit at p stands for (REPORT_UNIT_MARK and four upper-case hex digits);
+// -1 when p does not start one.
+static int MarkedUnit(const char* p)
+{
+    if (p[0] != REPORT_UNIT_MARK)
+        return -1;
+    int unit = 0;
+    for (int i = 1; i <= 4; i++) {
+        int digit = p[i] >= '0' && p[i] <= '9' ? p[i] - '0' : p[i] >= 'A' && p[i] <= 'F' ? p[i] - 'A' + 10 : -1;
+        if (digit < 0)
+            return -1;
+        unit = unit * 16 + digit;
+    }
+    return unit;
+}
+
+WCHAR* WidenReport(const char* text)
+{
+    // A byte of the ANSI code page becomes at most one UTF-16 unit, a marked unit's five bytes one.
+    size_t size = strlen(text) + 1;
+    WCHAR* wide = size < 0x40000000 ? (WCHAR*)malloc(size * sizeof(WCHAR)) : NULL;
+    if (wide == NULL)
+        return NULL;
+    int used = 0;
+    const char* piece = text;
+    for (const char* p = text;; p++) {
+        int unit = MarkedUnit(p);
+        if (unit < 0 && *p != 0)
+            continue;
+        if (p > piece)
+            used += MultiByteToWideChar(CP_ACP, 0, piece, (int)(p - piece), wide + used, (int)(p - piece));
+        if (*p == 0)
+            break;
+        wide[used++] = (WCHAR)unit;
+        p += 4;
+        piece = p + 1;
+    }
+    wide[used] = 0;
+    return wide;
+}
+
+// Copies the version resource's ProductName into name (size units, cut to fit); false when there
+// is none. The resource is a tree of blocks, each a length, a value length, a type and a UTF-16 key,
+// its value on the next 4-byte boundary; the key is looked for where a block's key can start.
+static bool ReadProductName(WCHAR* name, size_t size)
+{
+    static const WCHAR key[] = L"ProductName";
+    HRSRC found = FindResourceW(NULL, MAKEINTRESOURCEW(1), (LPCWSTR)RT_VERSION);
+    HGLOBAL loaded = found != NULL ? LoadResource(NULL, found) : NULL;
+    const BYTE* data = loaded != NULL ? (const BYTE*)LockResource(loaded) : NULL;
+    DWORD length = data != NULL ? SizeofResource(NULL, found) : 0;
+    for (DWORD at = 0; at + 6 + sizeof(key) + 4 <= length; at += 4) {
+        if (memcmp(data + at + 6, key, sizeof(key)) != 0)
+            continue;
+        WORD units = *(const WORD*)(data + at + 2);
+        DWORD value = (at + 6 + sizeof(key) + 3) & ~3u;
+        if (units == 0 || value + units * sizeof(WCHAR) > length)
+            return false;
+        size_t count = units < size - 1 ? units : size - 1;
+        memcpy(name, data + value, count * sizeof(WCHAR));
+        name[count] = 0;
+        return name[0] != 0;
+    }
+    return false;
+}
+
+// The name reports are captioned with: the version resource's product name, else the executable's
+// name without its extension; read once. A longer name is cut to the buffer.
+static const WCHAR* ApplicationName()
+{
+    static WCHAR name[128];
+    if (name[0] == 0 && !ReadProductName(name, sizeof(name) / sizeof(name[0]))) {
+        WCHAR path[MAX_PATH];
+        DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+        path[length < MAX_PATH ? length : 0] = 0;
+        WCHAR* base = wcsrchr(path, '\\') != NULL ? wcsrchr(path, '\\') + 1 : path;
+        WCHAR* dot = wcsrchr(base, '.');
+        if (dot != NULL && dot != base)
+            *dot = 0;
+        lstrcpynW(name, base[0] != 0 ? base : L"Error", sizeof(name) / sizeof(name[0]));
+    }
+    return name;
+}
+
 void GetSystemErrorText(DWORD code, char* buf, DWORD size)
 {
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, code,
@@ -33,8 +117,9 @@ void GetSystemErrorText(DWORD code, char* buf, DWORD size)
 }
 
 // A new heap copy of text with every line ended by CR LF, one after the last line too (trailing line
-// ends are made one); *length receives its length. Null when the heap cannot hold it, and for a text
-// of 16 MiB or more (only the JVM's own text can grow so long), which is then shown in the window.
+// ends are made one), NUL-terminated; *length receives its length. Null when the heap cannot hold it,
+// and for a text of 16 MiB or more (only the JVM's own text can grow so long), which is then shown in
+// the window.
 static char* MakeReportLines(const char* text, size_t* length)
 {
     size_t size = strlen(text);
@@ -51,32 +136,49 @@ static char* MakeReportLines(const char* text, size_t* length)
     }
     while (used >= 2 && lines[used - 1] == '\n' && lines[used - 2] == '\r')
         used -= 2;
-    memcpy(lines + used, "\r\n", 2);
+    memcpy(lines + used, "\r\n", 3);
     *length = used + 2;
     return lines;
 }
 
 // Writes a report's lines to standard error: a console takes them as UTF-16 (it would read bytes in
-// its own code page, not the ANSI one), a file or pipe as the ANSI bytes. False when there is no
-// standard error, it did not take the whole text, or the heap could not hold the lines.
+// its own code page, not the ANSI one), a file or pipe as ANSI bytes (a character the code page lacks
+// as '?'). False when there is no standard error, it did not take the whole text, or the heap could
+// not hold the lines.
 static bool WriteStandardError(const char* text)
 {
     HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
     size_t used = 0;
     char* lines = handle != NULL && handle != INVALID_HANDLE_VALUE ? MakeReportLines(text, &used) : NULL;
-    if (lines == NULL)
-        return false;
-    DWORD mode, written = 0;
-    int wide = GetConsoleMode(handle, &mode) ? MultiByteToWideChar(CP_ACP, 0, lines, (int)used, NULL, 0) : 0;
-    WCHAR* text16 = wide > 0 ? (WCHAR*)malloc((size_t)wide * sizeof(WCHAR)) : NULL;
-    bool ok;
-    if (text16 != NULL && MultiByteToWideChar(CP_ACP, 0, lines, (int)used, text16, wide) == wide)
-        ok = WriteConsoleW(handle, text16, (DWORD)wide, &written, NULL) && written == (DWORD)wide;
-    else
-        ok = WriteFile(handle, lines, (DWORD)used, &written, NULL) && written == (DWORD)used;
-    free(text16);
+    WCHAR* wide = lines != NULL ? WidenReport(lines) : NULL;
     free(lines);
+    if (wide == NULL)
+        return false;
+    DWORD mode, written = 0, length = (DWORD)wcslen(wide);
+    bool ok;
+    if (GetConsoleMode(handle, &mode)) {
+        ok = WriteConsoleW(handle, wide, length, &written, NULL) && written == length;
+    } else {
+        int size = WideCharToMultiByte(CP_ACP, 0, wide, (int)length, NULL, 0, NULL, NULL);
+        char* bytes = size > 0 ? (char*)malloc((size_t)size) : NULL;
+        ok = bytes != NULL && WideCharToMultiByte(CP_ACP, 0, wide, (int)length, bytes, size, NULL, NULL) == size &&
+             WriteFile(handle, bytes, (DWORD)size, &written, NULL) && written == (DWORD)size;
+        free(bytes);
+    }
+    free(wide);
     return ok;
+}
+
+// One event-log entry of the text, as UTF-16; without a registered source (or on any other failure,
+// memory included) the entry is dropped silently.
+static void LogEvent(bool isError, const char* text)
+{
+    WCHAR* wide = WidenReport(text);
+    const WCHAR* strings[1] = {wide};
+    if (wide != NULL)
+        ReportEventW(EventSourceHandle, isError ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0,
+                     isError ? MSG_ERROR : MSG_NOTICE, NULL, 1, 0, strings, NULL);
+    free(wide);
 }
 
 void ReportMessage(bool isError, const char* text)
@@ -88,12 +190,8 @@ void ReportMessage(bool isError, const char* text)
         return;
     if (RunMode == RUN_MODE_QUIET)
         WriteStandardError(text);
-    if (RunMode == RUN_MODE_SERVICE || RunMode == RUN_MODE_QUIET) {
-        // Without a registered source (or on any other failure) the entry is dropped silently.
-        ReportEventA(EventSourceHandle, isError ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0,
-                     isError ? MSG_ERROR : MSG_NOTICE, NULL, 1, 0, &text, NULL);
-        return;
-    }
+    if (RunMode == RUN_MODE_SERVICE || RunMode == RUN_MODE_QUIET)
+        return LogEvent(isError, text);
     if (isError)
         ErrorBox("%s", text);
     else
@@ -144,27 +242,31 @@ void ShowErrorWithReason(const char* format, ...)
     ReportMessage(true, text);
 }
 
-// Puts text into an edit control with every lone line feed made CR LF, as a multi-line edit control
-// breaks lines only there (the JVM's own text ends its lines with a line feed alone). When the heap
-// cannot hold the copy, the text goes in as it is.
-static void SetEditText(HWND dialog, int id, const char* text)
+// Puts a report text into a control of the dialog as UTF-16, every lone line feed made CR LF, as a
+// multi-line edit control breaks lines only there (the JVM's own text ends its lines with a line feed
+// alone). When the heap cannot hold the copy, the ANSI text goes in as it is.
+static void SetReportText(HWND dialog, int id, const char* text)
 {
     size_t feeds = 0;
     for (const char* p = text; *p; p++)
         feeds += *p == '\n';
     char* copy = (char*)malloc(strlen(text) + feeds + 1);
-    if (copy == NULL) {
+    WCHAR* wide = NULL;
+    if (copy != NULL) {
+        char* out = copy;
+        for (const char* p = text; *p; p++) {
+            if (*p == '\n' && (p == text || p[-1] != '\r'))
+                *out++ = '\r';
+            *out++ = *p;
+        }
+        *out = 0;
+        wide = WidenReport(copy);
+    }
+    if (wide != NULL)
+        SetDlgItemTextW(dialog, id, wide);
+    else
         SetDlgItemTextA(dialog, id, text);
-        return;
-    }
-    char* out = copy;
-    for (const char* p = text; *p; p++) {
-        if (*p == '\n' && (p == text || p[-1] != '\r'))
-            *out++ = '\r';
-        *out++ = *p;
-    }
-    *out = 0;
-    SetDlgItemTextA(dialog, id, copy);
+    free(wide);
     free(copy);
 }
 
@@ -174,9 +276,10 @@ static INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam
     switch (message) {
     case WM_INITDIALOG:
         SendDlgItemMessageA(dialog, IDC_ERROR_ICON, STM_SETICON, (WPARAM)LoadIconA(NULL, (LPCSTR)IDI_HAND), 0);
-        SetDlgItemTextA(dialog, IDC_ERROR_MESSAGE, DialogMessage);
+        SetWindowTextW(dialog, ApplicationName());
+        SetReportText(dialog, IDC_ERROR_MESSAGE, DialogMessage);
         SendDlgItemMessageA(dialog, IDC_ERROR_DETAILS, EM_SETREADONLY, TRUE, 0);
-        SetEditText(dialog, IDC_ERROR_DETAILS, DialogDetails);
+        SetReportText(dialog, IDC_ERROR_DETAILS, DialogDetails);
         CenterWindow(dialog);
         return TRUE;
     case WM_COMMAND:
@@ -254,24 +357,28 @@ void ShowErrorWithDetails(const char* details, const char* format, ...)
         return;
     DialogMessage = message;
     DialogDetails = details;
-    DialogBoxParamA(InstanceHandle, MAKEINTRESOURCEA(IDD_ERROR), NULL, ErrorDialogProc, 0);
+    DialogBoxParamW(InstanceHandle, MAKEINTRESOURCEW(IDD_ERROR), NULL, ErrorDialogProc, 0);
     DialogMessage = "";
     DialogDetails = "";
 }
 
-// Shows a message box with the given caption and flags, the text formatted from format and args.
-static int FormattedMessageBox(const char* caption, UINT flags, const char* format, va_list args)
+// Shows a message box captioned with the application's name, with the given flags, the text
+// formatted from format and args; as UTF-16 unless the heap cannot hold that.
+static int FormattedMessageBox(UINT flags, const char* format, va_list args)
 {
     char text[REPORT_TEXT_SIZE];
     FormatReport(text, sizeof(text), format, args);
-    return MessageBoxA(NULL, text, caption, flags);
+    WCHAR* wide = WidenReport(text);
+    int result = wide != NULL ? MessageBoxW(NULL, wide, ApplicationName(), flags) : MessageBoxA(NULL, text, "", flags);
+    free(wide);
+    return result;
 }
 
 int InformationBox(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    int result = FormattedMessageBox("Information", MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND, format, args);
+    int result = FormattedMessageBox(MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND, format, args);
     va_end(args);
     return result;
 }
@@ -280,7 +387,7 @@ int ErrorBox(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    int result = FormattedMessageBox("Error", MB_OK | MB_ICONERROR | MB_SETFOREGROUND, format, args);
+    int result = FormattedMessageBox(MB_OK | MB_ICONERROR | MB_SETFOREGROUND, format, args);
     va_end(args);
     return result;
 }

@@ -15,6 +15,9 @@
 
 // Longest formatted message; a longer one is shown cut, ending in "...".
 #define REPORT_TEXT_SIZE 8192
+// A report text is ANSI; a UTF-16 unit of the launcher's own messages that the ANSI code page lacks
+// travels in it as this byte and four upper-case hex digits, which every channel turns back.
+#define REPORT_UNIT_MARK '\x01'
 // Longest system text taken as the reason of ShowErrorWithReason.
 #define REPORT_REASON_SIZE 4000
 
@@ -40,9 +43,12 @@ void ShowErrorWithReason(const char* format, ...) __attribute__((format(printf, 
 void ShowErrorWithDetails(const char* details, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Sends a finished text to the channel that RunMode selects.
 void ReportMessage(bool isError, const char* text);
-// Message box captioned "Information"; returns MessageBoxA's result.
+// A new heap UTF-16 copy of a report text, its marked units turned back; null when memory ran out.
+WCHAR* WidenReport(const char* text);
+// Message box captioned with the application's name (the version resource's product name, else the
+// executable's name) and an information icon; returns MessageBoxW's result.
 int InformationBox(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// Message box captioned "Error"; returns MessageBoxA's result.
+// The same with an error icon.
 int ErrorBox(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Centres a top-level window on the primary screen, keeping its size.
 void CenterWindow(HWND window);

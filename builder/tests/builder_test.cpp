@@ -171,8 +171,10 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
         {"[launcher]\nSecondInstance = maybe\n", "2: SecondInstance must be refuse, activate or forward, not 'maybe'"},
         {"[launcher]\nCodePage = 20127\nSplashText = caf\xC3\xA9\n",
          "3: '\xC3\xA9' in SplashText cannot be represented in code page 20127 (set CodePage in [launcher])"},
-        {"[launcher]\nCodePage = 932\n",
-         "2: CodePage 932 is not supported (use 874, 1250 to 1258, 28591, 20127 or 65001)"},
+        {"[launcher]\nCodePage = 437\n",
+         "2: CodePage 437 is not supported (use 874, 1250 to 1258, 932, 936, 949, 950, 28591, 20127 or 65001)"},
+        {"[launcher]\nCodePage = 932\nSplashText = \xE6\x97\xA5\n", "3: '\xE6\x97\xA5' in SplashText cannot be represented in "
+         "code page 932 (with a double-byte code page only messages hold characters outside ASCII)"},
         {"[messages]\nMsgLoadJvm = %s %s\n", "2: message MsgLoadJvm has more %s than the launcher passes (1)"},
         {"[launcher]\nServiceName = a\nServiceName = b\n", "3: key 'ServiceName' given twice (first at line 2)"},
         {"[launcher]\nMainClass = a.B\nServiceRestartCount = 101\n", "3: ServiceRestartCount must be 0 to 100 (restarts; 0 means none), not 101"},
@@ -295,7 +297,8 @@ TEST_F(Builder, ShowGivesBackTheConfigAndMarksTheDefaults)
                                  "MsgAlreadyRunning = Demo is already open.", "MsgLoadJvm = Cannot load %s",
                                  "; default: ServiceName = ", "; default: StdoutFile = ", "; default: ProcessPriority = 3",
                                  "; default: JreSearchOrder = B0EJV", "JavaVersion = 17", "JavaMaxVersion = 21.0.1+12",
-                                 "; default: MsgNoJre = Unable to locate suitable Java Runtime Environment on this machine.",
+                                 "; default: MsgNoJre = This application needs %s, and none was found on this computer. "
+                                 "Install it, or set JAVA_HOME to the folder of a Java runtime.",
                                  "; default: SplashUntilWindow = 1", "JvmPath = C:\\no\\jvm.dll",
                                  "; app.jar  13 bytes  2023-11-14 22:13:20.0000000 UTC", "ProductVersion = 1.2.3",
                                  "; bitmap 8000: 120 x 40, 24 bits per pixel", "ProductName = Demo",
@@ -379,6 +382,7 @@ TEST_F(Wine, FindJavaReadsTheRegistryViewOfTheLaunchersArchitecture)
     EXPECT_NE(found.find("32-bit registry view, as this launcher does\n"), std::string::npos) << found;
     EXPECT_NE(found.find("\n[1] Software\\JavaSoft\\Java Runtime Environment\\1.8\n      version 1.8\n      jvm.dll "
                          "C:\\j8\\jvm.dll\n"), std::string::npos) << found;
+    EXPECT_NE(found.find("\nnot found: This application needs Java 1.4 or later, and none"), std::string::npos) << found;
 }
 
 

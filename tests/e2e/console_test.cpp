@@ -48,6 +48,12 @@ TEST_F(ConsoleToolTest, AJarsConsoleToolPrintsReadsEndsWithItsStatusAndRunsBesid
         ExpectNoReports(Cmd(row.Line), row.ExitCode);
         EXPECT_EQ(Std("out") + "|" + Std("err"), row.Out + "|" + row.Err) << row.Line;
     }
+    // The launcher's own folder, whatever the shell's: in an option, the class path, an argument and a stream file.
+    Script("out {argc}{args} {prop:here}");
+    Build({{"Console", "yes"}, {"JvmOptions", "-Dhere=%KESTRUN_EXE_DIR%"}, {"ClassPath", "%KESTRUN_EXE_DIR%\\classes"},
+           {"AppOptions", "\"%KESTRUN_EXE_DIR%\\a b\""}, {"StdoutFile", "%KESTRUN_EXE_DIR%\\dir.log"}}, "dir.exe");
+    ExpectNoReports(Cmd("cd cwd && ..\\dir.exe"));
+    EXPECT_EQ(ReadFile(folder_ + "\\dir.log"), "1[" + folder_ + "\\a b] " + folder_ + "\r\n");
     Script("out got [{stdin}]");
     const std::string tool = folder_ + "\\tool.exe",
                       single = Build({{"Console", "yes"}, {"AllowMultipleInstances", "0"}, {"StdoutMode", "0"}}, "one.exe");

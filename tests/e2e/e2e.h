@@ -81,12 +81,19 @@ protected:
     LauncherKeys keys_;
 };
 
-// Exactly one report, an error box with this text.
+// Exactly one report, captioned with the launcher's name, with this text.
 inline void ExpectOneError(const LauncherRun& run, const std::string& text)
 {
     ASSERT_EQ(run.Reports.size(), 1u) << DescribeReports(run.Reports);
-    EXPECT_EQ(run.Reports[0].Caption, "Error");
+    EXPECT_EQ(run.Reports[0].Caption, run.Name);
     EXPECT_EQ(run.Reports[0].Text, text);
+}
+
+// The shipped no-runtime message for the Java versions the application takes ("17 or later", "8 to 11").
+inline std::string NoJre(const std::string& versions)
+{
+    return "This application needs Java " + versions + ", and none was found on this computer. Install it, or set "
+           "JAVA_HOME to the folder of a Java runtime.";
 }
 
 // No report, and the exit code the run should end with.

@@ -117,8 +117,7 @@ TEST_F(E2eTest, WorkingDirectorySettingsDecideUserDir)
         EXPECT_EQ(ReadFile(row.UserDir + "\\out.log"), "[one][two three] " + row.UserDir + "\r\n");
         DeleteFileA((row.UserDir + "\\out.log").c_str());
     }
-    ExpectOneError(Run(Build({{"WorkingDirectory", "data"}, {"JvmPath", "rt\\jvm.dll"}}), "", start),
-                   "Unable to locate suitable Java Runtime Environment on this machine.");
+    ExpectOneError(Run(Build({{"WorkingDirectory", "data"}, {"JvmPath", "rt\\jvm.dll"}}), "", start), NoJre("1.4 or later"));
     LauncherRun missing = Run(Build({{"WorkingDirectory", "nowhere"}}));
     ExpectOneError(missing, "Error accessing file/directory: nowhere\n\nReason: File not found.\r\n");
     EXPECT_EQ(missing.ExitCode, ExitFailure);
@@ -138,7 +137,7 @@ TEST_F(E2eTest, StreamModeOneFilesAreEmptiedAtEachStart)
 TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
 {
     const std::string notADll = folder_ + "\\bad\\jvm.dll", noEntry = WindowsPath(KESTRUN_NOENTRY_DLL_PATH);
-    const std::string warnAndLogGc = "-Xmx32g -XX:+UseCompressedOops -Xlog:gc:file=gc.log";
+    const std::string warnAndLogGc = "-Xmx32g -XX:+UseCompressedOops -Xlog:gc:file=gc.log", old8 = Home("jdk8", "1.8.0_392");
     ASSERT_TRUE(WriteFile(notADll, "this is no DLL"));
     SetEnvironmentVariableA("JAVA_HOME", NULL);
     keys_["StderrMode"] = "1";
@@ -151,6 +150,7 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
         std::string Out, Report = "";  // Report: the one error box's text; "" for none
         std::string Details = "";  // the error dialog's details: what the search considered, what the JVM said
         std::vector<std::string> Log = {};  // the beginnings of steps of the launch log, in their order
+        std::string JavaHome = "";
     } rows[] = {
         {"out fine", {}, 0, "fine\r\n", "", "",
          {"main(String[]) of ", "main(String[]) returned", "the launcher ends with exit code 0"}},
@@ -164,15 +164,22 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
         {"gc\nexit 5", {{"JvmOptions", warnAndLogGc}}, 5, "", "OpenJDK 64-Bit Server VM warning: "},
         {"gc\nexit 0", {{"JvmOptions", warnAndLogGc}}, 0, ""},  // the last to write gc.log
         // Failures to load or create the JVM name the path.
-        {"out never", {{"JvmPath", "absent\\jvm.dll"}, {"JreSearchOrder", "0E"}}, ExitFailure, "",
-         "Unable to locate suitable Java Runtime Environment on this machine.",
+        {"out never", {{"JvmPath", "absent\\jvm.dll"}, {"JreSearchOrder", "0E"}}, ExitFailure, "", NoJre("1.4 or later"),
          "Search order \"0E\":\r\n[0] JvmPath, jvm.dll absent\\jvm.dll: no readable file\r\n"
          "[E] JAVA_HOME: not set\r\n",
          {"runtime search: order \"0E\"", "runtime search: [0] JvmPath, jvm.dll absent\\jvm.dll: no readable file",
           "runtime search: [E] JAVA_HOME: not set", "runtime search: no runtime taken",
-          "reported error: Unable to locate suitable Java", "the launcher ends with exit code -1"}},
+          "reported error: This application needs Java 1.4", "the launcher ends with exit code -1"}},
         {"out never", {{"JvmPath", notADll}}, ExitFailure, "", "Unable to load JVM: " + notADll, "",
          {"jvm.dll " + notADll + " could not be loaded"}},
+        // The message names the Java the application needs, the details what was passed over in Java versions;
+        // JAVA_HOME set to nowhere is named with its path.
+        {"out never", {{"JreSearchOrder", "E"}, {"JavaVersion", "17"}}, ExitFailure, "", NoJre("17 or later"),
+         "Search order \"E\":\r\n[E] JAVA_HOME, home " + old8 + ", version 1.8.0_392: Java 1.8.0_392 is older than the "
+         "Java 17 this application needs\r\n", {}, old8},
+        {"out never", {{"JreSearchOrder", "E"}, {"JavaVersion", "1.8"}, {"JavaMaxVersion", "11"}}, ExitFailure, "",
+         NoJre("8 to 11"), "Search order \"E\":\r\n[E] JAVA_HOME, home " + folder_ + "\\nowhere: the folder does not exist\r\n",
+         {}, folder_ + "\\nowhere"},
         {"out never", {{"JvmPath", noEntry}}, ExitFailure, "", "Unable to locate JNI interfaces in " + noEntry},
         // The hooks come first, so the runtime's complaint about an option reaches the details.
         {"out never", {{"JvmOptions", "-Xmx64m --foo"}}, ExitFailure, "",
@@ -184,6 +191,7 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
         Script(row.Script);
         DeleteFileA((folder_ + "\\out.log").c_str());
         DeleteFileA((folder_ + "\\launch.log").c_str());
+        SetEnvironmentVariableA("JAVA_HOME", row.JavaHome.empty() ? NULL : row.JavaHome.c_str());
         LauncherRun run = Run(Build(row.Keys));
         EXPECT_EQ(run.ExitCode, row.ExitCode);
         EXPECT_EQ(Out(), row.Out);
@@ -200,13 +208,21 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
     }
     SetEnvironmentVariableA("KESTRUN_LOG", NULL);
     EXPECT_NE(ReadFile(folder_ + "\\gc.log").find("[gc] GC(0) Pause Full (System.gc())"), std::string::npos);
+    // Captioned with the product name; a message in Japanese (CodePage 932) is shown exactly, whatever the
+    // ANSI code page of the machine.
+    const std::string japanese = "Java\u304C\u898B\u3064\u304B\u308A\u307E\u305B\u3093 (%s)";
+    LauncherRun named = Run(Build({{"JreSearchOrder", "E"}, {"CodePage", "932"}}, "app.exe",
+                                  "[version]\nProductName = Demo Tool\n[messages]\nMsgNoJre = " + japanese + "\n"));
+    ASSERT_EQ(named.Reports.size(), 1u) << DescribeReports(named.Reports);
+    EXPECT_EQ(named.Reports[0].Caption + "|" + named.Reports[0].Text,
+              "Demo Tool|Java\u304C\u898B\u3064\u304B\u308A\u307E\u305B\u3093 (Java 1.4 or later)");
 }
 
 // Console = yes: the console subsystem as the system reads it, reports as lines on standard error (a window only
 // without one). Console = attach: the same when the parent has a console (cmd given one), else a window program.
 TEST_F(E2eTest, ConsoleProgramsHaveTheConsoleSubsystemAndReportOnStandardError)
 {
-    const std::string streams = folder_ + "\\std", noJre = "Unable to locate suitable Java Runtime Environment on this machine.";
+    const std::string streams = folder_ + "\\std", noJre = NoJre("1.4 or later");
     std::string exe = Build({{"Console", "yes"}});
     LOADED_IMAGE image;  // the system's own reading of the header and the checksum
     ASSERT_TRUE(MapAndLoad(&exe[0], NULL, &image, FALSE, TRUE));

@@ -204,10 +204,16 @@ TEST_F(LauncherE2eTest, HugeCommandLinesAndIniLinesWithBinaryBytesArriveWhole)
     EXPECT_EQ(Out(), "1|" + argument + "|<none>|" + big + "\r\n");
 }
 
+BOOL CALLBACK AddWindow(HWND window, LPARAM windows) { return ((std::vector<HWND>*)windows)->push_back(window), TRUE; }
+
 // A visible window of the launcher other than its splash (its error box, the program's window); null if none.
 HWND OtherWindow(const Held& launcher, HWND splash)
 {
-    for (HWND window = GetTopWindow(NULL); window != NULL; window = GetWindow(window, GW_HWNDNEXT)) {
+    // Listed first: a walk of the z-order ends early at a window another process destroys meanwhile
+    // (tests run side by side), and misses the box.
+    std::vector<HWND> windows;
+    EnumWindows(AddWindow, (LPARAM)&windows);
+    for (HWND window : windows) {
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
         if (owner == launcher.Process.dwProcessId && window != splash && IsWindowVisible(window))

@@ -36,12 +36,12 @@ rm -rf "$extracted"
 mkdir -p "$extracted"
 ln -s /dev/full "$extracted/app.jar"
 seen=$("$wine" "$watcher" "$(winpath "$work/app.exe")" 2>/dev/null | tr -d '\r')
-expected="--- Error box ---
+expected="--- app box ---
 Error writing to file/directory: C:\\users\\$user\\Temp\\$name\\app.jar
 
 Reason: Disk full.
 
---- Error box ---
+--- app box ---
 Error locating class: e2e/DiskFull
 Details:
 The JVM was given no class path: it looks in its current directory.

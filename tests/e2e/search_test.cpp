@@ -10,7 +10,6 @@ namespace {
 const std::string Jre = "Software\\JavaSoft\\Java Runtime Environment\\";
 const std::string Jdk = "Software\\JavaSoft\\Java Development Kit\\";
 const std::string Jdk9 = "Software\\JavaSoft\\JDK\\";
-const char* const NoJre = "Unable to locate suitable Java Runtime Environment on this machine.";
 const std::string Flag("\1\0\0\0", 4);
 
 // Removes JAVA_HOME and, in every view, the keys below Software that a search method reads.
@@ -112,7 +111,7 @@ TEST_F(SearchE2eTest, TheFirstMethodThatFindsAnAcceptableRuntimeWins)
         {"01234: the old methods know neither JDK 9+ keys nor JAVA_HOME", {{"JreSearchOrder", "01234"}}, [&] {
             Set(Jdk9 + "17", "JavaHome", Home("jdk17", "17.0.9"));
             SetJavaHome(F + "\\jdk17");
-            return NoJre;
+            return NoJre("1.4 or later");
         }},
         {"J: JDK 9+ keys, the newest wins whatever CurrentVersion says", {{"JreSearchOrder", "J"}}, [&] {
             Set(Jdk9, "CurrentVersion", "11");
@@ -170,14 +169,14 @@ TEST_F(SearchE2eTest, TheFirstMethodThatFindsAnAcceptableRuntimeWins)
             return Chosen(F + "\\jdk17\\bin\\server\\jvm.dll");
         }},
         {"E: below the minimum JavaVersion", {{"JreSearchOrder", "E"}, {"JavaVersion", "17"}},
-         [&] { SetJavaHome(Home("jdk11", "11.0.2")); return NoJre; }},
+         [&] { SetJavaHome(Home("jdk11", "11.0.2")); return NoJre("17 or later"); }},
         {"E: at the minimum JavaVersion", {{"JreSearchOrder", "E"}, {"JavaVersion", "0x00010008"}},
          [&] { SetJavaHome(Home("jdk8", "1.8.0_392")); return Chosen(F + "\\jdk8\\bin\\server\\jvm.dll"); }},
         {"E: above JavaMaxVersion 17", {{"JreSearchOrder", "E"}, {"JavaMaxVersion", "17"}},
-         [&] { SetJavaHome(Home("jdk21", "21.0.1")); return NoJre; }},
+         [&] { SetJavaHome(Home("jdk21", "21.0.1")); return NoJre("1.4 to 17"); }},
         {"E: within JavaMaxVersion 17", {{"JreSearchOrder", "E"}, {"JavaMaxVersion", "17"}},
          [&] { SetJavaHome(Home("jdk17", "17.0.9")); return Chosen(F + "\\jdk17\\bin\\server\\jvm.dll"); }},
-        {"EJV: nothing anywhere", {{"JreSearchOrder", "EJV"}}, [&] { return NoJre; }},
+        {"EJV: nothing anywhere", {{"JreSearchOrder", "EJV"}}, [&] { return NoJre("1.4 or later"); }},
         // A jvm.dll needs DLLs of bin (Java 9+, J9) or jre\bin (Java 8, J8), found from its path whatever the method.
         {"0: a runtime's own DLL, Java 9+", {{"JreSearchOrder", "0"}, {"JvmPath", RtJvm(J9)}},
          [&] { DepHome("", J9); return Chosen(RtJvm(J9)); }},

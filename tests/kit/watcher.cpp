@@ -6,10 +6,10 @@ namespace {
 
 std::string WindowText(HWND window)
 {
-    // WM_GETTEXT crosses process boundaries, GetWindowTextA does not for controls.
-    std::string text((size_t)SendMessageA(window, WM_GETTEXTLENGTH, 0, 0) + 1, '\0');
-    text.resize((size_t)SendMessageA(window, WM_GETTEXT, (WPARAM)text.size(), (LPARAM)&text[0]));
-    return text;
+    // WM_GETTEXT crosses process boundaries, GetWindowTextW does not for controls. Read as UTF-16, as shown.
+    std::wstring text((size_t)SendMessageW(window, WM_GETTEXTLENGTH, 0, 0) + 1, L'\0');
+    text.resize((size_t)SendMessageW(window, WM_GETTEXT, (WPARAM)text.size(), (LPARAM)&text[0]));
+    return Utf8(text);
 }
 
 SeenReport Describe(HWND window)
@@ -113,6 +113,8 @@ LauncherRun RunAndWatch(const std::string& exePath, const std::string& arguments
         WaitForSingleObject(process.hProcess, 5000);
     watcher.Stop();
     run.Reports = watcher.Reports();
+    run.Name = exePath.substr(exePath.find_last_of("\\/") + 1);
+    run.Name = run.Name.substr(0, run.Name.rfind('.'));
     GetExitCodeProcess(process.hProcess, &run.ExitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

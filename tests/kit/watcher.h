@@ -50,6 +50,8 @@ struct LauncherRun {
     bool Ended = false;    // it ended within the time allowed (else it was killed)
     DWORD ExitCode = 0;
     std::vector<SeenReport> Reports;
+    std::string Name;      // the executable's name without its extension: its reports' caption
+                           // when it has no product name
 };
 
 // Starts exePath with the command-line tail arguments in workingDirectory (empty: the current one),

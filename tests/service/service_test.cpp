@@ -52,12 +52,14 @@ struct ServiceTest : E2eTest {
         CloseHandle(process);
         Call(DELETE, DeleteService);
     }
-    // The one report of a switch ("caption: text"), and its exit code: 0, or 1 when installing or removing failed.
+    // The one report of a switch, captioned with the launcher's name, and its exit code: 0, or 1 when
+    // installing or removing failed.
     void ExpectReport(const LauncherRun& run, const std::string& shown, DWORD code = 0)
     {
         EXPECT_EQ(run.ExitCode, code);
         ASSERT_EQ(run.Reports.size(), 1u) << DescribeReports(run.Reports);
-        EXPECT_EQ(run.Reports[0].Caption + ": " + run.Reports[0].Text, shown);
+        EXPECT_EQ(run.Reports[0].Caption, run.Name);
+        EXPECT_EQ(run.Reports[0].Text, shown);
     }
     // Installs a launcher made with changes and extra sections, after removing any service of the test,
     // and starts the service; its process (null on failure).
@@ -65,7 +67,7 @@ struct ServiceTest : E2eTest {
     {
         Remove();
         std::string exe = Build(changes, "app.exe", extra), error;
-        ExpectReport(Run(exe, "-install"), "Information: Service installed: " + service_);
+        ExpectReport(Run(exe, "-install"), "Service installed: " + Label(changes));
         EXPECT_TRUE(archive.empty() || WriteRawData(exe, 16000, archive, &error)) << error;
         mark_ = EventLogMark();
         EXPECT_EQ(Start(), 0u);
@@ -76,7 +78,15 @@ struct ServiceTest : E2eTest {
         return WaitFor([&] { return ReadFile(trace_).find(line + "\n") != std::string::npos; });
     }
     // An entry of the service's own: "type: The NAME service what".
-    std::string Entry(std::string type, std::string what) { return type + ": The " + service_ + " service " + what; }
+    // The name reports give the service: its display name, else its name.
+    std::string Label(const LauncherKeys& changes)
+    {
+        return changes.count("ServiceDisplayName") ? changes.at("ServiceDisplayName") : service_;
+    }
+    std::string Entry(std::string type, std::string what, const LauncherKeys& changes = {})
+    {
+        return type + ": The " + Label(changes) + " service " + what;
+    }
     // Waits for as many entries as expected since the start, then compares them all, as "type: text".
     void ExpectEvents(const std::vector<std::string>& expected)
     {
@@ -144,14 +154,16 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
         mark_ = EventLogMark();
         auto expect = [&](const std::string& arguments, const std::string& text, DWORD code) {
             if (!row.quiet)
-                return ExpectReport(Run(exe, arguments), (code ? "Error: " : "Information: ") + text, code);
+                return ExpectReport(Run(exe, arguments), text, code);
             std::string lines; // standard error takes the report as lines ended by CR LF
             for (char ch : text.substr(0, text.find_last_not_of("\r\n") + 1))
                 lines += ch == '\r' ? "" : ch == '\n' ? "\r\n" : std::string(1, ch);
             EXPECT_EQ(RunQuiet(exe, arguments + " -quiet"), std::to_string(code) + ": " + lines + "\r\n");
             logged.push_back((code ? "err: " : "trace: ") + text);
         };
-        expect(row.install, "Service installed: " + service_, 0);
+        // Reports name the service as the manager shows it.
+        const std::string label = Label(row.changes);
+        expect(row.install, "Service installed: " + label, 0);
         ASSERT_EQ(Call(SERVICE_QUERY_CONFIG, [&](SC_HANDLE s) { return QueryServiceConfigA(s, c, sizeof c, &n); }), 0u);
         EXPECT_EQ(std::to_string(c->dwServiceType) + " " + std::to_string(c->dwStartType) + " " +
                   std::to_string(c->dwErrorControl) + " " + c->lpServiceStartName + " " + c->lpDisplayName + " " +
@@ -159,14 +171,16 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
         EXPECT_EQ(RegistryValue(key, "DependOnService"), row.dependencies);
         EXPECT_EQ(RegistryValue(key, "Description"), row.description);
         EXPECT_EQ(RegistryValue(source, "EventMessageFile"), "2:" + exe + std::string(1, '\0'));
-        expect(row.install, "Service is already installed: " + service_, 1);
+        expect(row.install, "Service is already installed: " + label, 1);
         // Refused by the manager, nothing kept: another's display name; under Wine, whose manager knows
         // neither, delayed start and the failure-actions flag (Windows takes both).
         std::string other = Build({{"ServiceName", "KrOther"}, {"ServiceDisplayName", c->lpDisplayName}}, "other.exe");
-        ExpectReport(Run(other, "-install"), "Error: " + SystemText(ERROR_DUPLICATE_SERVICE_NAME), 1);
+        ExpectReport(Run(other, "-install"), "The " + std::string(c->lpDisplayName) + " service could not be installed."
+                     "\n\nReason: " + SystemText(ERROR_DUPLICATE_SERVICE_NAME), 1);
         for (const char* setting : {"ServiceDelayedStart", "ServiceExitIsFailure"}) {
             other = Build({{"ServiceName", "KrOther"}, {setting, "1"}, {"ServiceDemandStart", "0"}}, "other.exe");
-            ExpectReport(Run(other, "-install"), "Error: " + SystemText(ERROR_INVALID_LEVEL), 1);
+            ExpectReport(Run(other, "-install"), "The KrOther service could not be installed.\n\nReason: " +
+                         SystemText(ERROR_INVALID_LEVEL), 1);
         }
         // Wine's manager is ended and started again, with this program's standard error (the session's).
         if (!row.quiet) {
@@ -193,7 +207,8 @@ TEST_F(ServiceTest, SwitchesInstallAndRemoveTheServiceAsConfigured)
             expect(row.uninstall, "Removed.", 0);
         }
         EXPECT_TRUE(WaitFor([&] { return Call(SERVICE_QUERY_STATUS, [](SC_HANDLE) { return TRUE; }) != 0; }));
-        expect(row.uninstall, SystemText(ERROR_SERVICE_DOES_NOT_EXIST), 1);
+        expect(row.uninstall, "The " + label + " service could not be removed.\n\nReason: " +
+               SystemText(ERROR_SERVICE_DOES_NOT_EXIST), 1);
         // The launcher made the event-log source, and removal leaves it.
         EXPECT_EQ(RegistryValue(source, "TypesSupported"), std::string("4:\x07\0\0\0", 6));
         if (row.quiet)
@@ -341,10 +356,9 @@ TEST_F(ServiceTest, FailedStartEndsWithTheServiceSpecificCodeAndLogsTheDetails)
         {{{"ClassPath", ""}}, "err: Error locating class: " + SlashClass() + "\n\nDetails:\nThe JVM was given no "
          "class path: it looks in its current directory.\r\n", std::string("\2\0\0", 3),
          "err: Internal error RC000020: the embedded file archive is too short to hold its count."},
-        {{{"StderrMode", "2"}, {"ServiceStopByExit", "1"}}, "err: Error invoking method: main(java/lang/String[])\n\n"
+        {{{"StderrMode", "2"}, {"ServiceStopByExit", "1"}, {"ServiceDisplayName", "Kr Failing"}}, "err: Error invoking method: main(java/lang/String[])\n\n"
          "Details:\njava.lang.IllegalStateException: bad config\r\n\tat " + MainClass() + ".main(" + name_ + ".java)\r\n",
-         "", "", "thread worker\n  sleep 600000\nend\nthrow java.lang.IllegalStateException bad config", "failed to start.",
-         1013, true},
+         "", "", "thread worker\n  sleep 600000\nend\nthrow java.lang.IllegalStateException bad config", "", 1013, true},
         {{}, "", "", "", "exit 7", "ended with exit status 7.", 7},
     };
     for (const Row& row : rows) {
@@ -353,7 +367,9 @@ TEST_F(ServiceTest, FailedStartEndsWithTheServiceSpecificCodeAndLogsTheDetails)
         CloseHandle(InstallAndStart(row.changes, row.archive));
         EXPECT_TRUE(!row.stop || (WaitForTrace("[-] jvm DestroyJavaVM") && Stop() == 0));
         ExpectStoppedWith(ERROR_SERVICE_SPECIFIC_ERROR, row.code);
-        std::vector<std::string> events = {row.early, Entry("trace", "has started."), row.report, Entry("err", row.end)};
+        // A main that threw is one entry, its report: no "failed to start" after it.
+        std::vector<std::string> events = {row.early, Entry("trace", "has started.", row.changes), row.report,
+                                           row.end.empty() ? "" : Entry("err", row.end, row.changes)};
         events.erase(std::remove(events.begin(), events.end(), ""), events.end());
         ExpectEvents(events);
     }
