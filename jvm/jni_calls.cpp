@@ -145,20 +145,6 @@ static bool PublishWorkingDirectory(JNIEnv* env)
     return SetJavaSystemProperty(env, "user.dir", directory);
 }
 
-// Points System.out and System.err where their stream modes say.
-static bool RedirectJavaStreams(JNIEnv* env)
-{
-    if (LauncherSettings.StdoutMode == 1 && !RedirectJavaStream(env, LauncherSettings.StdoutFile, "setOut"))
-        return false;
-    if (LauncherSettings.StdoutMode == 2 && !StartOutputCapture("setOut", &StdoutCapturePipe, &StdoutReaderThread))
-        return false;
-    if (LauncherSettings.StderrMode == 1 && !RedirectJavaStream(env, LauncherSettings.StderrFile, "setErr"))
-        return false;
-    if (LauncherSettings.StderrMode == 2 && !StartOutputCapture("setErr", &StderrCapturePipe, &StderrReaderThread))
-        return false;
-    return true;
-}
-
 // The String[] of main's arguments; null after a report.
 static jobjectArray MakeArgumentArray(JNIEnv* env, int argc, WCHAR** argv)
 {
@@ -256,7 +242,7 @@ bool RunMainClass(int argc, WCHAR** argv, bool attachMode)
         return false;
     // An attach-mode run is a second main call into the running program: its streams stay where the
     // first run put them (a log is never emptied, no second capture pipe is opened).
-    bool ok = PublishWorkingDirectory(env) && (attachMode || RedirectJavaStreams(env)) && CallMain(env, argc, argv);
+    bool ok = PublishWorkingDirectory(env) && (attachMode || RouteJavaStreams(env)) && CallMain(env, argc, argv);
     if (attachMode)
         vm->DetachCurrentThread();
     return ok;

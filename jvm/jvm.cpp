@@ -1,5 +1,6 @@
 #include "jvm.h"
 
+#include "capture.h"
 #include "entry.h"
 #include "format.h"
 #include "growable.h"
@@ -289,6 +290,8 @@ void ReleaseJvm()
         JavaVm = NULL;
         ReleaseSRWLockExclusive(&JvmGuard);
     }
+    // The program's streams have ended with it: a stream file gets what its pipe still holds.
+    StopOutputCapture();
     // A service's stopper thread may still hold the old pointer: the runtime stays loaded until the
     // process ends, so that such a late call fails inside it instead of jumping into freed code.
     if (JvmLibrary != NULL && RunMode != RUN_MODE_SERVICE) {

@@ -73,6 +73,12 @@ struct LauncherSettingsData {
     char* ApplicationId;           // the identity the builder stored (16 hex digits); empty in older launchers
     char* MsgServiceExitStatus;    // "The %s service ended with exit status %s."
     char* MsgPathCodePage;         // a path that neither the ANSI code page nor a short name can carry
+    int StdoutKeepFiles;           // earlier StdoutFile files kept as name.1, name.2, ...; 0: emptied at start
+    int StdoutRollBytes;           // size at which StdoutFile rolls while the program runs; 0: never
+    bool StdoutTimestamps;         // each StdoutFile line begins with its local time
+    int StderrKeepFiles;           // the same three for StderrFile
+    int StderrRollBytes;
+    bool StderrTimestamps;
 };
 
 // String-table identifier of the file-access message, read directly before the settings are loaded.
