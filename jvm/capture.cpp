@@ -245,16 +245,17 @@ bool StartOutputCapture(const char* setterName, bool captures, StreamFile* file,
         DWORD error = GetLastError();
         CloseHandle(*pipe);
         *pipe = NULL;
-        // A file alone is then written by Java itself, as in mode 1 without rolls.
+        // A file alone is then written by Java itself, as in mode 1 without rolls: appended to, so that
+        // an earlier run's output that could not be renamed stays.
         if (!captures) {
             CloseStreamFile(file);
-            return RedirectJavaStream(CreatingEnv, file->Name, setterName);
+            return RedirectJavaStream(CreatingEnv, file->Name, setterName, true);
         }
         NoteUncaptured(setterName, error);
         return true;
     }
     // The JVM opens the pipe as its client here. Should that fail, the reader finds no client and ends.
-    bool redirected = RedirectJavaStream(CreatingEnv, name, setterName);
+    bool redirected = RedirectJavaStream(CreatingEnv, name, setterName, false);
     ResumeThread(*readerThread);
     return redirected;
 }
@@ -349,12 +350,13 @@ struct StreamRoute {
 };
 
 // True when the launcher writes the stream's file itself (through a pipe and a reader): in mode 1 to
-// keep earlier files, roll or stamp lines, in mode 2 when a file is named beside the capture.
+// roll or stamp lines, in mode 2 when a file is named beside the capture. Keeping the earlier files
+// alone needs only a rename at the start, and Java writes the file, with no pipe in between.
 static bool LauncherWritesFile(const StreamRoute* route)
 {
     if (route->Mode == 2)
         return route->FileName[0] != 0;
-    return route->Mode == 1 && (route->KeepFiles > 0 || route->RollBytes > 0 || route->Timestamps);
+    return route->Mode == 1 && (route->RollBytes > 0 || route->Timestamps);
 }
 
 // The open stream file of other when it is the file route names too (so that both streams write one
@@ -371,9 +373,10 @@ static StreamFile* SharedStreamFile(const StreamRoute* route, const StreamRoute*
 // after the failure has been reported.
 static bool RouteJavaStream(JNIEnv* env, const StreamRoute* route, const StreamRoute* other)
 {
-    bool owned = LauncherWritesFile(route);
+    bool owned = LauncherWritesFile(route), append = false;
     if (route->Mode == 1 && !owned)
-        return RedirectJavaStream(env, route->FileName, route->Setter);
+        return KeepEarlierStreamFile(route->FileName, route->KeepFiles, &append) &&
+               RedirectJavaStream(env, route->FileName, route->Setter, append);
     if (route->Mode != 1 && route->Mode != 2)
         return true;
     StreamFile* file = owned ? SharedStreamFile(route, other) : NULL;

@@ -80,8 +80,8 @@ bool SetJavaSystemProperty(JNIEnv* env, const char* key, const WCHAR* value)
     return true;
 }
 
-// A new PrintStream on a new FileOutputStream for fileName (not appending); null after a report.
-static jobject NewPrintStream(JNIEnv* env, const char* fileName)
+// A new PrintStream on a new FileOutputStream for fileName (appending, or emptying it); null after a report.
+static jobject NewPrintStream(JNIEnv* env, const char* fileName, bool append)
 {
     jstring name = NewJavaString(env, fileName);
     if (StepFailed(env, name))
@@ -92,7 +92,7 @@ static jobject NewPrintStream(JNIEnv* env, const char* fileName)
     jmethodID fileInit = env->GetMethodID(fileClass, "<init>", "(Ljava/lang/String;Z)V");
     if (StepFailed(env, fileInit))
         return ShowError(LauncherSettings.MsgLocateMethod, "java/io/FileOutputStream(String, boolean)"), nullptr;
-    jobject file = env->NewObject(fileClass, fileInit, name, JNI_FALSE);
+    jobject file = env->NewObject(fileClass, fileInit, name, append ? JNI_TRUE : JNI_FALSE);
     if (StepFailed(env, file))
         return ShowError(LauncherSettings.MsgInstantiate, "java/io/FileOutputStream"), nullptr;
     jclass printClass = env->FindClass("java/io/PrintStream");
@@ -107,9 +107,9 @@ static jobject NewPrintStream(JNIEnv* env, const char* fileName)
     return print;
 }
 
-bool RedirectJavaStream(JNIEnv* env, const char* fileName, const char* setterName)
+bool RedirectJavaStream(JNIEnv* env, const char* fileName, const char* setterName, bool append)
 {
-    jobject print = NewPrintStream(env, fileName);
+    jobject print = NewPrintStream(env, fileName, append);
     if (print == NULL)
         return false;
     jclass system = env->FindClass("java/lang/System");

@@ -200,8 +200,8 @@ static void UseHiddenConsole()
     SetConsoleCtrlHandler(IgnoreLogoffCtrlHandler, TRUE);
     freopen("CONOUT$", "a", stdout);
     freopen("CONOUT$", "a", stderr);
-    RedirectJavaStream(CreatingEnv, "CONOUT$", "setOut");
-    RedirectJavaStream(CreatingEnv, "CONOUT$", "setErr");
+    RedirectJavaStream(CreatingEnv, "CONOUT$", "setOut", false);
+    RedirectJavaStream(CreatingEnv, "CONOUT$", "setErr", false);
 }
 
 bool StartJvm(bool hiddenConsole)

@@ -105,6 +105,27 @@ static void ShowStreamFileError(const StreamFile* file)
     ShowErrorWithReason(LauncherSettings.MsgFileWrite, path);
 }
 
+// The earlier run's output is never emptied when it is to be kept: a file that cannot be renamed
+// (held open elsewhere) is to be appended to instead (*append).
+static void KeepEarlierFile(const WCHAR* path, int keepFiles, bool* append)
+{
+    *append = keepFiles > 0 && ExistingSize(path) > 0 && !ShiftKeptFiles(path, keepFiles);
+}
+
+bool KeepEarlierStreamFile(const char* name, int keepFiles, bool* append)
+{
+    WCHAR path[MAX_PATH];
+    *append = false;
+    if (keepFiles <= 0)
+        return true;
+    if (!StreamFilePath(name, path, MAX_PATH)) {
+        ShowErrorWithReason(LauncherSettings.MsgFileWrite, name);
+        return false;
+    }
+    KeepEarlierFile(path, keepFiles, append);
+    return true;
+}
+
 bool OpenStreamFile(StreamFile* file, const char* name, int keepFiles, int rollBytes, bool timestamps)
 {
     file->Name = name;
@@ -112,9 +133,8 @@ bool OpenStreamFile(StreamFile* file, const char* name, int keepFiles, int rollB
         ShowErrorWithReason(LauncherSettings.MsgFileWrite, name);
         return false;
     }
-    // The earlier run's output is never emptied when it is to be kept: a file that cannot be renamed
-    // (held open elsewhere) is appended to instead.
-    bool append = keepFiles > 0 && ExistingSize(file->Path) > 0 && !ShiftKeptFiles(file->Path, keepFiles);
+    bool append;
+    KeepEarlierFile(file->Path, keepFiles, &append);
     HANDLE handle = OpenForWriting(file->Path, append);
     if (handle == INVALID_HANDLE_VALUE) {
         ShowStreamFileError(file);
@@ -236,7 +256,8 @@ static bool RollStreamFile(StreamFile* file)
 
 // Writes a piece that a reader took: complete lines, or part of a line too long to hold.
 // With a roll size, whole lines go into the file while they fit and the file rolls before the first
-// that does not; a line that does not fit even into an empty file goes in alone.
+// that does not; a line that does not fit even into an empty file goes in alone. A roll that fails
+// is tried once a piece, not once a line.
 static void WriteStreamPiece(StreamFile* file, const char* bytes, int length)
 {
     AcquireSRWLockExclusive(&file->Lock);
@@ -245,8 +266,11 @@ static void WriteStreamPiece(StreamFile* file, const char* bytes, int length)
         int take = length;
         if (file->RollBytes > 0 && !file->MidLine) {
             take = WholeLinesWithin(bytes, length, file->RollBytes - file->Size, stampLength);
-            if (take == 0 && file->Size > 0 && RollStreamFile(file))
-                continue;
+            if (take == 0 && file->Size > 0) {
+                if (RollStreamFile(file))
+                    continue;
+                take = length; // it cannot roll now: the piece goes in whole, the next tries again
+            }
             if (take == 0)
                 take = FirstLineLength(bytes, length);
         }

@@ -40,6 +40,10 @@ extern StreamFile StderrStreamFile;
 // The full path of a setting's file name (relative: to the current directory) into path (size
 // characters); false, with the reason as the last error, when it cannot be made or does not fit.
 bool StreamFilePath(const char* name, WCHAR* path, DWORD size);
+// Keeps the earlier file at name (relative: to the current directory) as OpenStreamFile does, for a
+// file that Java writes: *append is set when it could not be renamed and is to be appended to. False
+// after reporting MsgFileWrite when the name makes no path.
+bool KeepEarlierStreamFile(const char* name, int keepFiles, bool* append);
 // Opens file at name (relative: to the current directory). With keepFiles > 0 a non-empty earlier file
 // is renamed to name.1 (the older ones moved up, the oldest dropped), or appended to when it cannot be
 // renamed; with 0 it is emptied. False after reporting MsgFileWrite with the system's reason.

@@ -98,8 +98,9 @@ TEST_F(E2eTest, WorkingDirectorySettingsDecideUserDir)
     EXPECT_EQ(missing.ExitCode, ExitFailure);
 }
 
-// A failed run's stream file is kept as .1 at the next start (emptied without kept files, as Java
-// writes it); one held open without renaming is appended to; mode 2 writes what it captured to its file.
+// A failed run's stream file is kept as .1 at the next start (emptied without kept files); one held open
+// without renaming is appended to, by Java (no roll size) or the launcher; mode 2 writes what it
+// captured to its file; lines may begin with their local time.
 TEST_F(E2eTest, StreamFilesKeepTheFailedRunBeforeOrAreEmptied)
 {
     Script("err warned {args}\nout said {args}\nthrow java.lang.IllegalStateException x");
@@ -108,6 +109,8 @@ TEST_F(E2eTest, StreamFilesKeepTheFailedRunBeforeOrAreEmptied)
     const std::regex stamp("(^|\n)\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d ");
     const struct { LauncherKeys Keys; bool Held; std::string Err, Err1; } rows[] = {
         {{{"StderrKeepFiles", "0"}, {"StderrRollBytes", "0"}}, false, "warned [2]\r\n" + trace, ""},
+        {{{"StderrRollBytes", "0"}}, false, "warned [2]\r\n" + trace, "warned [1]\r\n" + trace},  // Java writes
+        {{{"StderrRollBytes", "0"}}, true, "warned [1]\r\n" + trace + "warned [2]\r\n" + trace, ""},
         {{{"StdoutMode", "2"}}, false, "warned [2]\r\n" + trace, "warned [1]\r\n" + trace},
         {{{"StderrTimestamps", "1"}}, true, "warned [1]\r\n" + trace + "warned [2]\r\n" + trace, ""},
     };
@@ -129,7 +132,7 @@ TEST_F(E2eTest, StreamFilesKeepTheFailedRunBeforeOrAreEmptied)
             CloseHandle(held);
         std::string text = ReadFile(err), bare = std::regex_replace(text, stamp, "$1");
         EXPECT_EQ(bare, row.Err);
-        EXPECT_EQ(text.size() - bare.size(), row.Held ? 30 * 6 : 0);  // a stamp on each of its 6 lines
+        EXPECT_EQ(text.size() - bare.size(), keys.count("StderrTimestamps") ? 30 * 6 : 0);  // one on each of 6 lines
         EXPECT_EQ(ReadFile(err + ".1"), row.Err1);
         EXPECT_EQ(ReadFile(folder_ + "\\out.log.1") + Out(), "said [1]\r\nsaid [2]\r\n");
     }
