@@ -18,13 +18,21 @@ StreamFile StderrStreamFile = {};
 // Room for a kept file's name: the path, a dot and the number.
 #define KEPT_NAME_SIZE (MAX_PATH + 16)
 
-int WholeLinesWithin(const char* lines, int length, long long room, int stampLength)
+// The bytes of the first line of lines (length bytes), its line feed included; all when it has none.
+static int FirstLineLength(const char* lines, int length)
+{
+    const char* end = (const char*)memchr(lines, '\n', (size_t)length);
+    return end != NULL ? (int)(end - lines) + 1 : length;
+}
+
+// The number of bytes of the whole lines at the front of lines (length bytes) that fit in room bytes,
+// each line counted with stampLength more.
+static int WholeLinesWithin(const char* lines, int length, long long room, int stampLength)
 {
     int taken = 0;
     long long used = 0;
     while (taken < length) {
-        const char* end = (const char*)memchr(lines + taken, '\n', (size_t)(length - taken));
-        int line = end != NULL ? (int)(end - (lines + taken)) + 1 : length - taken;
+        int line = FirstLineLength(lines + taken, length - taken);
         if (used + line + stampLength > room)
             break;
         used += line + stampLength;
@@ -198,13 +206,6 @@ static void FormatStamp(char* stamp, size_t size)
                offset % 60);
 }
 
-// The bytes of the first line of lines (length bytes), its line feed included; all when it has none.
-static int FirstLineLength(const char* lines, int length)
-{
-    const char* end = (const char*)memchr(lines, '\n', (size_t)length);
-    return end != NULL ? (int)(end - lines) + 1 : length;
-}
-
 // Writes bytes that start at a line start (or continue the file's unfinished line), each line that
 // starts here after the stamp when stamps are on.
 static void WriteLines(StreamFile* file, const char* lines, int length)
@@ -217,12 +218,11 @@ static void WriteLines(StreamFile* file, const char* lines, int length)
     FormatStamp(stamp, sizeof(stamp));
     bool lineStart = !file->MidLine;
     while (length > 0) {
-        const char* end = (const char*)memchr(lines, '\n', (size_t)length);
-        int line = end != NULL ? (int)(end - lines) + 1 : length;
+        int line = FirstLineLength(lines, length);
         if (lineStart)
             AddOut(file, stamp, STAMP_LENGTH);
         AddOut(file, lines, line);
-        lineStart = end != NULL;
+        lineStart = lines[line - 1] == '\n';
         lines += line;
         length -= line;
     }

@@ -55,6 +55,3 @@ void TakeStreamRead(StreamFile* file, StreamHold* hold, const char* bytes, int s
 void FlushStreamHold(StreamFile* file, StreamHold* hold);
 // Closes the file; nothing when it is not open.
 void CloseStreamFile(StreamFile* file);
-// The number of bytes of the whole lines at the front of lines (length bytes) that fit in room bytes,
-// each line counted with stampLength more.
-int WholeLinesWithin(const char* lines, int length, long long room, int stampLength);
