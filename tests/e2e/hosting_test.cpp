@@ -4,7 +4,9 @@
 
 #include <imagehlp.h>
 
+#include <algorithm>
 #include <regex>
+#include <sstream>
 
 namespace {
 
@@ -158,6 +160,15 @@ TEST_F(E2eTest, AStreamFileRollsAtItsSizeByWholeLines)
     for (int i = 0; i < count; i++)
         expected += std::to_string(i) + dots + "\r\n";
     EXPECT_TRUE(all == expected) << "the lines differ from the program's";
+    // Both streams in one file: one writer, each line whole, none lost (the two pipes' order is free).
+    Script("out one\nerr two\nout three");
+    ExpectNoReports(Run(Build({{"StderrMode", "1"}, {"StderrFile", "out.log"}})));
+    std::vector<std::string> lines;
+    std::istringstream both(Out());
+    for (std::string line; std::getline(both, line);)
+        lines.push_back(line);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, std::vector<std::string>({"one\r", "three\r", "two\r"}));
 }
 
 TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
