@@ -1,6 +1,6 @@
-// Stream files the launcher writes itself: System.out or System.err arrives through a pipe (the readers
-// of capture.cpp) and is written here by whole lines, with the earlier files kept as name.1, name.2, ...
-// and a roll whenever a write would make the file larger than its roll size.
+// Stream files: the earlier files kept as name.1, name.2, ... at a start, and the files the launcher
+// writes itself, where System.out or System.err arrives through a pipe (the readers of capture.cpp) and
+// is written by whole lines, with a roll whenever a write would make the file larger than its roll size.
 #pragma once
 
 #include <windows.h>
