@@ -158,34 +158,46 @@ rm -rf "$extracted"
 
 capture() {
 echo
-echo "== capture throughput: 50 MB printed by main, stream mode 2 (capture) against mode 1 (file)"
+echo "== capture throughput: 50 MB printed by main: stream mode 1 written by Java (plain), mode 1 written"
+echo "   by the launcher rolling at 10 MB with 5 kept files (the builder's default), mode 2 (capture)"
 work=$out/work/capture
 mkdir -p "$work/classes/bench"
 cp "$double" "$work/jvm.dll"
 lines=$((50 * 1048576 / 102)) # 100 characters and CR LF a line
 printf 'repeat %d out %s\n' "$lines" "$(printf '%0100d' 0)" >"$work/classes/bench/Chatty.script"
-for mode in 1 2; do
-    cat >"$work/mode$mode.ini" <<INI
+for kind in plain rolling capture; do
+    case $kind in
+    plain) streams="StdoutMode = 1
+StdoutFile = out.log
+StdoutKeepFiles = 0
+StdoutRollBytes = 0" ;;
+    rolling) streams="StdoutMode = 1
+StdoutFile = rolled.log" ;;
+    capture) streams="StdoutMode = 2" ;;
+    esac
+    cat >"$work/$kind.ini" <<INI
 [launcher]
 MainClass = bench.Chatty
 ClassPath = classes
 JvmPath = jvm.dll
 AllowMultipleInstances = yes
 SplashText =
-StdoutMode = $mode
-StdoutFile = out.log
+$streams
 INI
-    "$kestrun" build "$work/mode$mode.ini" -o "$work/mode$mode.exe" --launcher "$root/dist/kestrun-x64.exe" >/dev/null
+    "$kestrun" build "$work/$kind.ini" -o "$work/$kind.exe" --launcher "$root/dist/kestrun-x64.exe" >/dev/null
 done
 cd "$work"
-file="" capture=""
+plain="" rolling="" capture=""
 for round in 1 2 3; do
-    file="$file $(elapsed mode1.exe)"
-    capture="$capture $(elapsed mode2.exe)"
+    plain="$plain $(elapsed plain.exe)"
+    rolling="$rolling $(rm -f rolled.log*; elapsed rolling.exe)"
+    capture="$capture $(elapsed capture.exe)"
 done
-f=$(echo $file | tr ' ' '\n' | sort -n | sed -n 2p) c=$(echo $capture | tr ' ' '\n' | sort -n | sed -n 2p)
-echo "$lines lines ($(stat -c %s out.log) bytes in mode 1's file): mode 1 median $f ms, mode 2 median $c ms" \
-     "(3 rounds each, whole runs); ratio mode 2 / mode 1: $(echo "scale=2; $c / $f" | bc)"
+middle() { tr ' ' '\n' | sort -n | sed -n 2p; }
+f=$(echo $plain | middle) r=$(echo $rolling | middle) c=$(echo $capture | middle)
+echo "$lines lines ($(stat -c %s out.log) bytes in the plain file; the rolling one: $(ls rolled.log* | wc -l) files," \
+     "$(cat rolled.log* | wc -c) bytes): plain median $f ms, rolling median $r ms, mode 2 median $c ms (3 rounds each," \
+     "whole runs); ratio rolling / plain: $(echo "scale=2; $r / $f" | bc), mode 2 / plain: $(echo "scale=2; $c / $f" | bc)"
 # The floor: the same writes through a bare named pipe, drained by plain blocking reads, no JVM at all.
 floor=$(wine "$x64/bench/bench_pipe_floor.exe" "$lines" 102 | tr -d '\r')
 echo "the same $lines writes of 102 bytes through a bare named pipe: $floor ms;" \

@@ -12,6 +12,7 @@
 #include "text.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <sstream>
 
@@ -70,6 +71,28 @@ bool ConfigRecord(const ResourceTree& tree, std::set<int>& named)
     return true;
 }
 
+// The stored text of the setting prefix + field ("Stdout" "Mode"); empty when it is missing.
+std::string StoredStreamSetting(const ResourceTree& tree, const std::string& prefix, const char* field)
+{
+    std::u16string stored;
+    return StoredSetting(tree, FindSettingByField((prefix + field).c_str())->Id, stored) ? Utf16ToUtf8(stored) : "";
+}
+
+// A note on where a stream goes when it goes to a file: kept or emptied at a start, rolled, stamped.
+void NoteStreamFile(const ResourceTree& tree, std::ostream& out, const std::string& prefix, const char* stream)
+{
+    auto value = [&](const char* field) { return StoredStreamSetting(tree, prefix, field); };
+    std::string mode = value("Mode"), file = value("File");
+    if (file.empty() || (mode != "1" && mode != "2"))
+        return;
+    int keep = std::atoi(value("KeepFiles").c_str()), roll = std::atoi(value("RollBytes").c_str());
+    out << ";   " << stream << " goes to " << file << (mode == "2" ? " as well as to the error dialog" : "") << ": "
+        << (keep > 0 ? "earlier files kept as " + file + ".1 to " + file + "." + std::to_string(keep)
+                     : std::string("emptied at each start"))
+        << (roll > 0 ? ", rolls at " + std::to_string(roll) + " bytes" : std::string(""))
+        << (value("Timestamps")[0] == '1' ? ", lines time-stamped" : "") << "\n";
+}
+
 void ShowSettings(const ResourceTree& tree, std::ostream& out, bool messages)
 {
     std::set<int> named;
@@ -97,6 +120,10 @@ void ShowSettings(const ResourceTree& tree, std::ostream& out, bool messages)
             out << ";   ServiceStopArgs is empty: a stop calls System.exit, as with ServiceStopByExit = 1\n";
         if (info.Id == FindSettingByField("LaunchLog")->Id)
             out << ";   the launch log (a line per start step) also goes where KESTRUN_LOG names, which overrides it\n";
+        if (info.Id == FindSettingByField("StdoutTimestamps")->Id)
+            NoteStreamFile(tree, out, "Stdout", "System.out");
+        if (info.Id == FindSettingByField("StderrTimestamps")->Id)
+            NoteStreamFile(tree, out, "Stderr", "System.err");
     }
 }
 

@@ -4,6 +4,7 @@
 #include "jvm.h"
 #include "report.h"
 #include "settings.h"
+#include "stream_file.h"
 
 #include <stdarg.h>
 #include <string.h>
@@ -157,15 +158,20 @@ static bool ReadCapturePipe(HANDLE pipe, OVERLAPPED* overlapped, char* buffer, D
     return *read > 0 || stop->Stopping;
 }
 
-// A reader's pipe and the event of its reads, made before the reader starts.
+// A reader's pipe and the event of its reads, made before the reader starts, and where it puts what
+// it reads: the captured output, a stream file (with its unfinished line), or both.
 struct CaptureReader {
     HANDLE Pipe;
     HANDLE ReadEvent;
+    bool Captures;
+    StreamFile* File;
+    StreamHold Hold;
 };
 static CaptureReader Readers[2];
 
 // Reads the pipe into a line buffer and appends its complete lines until the pipe is closed or
-// broken, or a stop has taken what the pipe held when it came. An unfinished last line is dropped.
+// broken, or a stop has taken what the pipe held when it came. An unfinished last line is dropped from
+// the captured output; a stream file gets it.
 static DWORD WINAPI OutputReaderThread(void* parameter)
 {
     CaptureReader* reader = (CaptureReader*)parameter;
@@ -178,8 +184,14 @@ static DWORD WINAPI OutputReaderThread(void* parameter)
     // Reads take up to a chunk at a time and go through the line buffer in its own steps.
     char chunk[CAPTURE_READ_SIZE];
     DWORD read;
-    while (ReadCapturePipe(reader->Pipe, &overlapped, chunk, sizeof(chunk), &read, &stop))
-        TakeCapturedRead(line, &held, chunk, (int)read, AppendCapturedLines);
+    while (ReadCapturePipe(reader->Pipe, &overlapped, chunk, sizeof(chunk), &read, &stop)) {
+        if (reader->Captures)
+            TakeCapturedRead(line, &held, chunk, (int)read, AppendCapturedLines);
+        if (reader->File != NULL)
+            TakeStreamRead(reader->File, &reader->Hold, chunk, (int)read);
+    }
+    if (reader->File != NULL)
+        FlushStreamHold(reader->File, &reader->Hold);
     CloseHandle(reader->ReadEvent);
     return 0;
 }
@@ -213,7 +225,7 @@ static void NoteUncaptured(const char* setterName, DWORD error)
                strcmp(setterName, "setOut") == 0 ? "out" : "err", reason);
 }
 
-bool StartOutputCapture(const char* setterName, HANDLE* pipe, HANDLE* readerThread)
+bool StartOutputCapture(const char* setterName, bool captures, StreamFile* file, HANDLE* pipe, HANDLE* readerThread)
 {
     char name[64];
     *readerThread = NULL;
@@ -226,23 +238,34 @@ bool StartOutputCapture(const char* setterName, HANDLE* pipe, HANDLE* readerThre
     // the program. Without them the stream stays as it was.
     CaptureReader* reader = &Readers[strcmp(setterName, "setOut") == 0 ? 0 : 1];
     reader->Pipe = *pipe;
-    if (!OpenCaptureMutex() || !PrepareReader(reader, readerThread)) {
-        NoteUncaptured(setterName, GetLastError());
+    reader->Captures = captures;
+    reader->File = file;
+    reader->Hold.Held = 0;
+    if ((captures && !OpenCaptureMutex()) || !PrepareReader(reader, readerThread)) {
+        DWORD error = GetLastError();
         CloseHandle(*pipe);
         *pipe = NULL;
+        // A file alone is then written by Java itself, as in mode 1 without rolls: appended to, so that
+        // an earlier run's output that could not be renamed stays.
+        if (!captures) {
+            CloseStreamFile(file);
+            return RedirectJavaStream(CreatingEnv, file->Name, setterName, true);
+        }
+        NoteUncaptured(setterName, error);
         return true;
     }
     // The JVM opens the pipe as its client here. Should that fail, the reader finds no client and ends.
-    bool redirected = RedirectJavaStream(CreatingEnv, name, setterName);
+    bool redirected = RedirectJavaStream(CreatingEnv, name, setterName, false);
     ResumeThread(*readerThread);
     return redirected;
 }
 
-// Ends one stream's capture that was started: the reader first, then the pipe.
-static void StopStreamCapture(HANDLE* pipe, HANDLE* readerThread)
+// Ends one stream's capture that was started: the reader first, then the pipe. False when a reader
+// did not end.
+static bool StopStreamCapture(HANDLE* pipe, HANDLE* readerThread)
 {
     if (*readerThread == NULL)
-        return;
+        return true;
     // A reader that does not end keeps its pipe: closing it under the reader could let the handle
     // value be reused while it still reads.
     bool ended = WaitForSingleObject(*readerThread, CAPTURE_END_WAIT) == WAIT_OBJECT_0;
@@ -251,6 +274,7 @@ static void StopStreamCapture(HANDLE* pipe, HANDLE* readerThread)
     if (ended)
         CloseHandle(*pipe);
     *pipe = NULL;
+    return ended;
 }
 
 void StopOutputCapture()
@@ -260,10 +284,13 @@ void StopOutputCapture()
     // by an event instead, take what the pipe holds, and the pipes are closed once they have ended.
     if (CaptureStopEvent != NULL)
         SetEvent(CaptureStopEvent);
-    if (LauncherSettings.StdoutMode == 2)
-        StopStreamCapture(&StdoutCapturePipe, &StdoutReaderThread);
-    if (LauncherSettings.StderrMode == 2)
-        StopStreamCapture(&StderrCapturePipe, &StderrReaderThread);
+    bool ended = StopStreamCapture(&StdoutCapturePipe, &StdoutReaderThread);
+    ended = StopStreamCapture(&StderrCapturePipe, &StderrReaderThread) && ended;
+    // A reader that did not end may still write into its file, which then stays open.
+    if (ended) {
+        CloseStreamFile(&StdoutStreamFile);
+        CloseStreamFile(&StderrStreamFile);
+    }
 }
 
 // Shows message with the details a failed run has: why a stream was not captured, the captured
@@ -308,4 +335,65 @@ void ShowMainClassNotFound()
     DescribeClassPath(&classPath);
     ShowRunFailure(classPath.text, message);
     FreeGrowableString(&classPath);
+}
+
+// How the launcher sends one Java stream where its settings say.
+struct StreamRoute {
+    const char* Setter; // "setOut" or "setErr"
+    int Mode;
+    const char* FileName;
+    int KeepFiles, RollBytes;
+    bool Timestamps;
+    StreamFile* File;
+    HANDLE* Pipe;
+    HANDLE* Reader;
+};
+
+// True when the launcher writes the stream's file itself (through a pipe and a reader): in mode 1 to
+// roll or stamp lines, in mode 2 when a file is named beside the capture. Keeping the earlier files
+// alone needs only a rename at the start, and Java writes the file, with no pipe in between.
+static bool LauncherWritesFile(const StreamRoute* route)
+{
+    if (route->Mode == 2)
+        return route->FileName[0] != 0;
+    return route->Mode == 1 && (route->RollBytes > 0 || route->Timestamps);
+}
+
+// The open stream file of other when it is the file route names too (so that both streams write one
+// file and roll it together); null otherwise.
+static StreamFile* SharedStreamFile(const StreamRoute* route, const StreamRoute* other)
+{
+    WCHAR path[MAX_PATH];
+    if (other == NULL || other->File->Handle == NULL || !StreamFilePath(route->FileName, path, MAX_PATH))
+        return NULL;
+    return _wcsicmp(path, other->File->Path) == 0 ? other->File : NULL;
+}
+
+// Sends one stream where route says; other is the route already taken (null for the first). False
+// after the failure has been reported.
+static bool RouteJavaStream(JNIEnv* env, const StreamRoute* route, const StreamRoute* other)
+{
+    bool owned = LauncherWritesFile(route), append = false;
+    if (route->Mode == 1 && !owned)
+        return KeepEarlierStreamFile(route->FileName, route->KeepFiles, &append) &&
+               RedirectJavaStream(env, route->FileName, route->Setter, append);
+    if (route->Mode != 1 && route->Mode != 2)
+        return true;
+    StreamFile* file = owned ? SharedStreamFile(route, other) : NULL;
+    if (owned && file == NULL) {
+        file = route->File;
+        if (!OpenStreamFile(file, route->FileName, route->KeepFiles, route->RollBytes, route->Timestamps))
+            return false;
+    }
+    return StartOutputCapture(route->Setter, route->Mode == 2, file, route->Pipe, route->Reader);
+}
+
+bool RouteJavaStreams(JNIEnv* env)
+{
+    const LauncherSettingsData& s = LauncherSettings;
+    const StreamRoute out = {"setOut", s.StdoutMode, s.StdoutFile, s.StdoutKeepFiles, s.StdoutRollBytes,
+                             s.StdoutTimestamps, &StdoutStreamFile, &StdoutCapturePipe, &StdoutReaderThread};
+    const StreamRoute err = {"setErr", s.StderrMode, s.StderrFile, s.StderrKeepFiles, s.StderrRollBytes,
+                             s.StderrTimestamps, &StderrStreamFile, &StderrCapturePipe, &StderrReaderThread};
+    return RouteJavaStream(env, &out, NULL) && RouteJavaStream(env, &err, &out);
 }

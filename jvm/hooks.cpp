@@ -1,7 +1,7 @@
 #include "jvm.h"
 
 #include "embedded.h"
-#include "capture_buffer.h"
+#include "capture.h"
 #include "entry.h"
 #include "launch_log.h"
 #include "handover.h"
@@ -196,11 +196,13 @@ char* TakeJvmMessageText()
     return text;
 }
 
-// What the exit and abort hooks do before the process ends: show the JVM's text when the program
-// failed, let another instance start, finish the service handshake, start the cleanup child (not
-// before a restart: the new process uses the extracted files).
+// What the exit and abort hooks do before the process ends: finish the stream files, show the JVM's
+// text when the program failed, let another instance start, finish the service handshake, start the
+// cleanup child (not before a restart: the new process uses the extracted files).
 static void PrepareProcessEnd(bool failed, bool restarting)
 {
+    // The process ends without returning here: a stream file gets what its pipe holds first.
+    StopOutputCapture();
     char* text = TakeJvmMessageText();
     if (text != NULL && failed)
         ShowError("%s", text);

@@ -82,8 +82,8 @@ bool SetJavaSystemProperty(JNIEnv* env, const char* key, const WCHAR* value)
     return true;
 }
 
-// A new PrintStream on a new FileOutputStream for fileName (not appending); null after a report.
-static jobject NewPrintStream(JNIEnv* env, const char* fileName)
+// A new PrintStream on a new FileOutputStream for fileName (appending, or emptying it); null after a report.
+static jobject NewPrintStream(JNIEnv* env, const char* fileName, bool append)
 {
     WCHAR* wideName = ExpandExeDirectory(WidenText(fileName));
     jstring name = wideName != NULL ? NewJavaString(env, wideName) : NULL;
@@ -96,7 +96,7 @@ static jobject NewPrintStream(JNIEnv* env, const char* fileName)
     jmethodID fileInit = env->GetMethodID(fileClass, "<init>", "(Ljava/lang/String;Z)V");
     if (StepFailed(env, fileInit))
         return ShowError(LauncherSettings.MsgLocateMethod, "java/io/FileOutputStream(String, boolean)"), nullptr;
-    jobject file = env->NewObject(fileClass, fileInit, name, JNI_FALSE);
+    jobject file = env->NewObject(fileClass, fileInit, name, append ? JNI_TRUE : JNI_FALSE);
     if (StepFailed(env, file))
         return ShowError(LauncherSettings.MsgInstantiate, "java/io/FileOutputStream"), nullptr;
     jclass printClass = env->FindClass("java/io/PrintStream");
@@ -111,9 +111,9 @@ static jobject NewPrintStream(JNIEnv* env, const char* fileName)
     return print;
 }
 
-bool RedirectJavaStream(JNIEnv* env, const char* fileName, const char* setterName)
+bool RedirectJavaStream(JNIEnv* env, const char* fileName, const char* setterName, bool append)
 {
-    jobject print = NewPrintStream(env, fileName);
+    jobject print = NewPrintStream(env, fileName, append);
     if (print == NULL)
         return false;
     jclass system = env->FindClass("java/lang/System");
@@ -147,20 +147,6 @@ static bool PublishWorkingDirectory(JNIEnv* env)
         return false;
     }
     return SetJavaSystemProperty(env, "user.dir", directory);
-}
-
-// Points System.out and System.err where their stream modes say.
-static bool RedirectJavaStreams(JNIEnv* env)
-{
-    if (LauncherSettings.StdoutMode == 1 && !RedirectJavaStream(env, LauncherSettings.StdoutFile, "setOut"))
-        return false;
-    if (LauncherSettings.StdoutMode == 2 && !StartOutputCapture("setOut", &StdoutCapturePipe, &StdoutReaderThread))
-        return false;
-    if (LauncherSettings.StderrMode == 1 && !RedirectJavaStream(env, LauncherSettings.StderrFile, "setErr"))
-        return false;
-    if (LauncherSettings.StderrMode == 2 && !StartOutputCapture("setErr", &StderrCapturePipe, &StderrReaderThread))
-        return false;
-    return true;
 }
 
 // The String[] of main's arguments; null after a report.
@@ -289,7 +275,7 @@ bool RunMainClass(int argc, WCHAR** argv, bool attachMode)
         return false;
     // An attach-mode run is a second main call into the running program: its streams stay where the
     // first run put them (a log is never emptied, no second capture pipe is opened).
-    bool ok = PublishWorkingDirectory(env) && (attachMode || RedirectJavaStreams(env)) && CallMain(env, argc, argv);
+    bool ok = PublishWorkingDirectory(env) && (attachMode || RouteJavaStreams(env)) && CallMain(env, argc, argv);
     if (attachMode)
         vm->DetachCurrentThread();
     return ok;

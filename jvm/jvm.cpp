@@ -1,5 +1,6 @@
 #include "jvm.h"
 
+#include "capture.h"
 #include "entry.h"
 #include "format.h"
 #include "growable.h"
@@ -246,8 +247,8 @@ static void UseHiddenConsole()
     SetConsoleCtrlHandler(IgnoreLogoffCtrlHandler, TRUE);
     freopen("CONOUT$", "a", stdout);
     freopen("CONOUT$", "a", stderr);
-    RedirectJavaStream(CreatingEnv, "CONOUT$", "setOut");
-    RedirectJavaStream(CreatingEnv, "CONOUT$", "setErr");
+    RedirectJavaStream(CreatingEnv, "CONOUT$", "setOut", false);
+    RedirectJavaStream(CreatingEnv, "CONOUT$", "setErr", false);
 }
 
 // True when the loaded runtime takes JNI version 9, as those of Java 9 and later do (an older one
@@ -356,6 +357,8 @@ void ReleaseJvm()
         JavaVm = NULL;
         ReleaseSRWLockExclusive(&JvmGuard);
     }
+    // The program's streams have ended with it: a stream file gets what its pipe still holds.
+    StopOutputCapture();
     // A service's stopper thread may still hold the old pointer: the runtime stays loaded until the
     // process ends, so that such a late call fails inside it instead of jumping into freed code.
     if (JvmLibrary != NULL && RunMode != RUN_MODE_SERVICE) {

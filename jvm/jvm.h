@@ -48,8 +48,8 @@ bool RunMainClass(int argc, WCHAR** argv, bool attachMode);
 // RunMainClass with the arguments a setting holds (ANSI), split by the settings' rules.
 bool RunMainWithSetting(const char* arguments, bool attachMode);
 // Replaces System.out ("setOut") or System.err ("setErr") by a PrintStream on a new FileOutputStream
-// for fileName (emptied, not appended to). False after the failure has been reported.
-bool RedirectJavaStream(JNIEnv* env, const char* fileName, const char* setterName);
+// for fileName (appended to, or emptied). False after the failure has been reported.
+bool RedirectJavaStream(JNIEnv* env, const char* fileName, const char* setterName, bool append);
 // Calls System.setProperty(key, value). False after the failure has been reported.
 bool SetJavaSystemProperty(JNIEnv* env, const char* key, const WCHAR* value);
 // True when a Java exception was pending; it has then been described and cleared.

@@ -81,6 +81,12 @@ struct LauncherSettingsData {
     char* ModuleOptions;           // JVM options given after JvmOptions to runtimes of Java 9 and later only
     char* MsgServiceInstallFailed; // "The %s service could not be installed."
     char* MsgServiceUninstallFailed; // "The %s service could not be removed."
+    int StdoutKeepFiles;           // earlier StdoutFile files kept as name.1, name.2, ...; 0: emptied at start
+    int StdoutRollBytes;           // size at which StdoutFile rolls while the program runs; 0: never
+    bool StdoutTimestamps;         // each StdoutFile line begins with its local time
+    int StderrKeepFiles;           // the same three for StderrFile
+    int StderrRollBytes;
+    bool StderrTimestamps;
 };
 
 // String-table identifier of the file-access message, read directly before the settings are loaded.

@@ -17,6 +17,7 @@
 
 const std::string DemoConfig = "[launcher]\nJvmOptions = -Dx=" + std::string(8192, 'x') + "\n"
                                "MainClass = org.acme.Demo\nClassPath = app.jar\nStdoutMode = 2\nJvmPath = C:\\no\\jvm.dll\nJavaVersion = 0x00110000\nJavaMaxVersion = 21.0.1+12\n"
+                               "StderrMode = 1\nStderrFile = err.log\n"
                                "AllowMultipleInstances = yes\nSplashText = Caf\xC3\xA9 \xE2\x82\xAC loading\n"
                                "[messages]\n1536 = Demo is already open.\nMsgLoadJvm = Cannot load %s\n"
                                "[files]\nFile = app.jar\n[version]\nProductName = Demo\nProductVersion = 1.2.3\n"
@@ -304,7 +305,8 @@ TEST_F(Builder, ShowGivesBackTheConfigAndMarksTheDefaults)
                                  "; bitmap 8000: 120 x 40, 24 bits per pixel", "ProductName = Demo",
                                  "; icon group 1: 4 images (16x16, 32x32, 48x48, 256x256)",
                                  ";   ServiceStopArgs is empty: a stop calls System.exit, as with ServiceStopByExit = 1",
-                                 "; default: LaunchLog = "})
+                                 "; default: LaunchLog = ",
+                                 ";   System.err goes to err.log: earlier files kept as err.log.1 to err.log.5, rolls at 10485760 bytes"})
             EXPECT_NE(shown.find("\n" + std::string(line) + "\n"), std::string::npos) << arch << ": " << line;
     }
 }

@@ -5,6 +5,8 @@
 #include <imagehlp.h>
 
 #include <algorithm>
+#include <regex>
+#include <sstream>
 
 namespace {
 
@@ -123,15 +125,75 @@ TEST_F(E2eTest, WorkingDirectorySettingsDecideUserDir)
     EXPECT_EQ(missing.ExitCode, ExitFailure);
 }
 
-TEST_F(E2eTest, StreamModeOneFilesAreEmptiedAtEachStart)
+// A failed run's stream file is kept as .1 at the next start (emptied without kept files); one held open
+// without renaming is appended to, by Java (no roll size) or the launcher; mode 2 writes what it
+// captured to its file; lines may begin with their local time.
+TEST_F(E2eTest, StreamFilesKeepTheFailedRunBeforeOrAreEmptied)
 {
-    // StdoutFile's emptying is seen by every table here that reads Out() after another run; this is StderrFile's.
-    Script("err warned {args}");
-    ASSERT_TRUE(WriteFile(folder_ + "\\err.log", "stale\r\n"));
-    std::string exe = Build({{"StderrMode", "1"}, {"StderrFile", "err.log"}});
-    for (const char* argument : {"1", "2"})
-        ExpectNoReports(Run(exe, argument));
-    EXPECT_EQ(ReadFile(folder_ + "\\err.log"), "warned [2]\r\n");
+    Script("err warned {args}\nout said {args}\nthrow java.lang.IllegalStateException x");
+    const std::string err = folder_ + "\\err.log", trace = "java.lang.IllegalStateException: x\r\n\tat " +
+                                                         MainClass() + ".main(" + name_ + ".java)\r\n";
+    const std::regex stamp("(^|\n)\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d ");
+    const struct { LauncherKeys Keys; bool Held; std::string Err, Err1; } rows[] = {
+        {{{"StderrKeepFiles", "0"}, {"StderrRollBytes", "0"}}, false, "warned [2]\r\n" + trace, ""},
+        {{{"StderrRollBytes", "0"}}, false, "warned [2]\r\n" + trace, "warned [1]\r\n" + trace},  // Java writes
+        {{{"StderrRollBytes", "0"}}, true, "warned [1]\r\n" + trace + "warned [2]\r\n" + trace, ""},
+        {{{"StdoutMode", "2"}}, false, "warned [2]\r\n" + trace, "warned [1]\r\n" + trace},
+        {{{"StderrTimestamps", "1"}}, true, "warned [1]\r\n" + trace + "warned [2]\r\n" + trace, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Err);
+        for (const char* file : {"\\err.log", "\\err.log.1", "\\out.log.1"})
+            DeleteFileA((folder_ + file).c_str());
+        LauncherKeys keys = row.Keys;
+        keys.insert({{"StderrMode", "1"}, {"StderrFile", "err.log"}});
+        std::string exe = Build(keys);
+        HANDLE held = row.Held ? CreateFileA(err.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                             CREATE_ALWAYS, 0, NULL) : INVALID_HANDLE_VALUE;
+        for (std::string argument : {"1", "2"}) {
+            LauncherRun run = Run(exe, argument);
+            ExpectOneError(run, "Error invoking method: main(java/lang/String[])");
+            EXPECT_EQ(run.Reports[0].Details, keys.count("StdoutMode") ? "said [" + argument + "]\r\n" : "");
+        }
+        if (row.Held)
+            CloseHandle(held);
+        std::string text = ReadFile(err), bare = std::regex_replace(text, stamp, "$1");
+        EXPECT_EQ(bare, row.Err);
+        EXPECT_EQ(text.size() - bare.size(), keys.count("StderrTimestamps") ? 30 * 6 : 0);  // one on each of 6 lines
+        EXPECT_EQ(ReadFile(err + ".1"), row.Err1);
+        EXPECT_EQ(ReadFile(folder_ + "\\out.log.1") + Out(), "said [1]\r\nsaid [2]\r\n");
+    }
+}
+
+// About 26 MB in lines of up to 1000 bytes (the number, dots, CR LF), rolling at the builder's 10 MB:
+// files of at most 10 MB ending with a whole line, every line once and in order, the oldest first.
+TEST_F(E2eTest, AStreamFileRollsAtItsSizeByWholeLines)
+{
+    const int count = 26300;
+    const std::string dots(1000 - 5 - 2, '.');
+    Script("repeat " + std::to_string(count) + " out {i}" + dots);
+    ExpectNoReports(Run(Build()));
+    std::string all;
+    for (const char* name : {"\\out.log.2", "\\out.log.1", "\\out.log"}) {
+        std::string text = ReadFile(folder_ + name);
+        EXPECT_LE(text.size(), 10485760u) << name;
+        ASSERT_GT(text.size(), 4000000u) << name;
+        EXPECT_EQ(text.back(), '\n') << name;
+        all += text;
+    }
+    std::string expected;
+    for (int i = 0; i < count; i++)
+        expected += std::to_string(i) + dots + "\r\n";
+    EXPECT_TRUE(all == expected) << "the lines differ from the program's";
+    // Both streams in one file: one writer, each line whole, none lost (the two pipes' order is free).
+    Script("out one\nerr two\nout three");
+    ExpectNoReports(Run(Build({{"StderrMode", "1"}, {"StderrFile", "out.log"}})));
+    std::vector<std::string> lines;
+    std::istringstream both(Out());
+    for (std::string line; std::getline(both, line);)
+        lines.push_back(line);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, std::vector<std::string>({"one\r", "three\r", "two\r"}));
 }
 
 TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
