@@ -408,16 +408,13 @@ void ApplyConsoleDefaults(BuildPlan& plan)
 namespace {
 
 // The defaults of a launcher built from a config where the prebuilt launcher's own values only suit
-// its example: no class path, no service switches, no stream file, today's runtime search, no splash, a
-// no-runtime message that names the Java the application needs.
+// its example: no class path, no service switches, no stream file, today's runtime search, no splash.
 // A stream file keeps the runs before (a failed run's output survives the restart after it) and rolls
 // at 10 MB: a service runs for months, and five such files bound its log at 60 MB.
 const std::pair<const char*, const char*> BuilderDefaults[] = {
     {"ClassPath", ""}, {"ServiceName", ""}, {"StdoutFile", ""}, {"JreSearchOrder", ModernSearchOrder},
     {"SplashUntilWindow", "0"}, {"SplashText", ""}, {"StdoutKeepFiles", "5"}, {"StdoutRollBytes", "10485760"},
-    {"StderrKeepFiles", "5"}, {"StderrRollBytes", "10485760"},
-    {"MsgNoJre", "This application needs %s, and none was found on this computer. Install it, or set JAVA_HOME to "
-                 "the folder of a Java runtime."}};
+    {"StderrKeepFiles", "5"}, {"StderrRollBytes", "10485760"}};
 
 std::u16string Ascii16(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 

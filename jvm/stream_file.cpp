@@ -94,7 +94,7 @@ static long long ExistingSize(const WCHAR* path)
 
 bool StreamFilePath(const char* name, WCHAR* path, DWORD size)
 {
-    WCHAR* wide = WidenText(name);
+    WCHAR* wide = ExpandExeDirectory(WidenText(name));
     DWORD length = wide != NULL ? GetFullPathNameW(wide, size, path, NULL) : 0;
     DWORD error = wide != NULL ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
     free(wide);

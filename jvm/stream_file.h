@@ -37,7 +37,7 @@ struct StreamHold {
 extern StreamFile StdoutStreamFile;
 extern StreamFile StderrStreamFile;
 
-// The full path of a setting's file name (relative: to the current directory) into path (size
+// The full path of a setting's file name (%KESTRUN_EXE_DIR% expanded; relative: to the current directory) into path (size
 // characters); false, with the reason as the last error, when it cannot be made or does not fit.
 bool StreamFilePath(const char* name, WCHAR* path, DWORD size);
 // Keeps the earlier file at name (relative: to the current directory) as OpenStreamFile does, for a

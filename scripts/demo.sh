@@ -2,8 +2,8 @@
 # The main job on the bundled example: builds Kestrun, builds the Hello example's jar with `jar cfe`
 # and makes its launcher from the jar alone (`kestrun build hello.jar -o hello.exe`), then starts that
 # launcher under wine64 the way a user would and prints every dialog it shows and its exit code. (This
-# machine has no Windows Java runtime, so the launcher's answer is "Unable to locate suitable Java
-# Runtime Environment on this machine.", with the search's account as its details.)
+# machine has no Windows Java runtime, so the launcher's answer is "This application needs Java ... or
+# later, and none was found on this computer. ...", with the search's account as its details.)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh"
