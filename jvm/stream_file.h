@@ -37,8 +37,9 @@ struct StreamHold {
 extern StreamFile StdoutStreamFile;
 extern StreamFile StderrStreamFile;
 
-// The full path of a setting's file name (%KESTRUN_EXE_DIR% expanded; relative: to the current directory) into path (size
-// characters); false, with the reason as the last error, when it cannot be made or does not fit.
+// The full path of a setting's file name (%KESTRUN_EXE_DIR% expanded; relative: to the current
+// directory) into path (size characters); false, with the reason as the last error, when it cannot be
+// made or does not fit.
 bool StreamFilePath(const char* name, WCHAR* path, DWORD size);
 // Keeps the earlier file at name (relative: to the current directory) as OpenStreamFile does, for a
 // file that Java writes: *append is set when it could not be renamed and is to be appended to. False
