@@ -63,6 +63,7 @@ static std::string Pending, PendingSource;  // VM text not yet ended by a newlin
 static JavaVM* Vm;
 static JNIEnv* Env;
 static jint(JNICALL* CreateVm)(JavaVM**, void**, void*);
+static const char* Library;
 
 static const char* ThreadName() {
     std::thread::id id = std::this_thread::get_id();
@@ -167,6 +168,14 @@ static void Attach(const std::string& step) {
     Observe("detach rc " + std::to_string(Vm->DetachCurrentThread()));
 }
 
+// default-args:VERSION: whether the library takes a JNI version (VERSION hex), as the launcher asks it
+// before giving Java 9 options.
+static void DefaultArgs(const std::string& version) {
+    auto entry = reinterpret_cast<jint(JNICALL*)(void*)>(LoadVmEntry(Library, "JNI_GetDefaultJavaVMInitArgs"));
+    JavaVMInitArgs args = {jint(strtoul(version.c_str(), nullptr, 16)), 0, nullptr, JNI_FALSE};
+    Observe("default-args " + version + " rc " + (entry ? std::to_string(entry(&args)) : "absent"));
+}
+
 static jint Create(std::vector<JavaVMOption>& options, bool ignore) {
     JavaVMInitArgs args = {JNI_VERSION_1_2, jint(options.size()), options.data(), jboolean(ignore)};
     jint rc = CreateVm(&Vm, reinterpret_cast<void**>(&Env), &args);
@@ -183,12 +192,14 @@ static void Run(std::vector<JavaVMOption>& options, const std::string& step) {
     else if (verb == "attach") std::thread(Attach, step).join();
     else if (verb == "destroy") Observe("destroy rc " + std::to_string(Vm->DestroyJavaVM()));
     else if (verb == "create") Create(options, false);
+    else if (verb == "default-args") DefaultArgs(words[1]);
     else if (verb == "fatal") Env->FatalError(words[1].c_str());
     else Observe("runner: unknown step " + step);
 }
 
 int main(int argc, char** argv) {
     MainThread = std::this_thread::get_id();
+    Library = argc > 1 ? argv[1] : "";
     CreateVm = reinterpret_cast<decltype(CreateVm)>(argc > 1 ? LoadVmEntry(argv[1], "JNI_CreateJavaVM") : nullptr);
     if (!CreateVm) return Observe("runner: no JNI_CreateJavaVM in the library"), 2;
     std::vector<JavaVMOption> options;
