@@ -4,6 +4,7 @@
 #include "format.h"
 #include "jvm.h"
 #include "launch_log.h"
+#include "private_folder.h"
 #include "report.h"
 #include "settings.h"
 #include "splash.h"
@@ -55,21 +56,6 @@ static bool MakePipeName(char* name, size_t size, const char* applicationName)
     return FormatText(name, size, "\\\\.\\pipe\\%s-second-start-%lu", applicationName, session);
 }
 
-// Bytes of a TOKEN_USER with the longest SID.
-#define TOKEN_USER_SIZE (SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER))
-
-// Reads this process's user into user (TOKEN_USER_SIZE bytes); false when it cannot be read.
-static bool GetProcessUser(BYTE* user)
-{
-    HANDLE token = NULL;
-    DWORD size = 0;
-    bool read = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
-                GetTokenInformation(token, TokenUser, user, TOKEN_USER_SIZE, &size);
-    if (token != NULL)
-        CloseHandle(token);
-    return read;
-}
-
 // The SID text of this process's logon session (its logon SID), or of its user when the token has
 // none; false when neither can be read. The caller frees it with LocalFree.
 static bool GetLogonSidText(char** text)
@@ -91,8 +77,9 @@ static bool GetLogonSidText(char** text)
     }
     free(groups);
     CloseHandle(token);
-    BYTE user[TOKEN_USER_SIZE];
-    return found || (GetProcessUser(user) && ConvertSidToStringSidA(((TOKEN_USER*)user)->User.Sid, text));
+    BYTE buffer[USER_SID_BUFFER_SIZE];
+    PSID user = found ? NULL : GetUserSid(buffer, sizeof(buffer));
+    return found || (user != NULL && ConvertSidToStringSidA(user, text));
 }
 
 // The pipe's security: owned by this user (whom a second start checks for), network clients denied, full
@@ -100,10 +87,11 @@ static bool GetLogonSidText(char** text)
 // logon SID). False when it cannot be made.
 static bool MakePipeSecurity(PSECURITY_DESCRIPTOR* descriptor)
 {
-    BYTE user[TOKEN_USER_SIZE];
+    BYTE buffer[USER_SID_BUFFER_SIZE];
+    PSID user = GetUserSid(buffer, sizeof(buffer));
     char *owner = NULL, *logon = NULL;
     char sddl[512]; // two SID texts are far shorter; ones that do not fit make no pipe
-    bool made = GetProcessUser(user) && ConvertSidToStringSidA(((TOKEN_USER*)user)->User.Sid, &owner) &&
+    bool made = user != NULL && ConvertSidToStringSidA(user, &owner) &&
                 GetLogonSidText(&logon) &&
                 FormatText(sddl, sizeof(sddl), "O:%sD:P(D;;GA;;;NU)(A;;GA;;;%s)", owner, logon) &&
                 ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, descriptor, NULL);
@@ -116,12 +104,12 @@ static bool MakePipeSecurity(PSECURITY_DESCRIPTOR* descriptor)
 // made first under the name never gets the arguments.
 static bool IsOwnUsersPipe(HANDLE pipe)
 {
-    BYTE user[TOKEN_USER_SIZE];
-    PSID owner = NULL;
+    BYTE buffer[USER_SID_BUFFER_SIZE];
+    PSID user = GetUserSid(buffer, sizeof(buffer)), owner = NULL;
     PSECURITY_DESCRIPTOR descriptor = NULL;
     bool own = GetSecurityInfo(pipe, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, NULL, NULL, NULL,
                                &descriptor) == ERROR_SUCCESS &&
-               GetProcessUser(user) && EqualSid(owner, ((TOKEN_USER*)user)->User.Sid);
+               user != NULL && EqualSid(owner, user);
     LocalFree(descriptor);
     return own;
 }

@@ -69,8 +69,7 @@ bool GetServiceAccountFolder(PSID user, const char* programData, char* folder, s
     return false;
 }
 
-// The process's user SID, in buffer (at least 128 bytes: a TOKEN_USER and the longest SID).
-static PSID GetUserSid(BYTE* buffer, DWORD size)
+PSID GetUserSid(BYTE* buffer, DWORD size)
 {
     HANDLE token = NULL;
     DWORD needed = 0;
@@ -135,7 +134,7 @@ static HANDLE OpenIfPrivate(const char* folder, PSID user, bool* missing)
 
 bool UsePrivateFolder(char* folder, bool create, const char* fileAccessFormat, HANDLE* held)
 {
-    BYTE userBuffer[128];
+    BYTE userBuffer[USER_SID_BUFFER_SIZE];
     PSID user = GetUserSid(userBuffer, sizeof(userBuffer));
     char candidate[MAX_PATH];
     for (int attempt = 0; user != NULL && attempt < 10; attempt++) {
@@ -205,7 +204,7 @@ static bool GetServiceBase(PSID user, char* base, const char* fileAccessFormat)
 
 bool GetPrivateBase(char* base, const char* fileAccessFormat)
 {
-    BYTE userBuffer[128];
+    BYTE userBuffer[USER_SID_BUFFER_SIZE];
     PSID user = GetUserSid(userBuffer, sizeof(userBuffer));
     char unused[MAX_PATH];
     // A service account never falls back on the temporary directory (C:\Windows\Temp for these

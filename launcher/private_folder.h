@@ -9,6 +9,12 @@
 
 /* private_folder.cpp */
 
+// Bytes of a TOKEN_USER with the longest SID.
+#define USER_SID_BUFFER_SIZE (SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER))
+
+// The process's user SID, in buffer (size bytes, at least USER_SID_BUFFER_SIZE); null when it cannot be read.
+PSID GetUserSid(BYTE* buffer, DWORD size);
+
 // True when sd's owner is user, SYSTEM or Administrators and its DACL lets no one else write.
 bool IsPrivateSecurity(PSECURITY_DESCRIPTOR sd, PSID user);
 // Puts programData\Kestrun-ACCOUNT into folder for LocalSystem, LocalService and NetworkService;
