@@ -181,9 +181,22 @@ static void LogEvent(bool isError, const char* text)
     free(wide);
 }
 
+// The report's lines in the launch log, as UTF-8: characters the code page lacks are written as
+// themselves, not as the report's marked units.
+static void LogReportLines(const char* prefix, const char* text)
+{
+    if (LaunchLogFile == NULL)
+        return;
+    WCHAR* wide = WidenReport(text);
+    char* utf8 = wide != NULL ? MakeUtf8Text(wide) : NULL;
+    LaunchLogLines(prefix, utf8 != NULL ? utf8 : text);
+    free(utf8);
+    free(wide);
+}
+
 void ReportMessage(bool isError, const char* text)
 {
-    LaunchLogLines(isError ? "reported error: " : "reported notice: ", text);
+    LogReportLines(isError ? "reported error: " : "reported notice: ", text);
     // A console program's report is a few lines on standard error; only when that cannot take them
     // does it become a box, never lost. A quiet install or removal writes them there and to the log.
     if (RunMode == RUN_MODE_CONSOLE && WriteStandardError(text))
@@ -350,8 +363,8 @@ void ShowErrorWithDetails(const char* details, const char* format, ...)
     va_start(args, format);
     FormatReport(message, sizeof(message), format, args);
     va_end(args);
-    LaunchLogLines("reported error: ", message);
-    LaunchLogLines("reported error, details: ", details);
+    LogReportLines("reported error: ", message);
+    LogReportLines("reported error, details: ", details);
     if ((RunMode == RUN_MODE_SERVICE || RunMode == RUN_MODE_CONSOLE || RunMode == RUN_MODE_QUIET) &&
         LogErrorWithDetails(message, details))
         return;

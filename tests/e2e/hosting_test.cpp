@@ -268,7 +268,6 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
             EXPECT_NE(step = std::find_if(step, steps.end(), [&](const std::string& s) { return s.rfind(start, 0) == 0; }),
                       steps.end()) << start;
     }
-    SetEnvironmentVariableA("KESTRUN_LOG", NULL);
     EXPECT_NE(ReadFile(folder_ + "\\gc.log").find("[gc] GC(0) Pause Full (System.gc())"), std::string::npos);
     // Captioned with the product name; a message in Japanese (CodePage 932) is shown exactly, whatever the
     // ANSI code page of the machine.
@@ -278,6 +277,9 @@ TEST_F(E2eTest, ExitCodesAndReportsFollowHowTheProgramEnded)
     ASSERT_EQ(named.Reports.size(), 1u) << DescribeReports(named.Reports);
     EXPECT_EQ(named.Reports[0].Caption + "|" + named.Reports[0].Text,
               "Demo Tool|Java\u304C\u898B\u3064\u304B\u308A\u307E\u305B\u3093 (Java 1.4 or later)");
+    SetEnvironmentVariableA("KESTRUN_LOG", NULL);  // the launch log has it as UTF-8 too
+    std::vector<std::string> steps = Logged();
+    EXPECT_NE(std::find(steps.begin(), steps.end(), "reported error: " + named.Reports[0].Text), steps.end());
 }
 
 // Console = yes: the console subsystem as the system reads it, reports as lines on standard error (a window only
