@@ -6,20 +6,10 @@ namespace {
 
 class ConsoleToolTest : public E2eTest {
 protected:
-    // folder_\tool.exe from `kestrun build tool.jar --console --main-class CLASS`: the jar holds the class (empty, stored),
-    // its zip comment is the script.
+    // folder_\tool.exe from `kestrun build tool.jar --console --main-class CLASS`.
     std::string Tool(const std::string& script)
     {
-        SetEnvironmentVariableA("JAVA_HOME", Home("rt", "17.0.9").c_str());  // the jar form's search finds it
-        std::string text = "\n== " + SlashClass() + "\n" + script + "\n== end/OfScript\n", name = SlashClass() + ".class";
-        std::string local = std::string("PK\3\4\x14\0", 6) + std::string(20, '\0') + (char)name.size() + std::string(3, '\0') + name;
-        std::string central = std::string("PK\1\2\x14\0\x14\0", 8) + std::string(20, '\0') + (char)name.size() + std::string(17, '\0') + name;
-        EXPECT_TRUE(WriteFile(folder_ + "\\tool.jar", local + central + std::string("PK\5\6\0\0\0\0\1\0\1\0", 12) + (char)central.size() +
-                                                          std::string(3, '\0') + (char)local.size() + std::string(3, '\0') +
-                                                          (char)text.size() + (char)(text.size() >> 8) + text));
-        ExpectNoReports(RunAndWatch(WindowsPath(KESTRUN_BUILDER_PATH), "build tool.jar --console --main-class " +
-                                    MainClass() + " --launcher " + WindowsPath(KESTRUN_LAUNCHER_PATH), folder_, 30000));
-        return folder_ + "\\tool.exe";
+        return BuildFromJar("tool", "Manifest-Version: 1.0\n", script, {}, "--console --main-class " + MainClass());
     }
     // cmd /c line in the test's folder, in a console of its own; the standard streams in folder_\std.out, .err.
     LauncherRun Cmd(const std::string& line)

@@ -45,6 +45,35 @@ protected:
         EXPECT_TRUE(run.Ended) << "the launcher did not end";
         return run;
     }
+    // folder_\NAME.exe from `kestrun build NAME.jar ARGS`: a stored jar of the manifest, the main class (empty) and
+    // entries, its zip comment the class's script; JAVA_HOME is a Java 17 home that the jar form's search finds.
+    std::string BuildFromJar(const std::string& name, const std::string& manifest, const std::string& script,
+                             std::vector<std::pair<std::string, std::string>> entries = {}, const std::string& args = "")
+    {
+        SetEnvironmentVariableA("JAVA_HOME", Home("rt", "17.0.9").c_str());
+        entries.insert(entries.begin(), {{"META-INF/MANIFEST.MF", manifest}, {SlashClass() + ".class", ""}});
+        auto le = [](size_t value, int bytes) { std::string s; while (bytes--) s += (char)value, value >>= 8; return s; };
+        std::string local, central, comment = "\n== " + SlashClass() + "\n" + script + "\n== end/OfScript\n";
+        for (const auto& [entry, data] : entries) {
+            unsigned crc = ~0u;
+            for (unsigned char c : data) {
+                crc ^= c;
+                for (int bit = 0; bit < 8; bit++)
+                    crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+            }
+            // flags, method (stored), time and date, CRC, both sizes, name length, extra length
+            std::string common = le(0, 8) + le(~crc, 4) + le(data.size(), 4) + le(data.size(), 4) + le(entry.size(), 2) + le(0, 2);
+            central += le(0x02014b50, 4) + le(20, 4) + common + le(0, 10) + le(local.size(), 4) + entry;
+            local += le(0x04034b50, 4) + le(20, 2) + common + entry + data;
+        }
+        EXPECT_TRUE(WriteFile(folder_ + "\\" + name + ".jar", local + central + le(0x06054b50, 4) + le(0, 4) +
+                              le(entries.size(), 2) + le(entries.size(), 2) + le(central.size(), 4) +
+                              le(local.size(), 4) + le(comment.size(), 2) + comment));
+        LauncherRun built = RunAndWatch(WindowsPath(KESTRUN_BUILDER_PATH), "build " + name + ".jar " + args + " --launcher " +
+                                        WindowsPath(KESTRUN_LAUNCHER_PATH), folder_, 30000);
+        EXPECT_TRUE(built.Reports.empty() && built.ExitCode == 0) << DescribeReports(built.Reports);
+        return folder_ + "\\" + name + ".exe";
+    }
     // A runtime home folder_\name: a copy of dll (the double) at home\jvm\jvm.dll; a release file if version given.
     std::string Home(const std::string& name, const std::string& version, const std::string& jvm = "bin\\server",
                      const std::string& dll = DoubleJvmPath())

@@ -299,6 +299,14 @@ TEST_F(SplashE2eTest, SplashIsCentredWithThePicturesSizeAndDrawsIt)
         EXPECT_EQ(std::vector<LONG>({rect.left, rect.top, rect.right, rect.bottom}), c.rect) << c.extra;
         EXPECT_TRUE(WaitFor([&] { return GetPixel(screen, rect.left, rect.bottom - 1) == c.corner; }, 9000)) << c.extra;
     }
+    // A jar's SplashScreen-Image is the splash of the launcher built from the jar alone, titled with its product name.
+    Held fromJar(BuildFromJar("splash", "Main-Class: " + MainClass() + "\nImplementation-Title: " + SplashTitle() +
+                              "\nSplashScreen-Image: img/p.bmp\n", "sleep 60000", {{"img/p.bmp", Picture(200, 60)}}), folder_);
+    HWND splash = WaitForSplash();
+    RECT rect = {};
+    ASSERT_TRUE(splash != NULL && GetWindowRect(splash, &rect));
+    EXPECT_EQ(std::vector<LONG>({rect.left, rect.top, rect.right, rect.bottom}), std::vector<LONG>({412, 354, 612, 414}));
+    EXPECT_TRUE(WaitFor([&] { return GetPixel(screen, rect.left, rect.bottom - 1) == RGB(0x60, 0x60, 0x60); }, 9000));
     ReleaseDC(NULL, screen);
 }
 
