@@ -27,6 +27,11 @@ const ServiceRange Ranges[] = {
     {"StdoutMode", 0, 2, "0 unchanged, 1 to StdoutFile, 2 captured"},
     {"StderrMode", 0, 2, "0 unchanged, 1 to StderrFile, 2 captured"},
     {"ProcessPriority", 0, 5, "0 realtime, 1 high, 2 above normal, 3 normal, 4 below normal, 5 idle"},
+    {"StdoutKeepFiles", 0, 100, "earlier files kept; 0 empties the file at each start"},
+    {"StderrKeepFiles", 0, 100, "earlier files kept; 0 empties the file at each start"},
+    {"StdoutRollBytes", 0, 2147483647, "bytes; 0 never rolls while the program runs"},
+    {"StderrRollBytes", 0, 2147483647, "bytes; 0 never rolls while the program runs"},
+    {"RestartLimit", 0, 100, "restarts in a row"},
 };
 
 // The switches of the service, and the option that may follow them: each must be one argument, distinct.
@@ -173,6 +178,22 @@ void CheckRuntimeLimits(const BuildPlan& plan)
                                 ": no runtime can be within both");
 }
 
+// The method a second start's arguments go to is a dotted static method, and forward needs one.
+void CheckSecondStarts(const BuildPlan& plan)
+{
+    std::string mode, method;
+    int modeLine = 0, methodLine = 0;
+    bool named = Planned(plan, "SecondInstanceMethod", method, methodLine) && !method.empty();
+    std::string problem = named ? ClassNameProblem(method) : "";
+    if (named && problem.empty() && method.find('.') == std::string::npos)
+        problem = "names no class: write the class and the method with dots, such as org.acme.App.openFiles";
+    if (!problem.empty())
+        Fail(plan, methodLine, "SecondInstanceMethod '" + method + "' " + problem);
+    if (Planned(plan, "SecondInstance", mode, modeLine) && mode == "forward" && !named)
+        Fail(plan, modeLine, "SecondInstance = forward hands a second start's arguments to SecondInstanceMethod, "
+                             "which is empty: name the method (org.acme.App.openFiles) or choose activate");
+}
+
 } // namespace
 
 void CheckServiceSettings(const BuildPlan& plan)
@@ -192,6 +213,7 @@ void CheckServiceSettings(const BuildPlan& plan)
     CheckSwitches(plan);
     CheckSearchOrder(plan);
     CheckRuntimeLimits(plan);
+    CheckSecondStarts(plan);
     if (Planned(plan, "ServiceDelayedStart", text, line) && text == "1" &&
         !(Planned(plan, "ServiceDemandStart", demand, demandLine) && demand == "0"))
         Fail(plan, line, "ServiceDelayedStart needs ServiceDemandStart = 0: only an automatic start is delayed");

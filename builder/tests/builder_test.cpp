@@ -170,6 +170,10 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
         {"[launcher]\nMainClass = a.B\nStderrMode = 1\n", "3: StderrMode = 1 sends System.err to StderrFile, which is empty: name the file (StderrFile = out.log)"},
         {"[launcher]\nStdoutMode = two\n", "2: StdoutMode must be a whole number, not 'two'"},
         {"[launcher]\nSecondInstance = maybe\n", "2: SecondInstance must be refuse, activate or forward, not 'maybe'"},
+        {"[launcher]\nMainClass = a.B\nSecondInstance = forward\n", "3: SecondInstance = forward hands a second start's arguments to SecondInstanceMethod, "
+         "which is empty: name the method (org.acme.App.openFiles) or choose activate"},
+        {"[launcher]\nMainClass = a.B\nSecondInstanceMethod = openFiles\n", "3: SecondInstanceMethod 'openFiles' names no class: write the class and the method with dots, such as org.acme.App.openFiles"},
+        {"[launcher]\nMainClass = a.B\nStdoutKeepFiles = -3\n", "3: StdoutKeepFiles must be 0 to 100 (earlier files kept; 0 empties the file at each start), not -3"},
         {"[launcher]\nCodePage = 20127\nSplashText = caf\xC3\xA9\n",
          "3: '\xC3\xA9' in SplashText cannot be represented in code page 20127 (set CodePage in [launcher])"},
         {"[launcher]\nCodePage = 437\n",
