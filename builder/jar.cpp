@@ -313,15 +313,14 @@ std::string ModuleOptionsOf(const std::vector<std::pair<std::string, std::string
     return options;
 }
 
-// What the launcher's splash cannot show of a picture: it shows BMP, and PNG the builder converts.
+// What the launcher's splash cannot show of a picture: it shows BMP, and PNG and GIF the builder converts.
 std::string SplashProblem(const std::string& picture)
 {
-    if (picture.compare(0, 4, "GIF8") == 0)
-        return "a GIF picture";
     if (picture.compare(0, 3, "\xFF\xD8\xFF") == 0)
         return "a JPEG picture";
     bool png = picture.compare(0, 8, "\x89PNG\r\n\x1A\n") == 0, bmp = picture.compare(0, 2, "BM") == 0;
-    return png || bmp ? "" : "neither a PNG nor a BMP picture";
+    bool gif = picture.compare(0, 6, "GIF87a") == 0 || picture.compare(0, 6, "GIF89a") == 0;
+    return png || bmp || gif ? "" : "neither a BMP, a PNG nor a GIF picture";
 }
 
 // The attributes a launcher turns into options or a splash, or refuses.

@@ -1,6 +1,7 @@
 #include "resources.h"
 
 #include "archive.h"
+#include "gif.h"
 #include "png.h"
 #include "text.h"
 
@@ -77,7 +78,7 @@ void CheckBitmapFormat(const std::string& path, BitmapLayout& b, const Bytes& bm
 {
     if (b.Compression == 4 || b.Compression == 5)
         Reject(path, std::string("the bitmap holds a ") + (b.Compression == 4 ? "JPEG" : "PNG") +
-                         " picture; the splash must be a PNG file or an uncompressed (or RLE) BMP");
+                         " picture; the splash must be a PNG or GIF file or an uncompressed (or RLE) BMP");
     bool bitsOk = b.Bits == 1 || b.Bits == 4 || b.Bits == 8 || b.Bits == 16 || b.Bits == 24 ||
                   b.Bits == 32;
     bool pairOk = b.Compression == 0 || (b.Compression == 1 && b.Bits == 8) ||
@@ -95,11 +96,10 @@ void CheckBitmapFormat(const std::string& path, BitmapLayout& b, const Bytes& bm
     b.PixelSize = b.Compression == 1 || b.Compression == 2 ? ReadU32(bmp, 34) : (uint32_t)(stride * rows);
 }
 
-// A PNG splash has no transparency on the screen: it is composited onto white and stored as a
+// A PNG or GIF splash has no transparency on the screen: it is composited onto white and stored as a
 // 24-bit bottom-up bitmap.
-Bytes BitmapFromPng(const Bytes& png, const std::string& path)
+Bytes BitmapFromPicture(const Picture& p)
 {
-    Picture p = DecodePng(png, path);
     uint32_t stride = (p.Width * 3 + 3) / 4 * 4;
     Bytes out;
     for (uint32_t value :
@@ -122,11 +122,13 @@ Bytes BitmapFromPng(const Bytes& png, const std::string& path)
 Bytes MakeBitmapResource(const Bytes& bmp, const std::string& path)
 {
     if (IsPng(bmp))
-        return BitmapFromPng(bmp, path);
+        return BitmapFromPicture(DecodePng(bmp, path));
+    if (IsGif(bmp))
+        return BitmapFromPicture(DecodeGif(bmp, path));
     if (StartsWith(bmp, "\xFF\xD8", 2))
-        Reject(path, "is a JPEG picture; the splash must be a BMP or PNG file");
+        Reject(path, "is a JPEG picture; the splash must be a BMP, PNG or GIF file");
     if (!StartsWith(bmp, "BM", 2) || bmp.size() < 30)
-        Reject(path, "neither a BMP nor a PNG file");
+        Reject(path, "neither a BMP, a PNG nor a GIF file");
     BitmapLayout b;
     try {
         ReadBitmapHeader(bmp, path, b);

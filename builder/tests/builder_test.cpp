@@ -32,6 +32,10 @@ static std::string HalfRed(uint32_t width, uint32_t height) // a PNG: opaque red
     return std::string(png.begin(), png.end());
 }
 
+// A GIF of 4 x 3 whose interlaced 3 x 3 image at (1, 0) has rows red, green, and blue, blue, transparent.
+static const std::string SmallGif("GIF89a\4\0\3\0\x81\0\0\xFF\0\0\0\xFF\0\0\0\xFF\0\0\0!\xF9\4\1\0\0\3\0,\1\0\0\0\3\0\3\0\x40"
+                                  "\2\4\x84%\x13[\0;", 51);
+
 // A command's exit code and its standard output and error without carriage returns: "exit CODE\nOUTPUT".
 static std::string RunCommand(const std::string& command)
 {
@@ -229,7 +233,8 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
         {"[icon]\nFile = tiny.png\n[launcher]\nMainClass = a.B\n",
          "2: " + folder_ + "tiny.png: the PNG picture is smaller than 16 x 16 pixels, the smallest icon"},
         {"[icon]\nFile = app.jar\n[launcher]\nMainClass = a.B\n", "2: " + folder_ + "app.jar: neither an icon (.ico) nor a PNG file"},
-        {"[splash]\nBitmap = app.jar\n[launcher]\nMainClass = a.B\n", "2: " + folder_ + "app.jar: neither a BMP nor a PNG file"},
+        {"[splash]\nBitmap = app.jar\n[launcher]\nMainClass = a.B\n", "2: " + folder_ + "app.jar: neither a BMP, a PNG nor a GIF file"},
+        {"[splash]\nBitmap = bad.gif\n[launcher]\nMainClass = a.B\n", "2: " + folder_ + "bad.gif: damaged GIF picture (LZW code 7 out of range)"},
         {"[icon]\nFile = overlap.ico" + needsClass, "2: " + folder_ + "overlap.ico: two icon images overlap, or an image "
                                                      "overlaps the icon directory"},
         {"[icon]\nFile = many.ico" + needsClass, "2: " + folder_ + "many.ico: the icon file lists 257 images, more than 256"},
@@ -250,6 +255,7 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
     Write("huge.png", huge);
     Write("cut.png", HalfRed(16, 16).substr(0, 60));
     Write("tiny.png", HalfRed(8, 15));
+    Write("bad.gif", SmallGif.substr(0, 45) + "\xBC" + SmallGif.substr(46)); // the code after the clear code is 7, not a colour
     Write("overlap.ico", Ico(2, 100, 38));
     Write("many.ico", Ico(257, 8, 6 + 16 * 257));
     Write("outside.ico", Ico(1, 1 << 20, 22));
@@ -315,7 +321,7 @@ TEST_F(Builder, ShowGivesBackTheConfigAndMarksTheDefaults)
     }
 }
 
-TEST_F(Builder, PngSplashIsPutOnWhiteAndPngIconKeepsItsShapeAt256AsPng)
+TEST_F(Builder, PngAndGifSplashesArePutOnWhiteAndPngIconKeepsItsShapeAt256AsPng)
 {
     ASSERT_EQ(Build(KR_LAUNCHER_X64, "out.exe"), Wrote("out.exe"));
     ResourceTree tree = ReadResourceTree(ParsePeImage(ReadWholeFile(folder_ + "out.exe"), "out.exe"));
@@ -323,6 +329,8 @@ TEST_F(Builder, PngSplashIsPutOnWhiteAndPngIconKeepsItsShapeAt256AsPng)
     ASSERT_TRUE(splash && splash->size() == 40 + 120 * 40 * 3);
     const uint8_t* row = splash->data() + 40; // the bottom row: red, then clear put onto white
     EXPECT_EQ(Bytes({row[0], row[1], row[2], row[357], row[358], row[359]}), Bytes({0, 0, 255, 255, 255, 255}));
+    Bytes gif = MakeBitmapResource(Bytes(SmallGif.begin(), SmallGif.end()), "s.gif"); // bottom row, then white and green
+    EXPECT_EQ(Bytes(gif.begin() + 40, gif.begin() + 58), Bytes({255, 255, 255, 255, 0, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255, 0, 255, 0}));
     std::vector<uint16_t> ids = IconGroupIds(*FindResource(tree, RES_GROUP_ICON, ResId::FromId(1)));
     ASSERT_EQ(ids.size(), 4u);
     EXPECT_EQ(FindResource(tree, RES_ICON, ResId::FromId(ids[0]))->size(), 40u + 16 * 16 * 4 + 16 * 4);
@@ -425,8 +433,8 @@ TEST_F(Builder, JarManifestsAreReadByTheJarRulesOrRefusedInOneLine)
          "JvmOptions = --enable-native-access=ALL-UNNAMED\n"},
         {false, Jar("Main-Class: a.B\nLauncher-Agent-Class: a.Agent\n"), "app.jar: Launcher-Agent-Class 'a.Agent': the launcher starts "
          "no agent from the application's jar; give the agent a jar of its own with Premain-Class and name it in JvmOptions"},
-        {false, Zip({{"META-INF/MANIFEST.MF", "Main-Class: a.B\nSplashScreen-Image: s.gif\n"}, {"a/B.class", ""}, {"s.gif", "GIF89a"}}),
-         "app.jar: SplashScreen-Image 's.gif' is a GIF picture; the splash shows BMP or PNG: convert it, or give --splash FILE\n"},
+        {true, Zip({{"META-INF/MANIFEST.MF", "Main-Class: a.B\nSplashScreen-Image: s.gif\n"}, {"a/B.class", ""}, {"s.gif", SmallGif}}),
+         "\n; bitmap 8000: 4 x 3, 24 bits per pixel\n"},
         {true, Zip({{"META-INF/MANIFEST.MF", "Main-Class: a.B\nSplashScreen-Image: img/s.png\n"}, {"a/B.class", ""},
                     {"img/s.png", HalfRed(16, 16)}}, true), "\n; bitmap 8000: 16 x 16, 24 bits per pixel\n"},
     };
