@@ -305,6 +305,8 @@ bool ReadSegment(JpegReader& r, uint8_t marker)
 {
     if (marker == 0xD9)
         return false;
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) // markers without a segment: a stray RSTn is skipped
+        return true;
     if (marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE)
         Unsupported(r, "a progressive JPEG picture");
     if (marker == 0xC9 || marker == 0xCB || marker == 0xCC || marker == 0xCD || marker == 0xCF)
