@@ -313,14 +313,13 @@ std::string ModuleOptionsOf(const std::vector<std::pair<std::string, std::string
     return options;
 }
 
-// What the launcher's splash cannot show of a picture: it shows BMP, and PNG and GIF the builder converts.
+// What the launcher's splash cannot show of a picture: it shows BMP, and PNG, GIF and JPEG the builder converts.
 std::string SplashProblem(const std::string& picture)
 {
-    if (picture.compare(0, 3, "\xFF\xD8\xFF") == 0)
-        return "a JPEG picture";
+    bool jpeg = picture.compare(0, 3, "\xFF\xD8\xFF") == 0;
     bool png = picture.compare(0, 8, "\x89PNG\r\n\x1A\n") == 0, bmp = picture.compare(0, 2, "BM") == 0;
     bool gif = picture.compare(0, 6, "GIF87a") == 0 || picture.compare(0, 6, "GIF89a") == 0;
-    return png || bmp || gif ? "" : "neither a BMP, a PNG nor a GIF picture";
+    return png || bmp || gif || jpeg ? "" : "neither a BMP, a PNG, a GIF nor a JPEG picture";
 }
 
 // The attributes a launcher turns into options or a splash, or refuses.

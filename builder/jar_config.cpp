@@ -103,7 +103,7 @@ void WriteSections(std::string& out, const JarRequest& r, const JarFacts& facts)
     std::string splash = !r.Splash.empty()            ? ConfigPath(r.Splash, r.ConfigFolder)
                          : !facts.SplashImage.empty() ? ConfigPath(r.Jar, r.ConfigFolder) + "!/" + facts.SplashImage
                                                       : "";
-    optional("splash", "Bitmap", splash, "Picture shown while the JVM starts, a BMP, PNG or GIF file or JAR!/ENTRY "
+    optional("splash", "Bitmap", splash, "Picture shown while the JVM starts, a BMP, PNG, GIF or JPEG file or JAR!/ENTRY "
              "(remove the ';' of both lines)", "splash.bmp");
     optional("icon", "File", r.Icon.empty() ? "" : ConfigPath(r.Icon, r.ConfigFolder),
              "The application icon (remove the ';' of both lines)", "app.ico");
@@ -132,7 +132,7 @@ std::string JarConfigText(const JarRequest& r)
                                    "runs with --main-class (--main-class org.acme.Main)");
     if (r.Splash.empty() && !facts.SplashProblem.empty())
         throw BuildError(r.Jar, 0, "SplashScreen-Image '" + facts.SplashImage + "' is " + facts.SplashProblem +
-                                   "; the splash shows BMP, PNG or GIF: convert it, or give --splash FILE");
+                                   "; the splash shows BMP, PNG, GIF or JPEG: convert it, or give --splash FILE");
     std::map<std::string, std::string> set = JarSettings(r, facts);
     std::string out = "; Launcher config for " + jarName + ", as `kestrun init` writes it. Build it with\n"
                       ";   kestrun build CONFIG -o app.exe\n"

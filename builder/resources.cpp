@@ -2,6 +2,7 @@
 
 #include "archive.h"
 #include "gif.h"
+#include "jpeg.h"
 #include "png.h"
 #include "text.h"
 
@@ -78,7 +79,7 @@ void CheckBitmapFormat(const std::string& path, BitmapLayout& b, const Bytes& bm
 {
     if (b.Compression == 4 || b.Compression == 5)
         Reject(path, std::string("the bitmap holds a ") + (b.Compression == 4 ? "JPEG" : "PNG") +
-                         " picture; the splash must be a PNG or GIF file or an uncompressed (or RLE) BMP");
+                         " picture; the splash must be a PNG, GIF or JPEG file or an uncompressed (or RLE) BMP");
     bool bitsOk = b.Bits == 1 || b.Bits == 4 || b.Bits == 8 || b.Bits == 16 || b.Bits == 24 ||
                   b.Bits == 32;
     bool pairOk = b.Compression == 0 || (b.Compression == 1 && b.Bits == 8) ||
@@ -96,7 +97,7 @@ void CheckBitmapFormat(const std::string& path, BitmapLayout& b, const Bytes& bm
     b.PixelSize = b.Compression == 1 || b.Compression == 2 ? ReadU32(bmp, 34) : (uint32_t)(stride * rows);
 }
 
-// A PNG or GIF splash has no transparency on the screen: it is composited onto white and stored as a
+// A PNG, GIF or JPEG splash has no transparency on the screen: it is composited onto white and stored as a
 // 24-bit bottom-up bitmap.
 Bytes BitmapFromPicture(const Picture& p)
 {
@@ -125,10 +126,10 @@ Bytes MakeBitmapResource(const Bytes& bmp, const std::string& path)
         return BitmapFromPicture(DecodePng(bmp, path));
     if (IsGif(bmp))
         return BitmapFromPicture(DecodeGif(bmp, path));
-    if (StartsWith(bmp, "\xFF\xD8", 2))
-        Reject(path, "is a JPEG picture; the splash must be a BMP, PNG or GIF file");
+    if (IsJpeg(bmp))
+        return BitmapFromPicture(DecodeJpeg(bmp, path));
     if (!StartsWith(bmp, "BM", 2) || bmp.size() < 30)
-        Reject(path, "neither a BMP, a PNG nor a GIF file");
+        Reject(path, "neither a BMP, a PNG, a GIF nor a JPEG file");
     BitmapLayout b;
     try {
         ReadBitmapHeader(bmp, path, b);

@@ -36,6 +36,18 @@ static std::string HalfRed(uint32_t width, uint32_t height) // a PNG: opaque red
 static const std::string SmallGif("GIF89a\4\0\3\0\x81\0\0\xFF\0\0\0\xFF\0\0\0\xFF\0\0\0!\xF9\4\1\0\0\3\0,\1\0\0\0\3\0\3\0\x40"
                                   "\2\4\x84%\x13[\0;", 51);
 
+// A JPEG of 24 x 8, YCbCr 4:2:0 in two MCUs with a restart marker between them: red left of x = 12, white right.
+static const std::string SmallJpeg(
+    "\377\330\377\333\000C\000\020\013\014\016\014\012\020\016\015\016\022\021\020\023\030(\032\030\026\026\0301#"
+    "%\035(:3=<9387@H\134N@DWE78PmQW_bghg>Mqypdx\134egc\377\333\000C\001\021\022\022\030\025\030/\032\032/cB8Bccc"
+    "ccccccccccccccccccccccccccccccccccccccccccccccc\377\300\000\021\010\000\010\000\030\003\001\042\000\002\021"
+    "\001\003\021\001\377\304\000\027\000\001\000\003\000\000\000\000\000\000\000\000\000\000\000\000\000\000\005"
+    "\006\007\377\304\000\030\020\001\000\003\001\000\000\000\000\000\000\000\000\000\000\000\000\000\006D\203"
+    "\302\377\304\000\026\001\001\001\001\000\000\000\000\000\000\000\000\000\000\000\000\000\000\004\006\377\304"
+    "\000\034\021\000\002\000\007\000\000\000\000\000\000\000\000\000\000\000\000\000\001\002\003\00524\201\261"
+    "\377\335\000\004\000\001\377\332\000\014\003\001\000\002\021\003\021\000\077\000\205[`\227\263\350\020I\275"
+    "\032\332\226,Z\352\077\377\320\320\000\001\377\331", 307);
+
 // A command's exit code and its standard output and error without carriage returns: "exit CODE\nOUTPUT".
 static std::string RunCommand(const std::string& command)
 {
@@ -233,7 +245,10 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
         {"[icon]\nFile = tiny.png\n[launcher]\nMainClass = a.B\n",
          "2: " + folder_ + "tiny.png: the PNG picture is smaller than 16 x 16 pixels, the smallest icon"},
         {"[icon]\nFile = app.jar\n[launcher]\nMainClass = a.B\n", "2: " + folder_ + "app.jar: neither an icon (.ico) nor a PNG file"},
-        {"[splash]\nBitmap = app.jar\n[launcher]\nMainClass = a.B\n", "2: " + folder_ + "app.jar: neither a BMP, a PNG nor a GIF file"},
+        {"[splash]\nBitmap = app.jar\n[launcher]\nMainClass = a.B\n", "2: " + folder_ + "app.jar: neither a BMP, a PNG, a GIF nor a JPEG file"},
+        {"[splash]\nBitmap = cut.jpg\n[launcher]\nMainClass = a.B\n", "2: " + folder_ + "cut.jpg: damaged JPEG picture (the scan data ends inside a block)"},
+        {"[splash]\nBitmap = prog.jpg\n[launcher]\nMainClass = a.B\n", "2: " + folder_ + "prog.jpg: a progressive JPEG picture, "
+         "which the splash cannot show; save it as a baseline JPEG, PNG or GIF"},
         {"[splash]\nBitmap = bad.gif\n[launcher]\nMainClass = a.B\n", "2: " + folder_ + "bad.gif: damaged GIF picture (LZW code 7 out of range)"},
         {"[icon]\nFile = overlap.ico" + needsClass, "2: " + folder_ + "overlap.ico: two icon images overlap, or an image "
                                                      "overlaps the icon directory"},
@@ -256,6 +271,8 @@ TEST_F(Builder, BadConfigsGiveOneLineWithFileAndLineAndWriteNothing)
     Write("cut.png", HalfRed(16, 16).substr(0, 60));
     Write("tiny.png", HalfRed(8, 15));
     Write("bad.gif", SmallGif.substr(0, 45) + "\xBC" + SmallGif.substr(46)); // the code after the clear code is 7, not a colour
+    Write("cut.jpg", SmallJpeg.substr(0, 303) + SmallJpeg.substr(305)); // the second MCU's data ends at the end marker
+    Write("prog.jpg", SmallJpeg.substr(0, 141) + "\xC2" + SmallJpeg.substr(142)); // the frame marker of a progressive picture
     Write("overlap.ico", Ico(2, 100, 38));
     Write("many.ico", Ico(257, 8, 6 + 16 * 257));
     Write("outside.ico", Ico(1, 1 << 20, 22));
@@ -331,6 +348,10 @@ TEST_F(Builder, PngAndGifSplashesArePutOnWhiteAndPngIconKeepsItsShapeAt256AsPng)
     EXPECT_EQ(Bytes({row[0], row[1], row[2], row[357], row[358], row[359]}), Bytes({0, 0, 255, 255, 255, 255}));
     Bytes gif = MakeBitmapResource(Bytes(SmallGif.begin(), SmallGif.end()), "s.gif"); // bottom row, then white and green
     EXPECT_EQ(Bytes(gif.begin() + 40, gif.begin() + 58), Bytes({255, 255, 255, 255, 0, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255, 0, 255, 0}));
+    Bytes jpeg = MakeBitmapResource(Bytes(SmallJpeg.begin(), SmallJpeg.end()), "s.jpg"); // bottom row: red at x = 1, white at 20
+    ASSERT_EQ(jpeg.size(), 40u + 72 * 8);
+    for (size_t i = 0; i < 6; i++) // lossy: within a few levels of blue, green, red 0, 0, 255 and of white
+        EXPECT_NEAR(jpeg[i < 3 ? 43 + i : 97 + i], i < 2 ? 0 : 255, 12) << i;
     std::vector<uint16_t> ids = IconGroupIds(*FindResource(tree, RES_GROUP_ICON, ResId::FromId(1)));
     ASSERT_EQ(ids.size(), 4u);
     EXPECT_EQ(FindResource(tree, RES_ICON, ResId::FromId(ids[0]))->size(), 40u + 16 * 16 * 4 + 16 * 4);
@@ -435,6 +456,8 @@ TEST_F(Builder, JarManifestsAreReadByTheJarRulesOrRefusedInOneLine)
          "no agent from the application's jar; give the agent a jar of its own with Premain-Class and name it in JvmOptions"},
         {true, Zip({{"META-INF/MANIFEST.MF", "Main-Class: a.B\nSplashScreen-Image: s.gif\n"}, {"a/B.class", ""}, {"s.gif", SmallGif}}),
          "\n; bitmap 8000: 4 x 3, 24 bits per pixel\n"},
+        {true, Zip({{"META-INF/MANIFEST.MF", "Main-Class: a.B\nSplashScreen-Image: s.jpg\n"}, {"a/B.class", ""}, {"s.jpg", SmallJpeg}}),
+         "\n; bitmap 8000: 24 x 8, 24 bits per pixel\n"},
         {true, Zip({{"META-INF/MANIFEST.MF", "Main-Class: a.B\nSplashScreen-Image: img/s.png\n"}, {"a/B.class", ""},
                     {"img/s.png", HalfRed(16, 16)}}, true), "\n; bitmap 8000: 16 x 16, 24 bits per pixel\n"},
     };
