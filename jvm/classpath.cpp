@@ -218,7 +218,7 @@ static bool ClassPathEntryExists(const char* path)
 {
     WCHAR* wide = WidenText(path);
     WCHAR full[2 * MAX_PATH + 2]; // an entry too long to join is looked up as it is
-    bool relative = path[0] != '\\' && !(path[0] != 0 && path[1] == ':');
+    bool relative = !IsAbsolutePath(path);
     const WCHAR* name = wide;
     if (wide != NULL && relative && ClassPathDirectory[0] != 0) {
         int n = _snwprintf(full, sizeof(full) / sizeof(full[0]), L"%ls\\%ls", ClassPathDirectory, wide);

@@ -360,3 +360,14 @@ int RunLauncher(HINSTANCE instance, const WCHAR* commandLine)
         return exitCode;
     return RunInteractive(argc, argv);
 }
+
+unsigned long long ProcessAge()
+{
+    FILETIME created, ended, kernel, user, now;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user))
+        return 0;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER from = {{created.dwLowDateTime, created.dwHighDateTime}};
+    ULARGE_INTEGER to = {{now.dwLowDateTime, now.dwHighDateTime}};
+    return to.QuadPart > from.QuadPart ? to.QuadPart - from.QuadPart : 0;
+}

@@ -29,3 +29,5 @@ bool DispatchServiceSwitch(int argc, WCHAR** argv, int* exitCode);
 // that hand over, serves second starts; false when another instance holds it: this start has then
 // refused (reported) or handed its arguments (argc counts slot 0) over, *exitCode says how it went.
 bool TakeSingleInstanceGuard(int argc, WCHAR** argv, int* exitCode);
+// The time since this process was created, in 100-nanosecond steps; 0 when it cannot be read.
+unsigned long long ProcessAge();

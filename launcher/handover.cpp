@@ -4,6 +4,7 @@
 #include "format.h"
 #include "jvm.h"
 #include "launch_log.h"
+#include "machine_text.h"
 #include "private_folder.h"
 #include "report.h"
 #include "settings.h"
@@ -356,7 +357,7 @@ void ReleaseForwardedCalls()
 // or folder relative to it; null when memory ran out.
 static WCHAR* ResolveArgument(const WCHAR* argument)
 {
-    bool absolute = argument[0] == '\\' || argument[0] == '/' || (argument[0] != 0 && argument[1] == ':');
+    bool absolute = IsAbsolutePathW(argument);
     size_t directory = wcslen(StartDirectory), length = wcslen(argument);
     // A drive's root ends in its backslash already.
     if (directory > 0 && StartDirectory[directory - 1] == '\\')

@@ -162,7 +162,7 @@ static bool FindLogName(WCHAR* name, const char** source)
     free(wide);
     if (length == 0 || length > LOG_NAME_SIZE)
         return false;
-    bool relative = expanded[0] != '\\' && expanded[0] != '/' && (expanded[0] == 0 || expanded[1] != ':');
+    bool relative = !IsAbsolutePathW(expanded);
     if (wcscmp(expanded, L"-") == 0 || !relative) {
         memcpy(name, expanded, length * sizeof(WCHAR));
         return true;
@@ -178,16 +178,10 @@ static bool FindLogName(WCHAR* name, const char** source)
 // Starts the clock of the lines: the process's age now, and the counter.
 static void StartLogClock()
 {
-    FILETIME creation, exit, kernel, user, now;
-    GetSystemTimeAsFileTime(&now);
     QueryPerformanceFrequency(&CounterFrequency);
     QueryPerformanceCounter(&CounterAtOpen);
-    if (!GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user))
-        return;
-    ULARGE_INTEGER from = {{creation.dwLowDateTime, creation.dwHighDateTime}};
-    ULARGE_INTEGER to = {{now.dwLowDateTime, now.dwHighDateTime}};
-    // The system clock counts in 100 ns steps: 1000 of them make a tenth of a millisecond.
-    TenthsAtOpen = to.QuadPart > from.QuadPart ? (to.QuadPart - from.QuadPart) / 1000 : 0;
+    // 1000 steps of 100 ns make a tenth of a millisecond.
+    TenthsAtOpen = ProcessAge() / 1000;
 }
 
 // Logs a text from the machine (a path) after label, as UTF-8.

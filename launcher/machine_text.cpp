@@ -139,3 +139,13 @@ WCHAR* ExpandExeDirectory(WCHAR* text)
     free(text);
     return expanded;
 }
+
+bool IsAbsolutePath(const char* path)
+{
+    return path[0] == '\\' || path[0] == '/' || (path[0] != 0 && path[1] == ':');
+}
+
+bool IsAbsolutePathW(const WCHAR* path)
+{
+    return path[0] == '\\' || path[0] == '/' || (path[0] != 0 && path[1] == ':');
+}

@@ -32,3 +32,8 @@ WCHAR* GetExeDirectory();
 // text (a heap text, taken over) with each EXE_DIRECTORY_REFERENCE replaced by the launcher's folder:
 // text itself when it has none or the folder cannot be read, else a new heap text; null when memory ran out.
 WCHAR* ExpandExeDirectory(WCHAR* text);
+// True when path does not depend on the current directory's place: it starts at a root (a backslash, a slash,
+// a share) or names a drive ("C:").
+bool IsAbsolutePath(const char* path);
+// IsAbsolutePath of a wide path.
+bool IsAbsolutePathW(const WCHAR* path);

@@ -40,13 +40,7 @@ void AwaitRestartedPredecessor()
 // Milliseconds since this process started.
 static ULONGLONG MillisecondsRunning()
 {
-    FILETIME created, ended, kernel, user, now;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user))
-        return 0;
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER start = {{created.dwLowDateTime, created.dwHighDateTime}};
-    ULARGE_INTEGER at = {{now.dwLowDateTime, now.dwHighDateTime}};
-    return at.QuadPart > start.QuadPart ? (at.QuadPart - start.QuadPart) / 10000 : 0;
+    return ProcessAge() / 10000;
 }
 
 // The count of restarts in a row that a restart now makes.

@@ -255,7 +255,7 @@ static bool ApplyIniFile()
     WCHAR wideDirectory[MAX_PATH + 1];
     char path[MAX_PATH + 1];
     const char* name = LauncherSettings.IniFileName;
-    bool absolute = name[0] == '\\' || name[0] == '/' || (name[0] != 0 && name[1] == ':');
+    bool absolute = IsAbsolutePath(name);
     DWORD length = absolute ? 0 : GetCurrentDirectoryW(MAX_PATH + 1, wideDirectory);
     // A path that does not fit (or that the code page cannot carry) is not used: the compiled values stay.
     char* directory = length == 0 || length > MAX_PATH ? NULL : MakeAnsiPath(wideDirectory);
